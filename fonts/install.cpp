@@ -1,0 +1,43 @@
+#include "common/console.h"
+#include "fonts/font_table.h"
+#include "fonts/jobs.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace {
+
+String destination_folder() {
+    String fonts;
+    if (system_fonts_folder(fonts) == 0) return fonts;
+    // A folder of our own under the temporary folder. Should even that be
+    // unknown, it goes beside the executable: a path relative to whatever the
+    // working folder happens to be could scatter fonts anywhere.
+    String base = temporary_folder();
+    if (base.empty()) base = executable_folder() + u"\\";
+    String fallback = base + u"LumoraFonts";
+    create_folder(fallback);
+    return fallback;
+}
+
+}  // namespace
+
+void install_fonts(const String& title) {
+    write_console_line(u"Install Font : " + title);
+
+    const String source = executable_folder() + u"\\Font";
+    const String destination = destination_folder();
+
+    FontTable table;
+    find_files(source + u"\\*.ttf", [&](const FoundFile& found) {
+        String copy = destination + u"\\" + found.name;
+        copy_file(found.path, copy);  // a failed copy is still registered
+        font_table_set(table, found.title, copy);
+    });
+
+    font_table_walk(table, [&](const String& file_title, const String& copy) {
+        if (file_title.empty()) return;
+        String name = title + u" " + file_title;
+        bool written = write_string_value(font_registration_key_path, name, copy);
+        write_console_line((written ? u"Install OK : " : u"Install FAIL : ") + name);
+    });
+}

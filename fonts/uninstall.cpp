@@ -1,0 +1,34 @@
+#include <vector>
+
+#include "common/console.h"
+#include "fonts/jobs.h"
+#include "platform/registry.h"
+
+void uninstall_fonts(const String& title) {
+    write_console_line(u"Uninstall Font : " + title);
+
+    RegistryKey key = nullptr;
+    if (open_font_registration_key(key) != 0) return;
+
+    // Without a count there is nothing sound to scan.
+    uint32_t count = 0;
+    if (count_values(key, count) != 0) count = 0;
+
+    // Deleting while enumerating by index would shift the indexes, so the
+    // names are gathered first.
+    std::vector<String> doomed;
+    String name;
+    uint32_t type = 0;
+    for (uint32_t index = 0; index < count; ++index) {
+        if (enumerate_value(key, index, name, type) != 0) continue;
+        if (type != registry_string_type) continue;
+        if (name.starts_with(title)) doomed.push_back(name);
+    }
+
+    for (const String& doomed_name : doomed) {
+        bool deleted = delete_value(key, doomed_name) == 0;
+        write_console_line((deleted ? u"Uninstall OK : " : u"Uninstall FAIL : ") + doomed_name);
+    }
+
+    close_key(key);
+}

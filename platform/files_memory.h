@@ -1,0 +1,47 @@
+#pragma once
+
+// The in-memory process and file system behind the file and process
+// operations in host builds.
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+struct MemoryEntry {
+    String path;  // full path, backslash separators
+    bool is_folder = false;
+    std::string contents;
+};
+
+struct MemoryFiles {
+    bool module_handle = true;
+    uint32_t error_mode = 0;
+    String command_line = u"Typeloader.exe";
+    // What splitting gives; none makes the split fail.
+    std::optional<std::vector<String>> arguments = std::vector<String>{u"Typeloader.exe"};
+    String executable_path = u"C:\\Tools\\Typeloader.exe";
+    int32_t fonts_folder_status = 0;
+    String fonts_folder = u"C:\\Windows\\Fonts";
+    String temporary_folder = u"C:\\Temp\\";
+    // Files and folders in the order they were made; a folder lists its
+    // entries in this order.
+    std::vector<MemoryEntry> entries;
+    // Every call in order, e.g. u"find <pattern>", u"copy <from> > <to>",
+    // u"create folder <path>".
+    std::vector<String> calls;
+    // A copy or folder creation whose call text is listed here fails.
+    std::set<String> failures;
+};
+
+MemoryFiles& memory_files();
+
+// A fresh process whose executable lies in C:\Tools, with folders C:\Tools,
+// C:\Windows\Fonts and C:\Temp.
+void reset_memory_files();
+
+void add_memory_folder(const String& path);
+void add_memory_file(const String& path, const std::string& contents);
+const MemoryEntry* find_memory_entry(const String& path);
