@@ -1,1 +1,105 @@
 #include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "test_support.h"
+
+namespace {
+
+struct ParseCase {
+    const char* description;
+    std::vector<String> arguments;  // after the program name
+    String title;
+    bool uninstall;
+};
+
+class ParseArguments : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseArguments, SettlesTitleAndJob) {
+    std::vector<String> arguments{u"Typeloader.exe"};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    CommandChoice choice = parse_arguments(arguments);
+    EXPECT_EQ(choice.title, GetParam().title);
+    EXPECT_EQ(choice.uninstall, GetParam().uninstall);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ParseArguments,
+    testing::Values(
+        ParseCase{"nothing", {}, u"", false},
+        ParseCase{"uninstall alone", {u"/uninstall"}, u"", true},
+        ParseCase{"upper case title", {u"/TITLE:Acme"}, u"Acme", false},
+        ParseCase{"dash mixed case", {u"-Title:Acme"}, u"Acme", false},
+        ParseCase{"empty title", {u"/title:"}, u"", false},
+        ParseCase{"last title wins", {u"/title:A", u"/title:B"}, u"B", false},
+        ParseCase{"last empty title wins", {u"/title:A", u"/title:"}, u"", false},
+        ParseCase{"uninstall first", {u"/uninstall", u"/title:Acme"}, u"Acme", true},
+        ParseCase{"uninstall last", {u"/title:Acme", u"-UNINSTALL"}, u"Acme", true},
+        ParseCase{"near misses ignored", {u"/uninstallx", u"uninstall", u"--uninstall", u"/title:Acme"}, u"Acme", false},
+        ParseCase{"space inside one argument", {u"/title:Acme Sans"}, u"Acme Sans", false},
+        ParseCase{"second word ignored", {u"/title:Acme", u"Sans"}, u"Acme", false},
+        ParseCase{"titles is no title option", {u"/titles:Acme"}, u"", false},
+        ParseCase{"dotted capital I is not folded", {u"/T\u0130TLE:Acme"}, u"", false},
+        ParseCase{"title keeps case and units", {u"/title:  aB\u00e9\u4e2d\U0001F600 "}, u"  aB\u00e9\u4e2d\U0001F600 ", false},
+        ParseCase{"short argument", {u"/tit"}, u"", false},
+        ParseCase{"title of colon text", {u"/title:/title:X"}, u"/title:X", false},
+        ParseCase{"non-ASCII look-alike of T", {u"/\u0422itle:Acme"}, u"", false}),
+    [](const testing::TestParamInfo<ParseCase>& info) {
+        std::string name = info.param.description;
+        for (char& c : name) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+TEST(ParseArguments, ProgramNameIsNeverAnOption) {
+    EXPECT_EQ(parse_arguments({u"/title:Self"}).title, u"");
+    EXPECT_EQ(parse_arguments({}).title, u"");
+}
+
+class RunTypeloader : public testing::Test {
+protected:
+    void SetUp() override { reset_machine(); }
+    void use_arguments(std::vector<String> arguments) {
+        arguments.insert(arguments.begin(), u"Typeloader.exe");
+        memory_files().arguments = arguments;
+    }
+};
+
+TEST_F(RunTypeloader, UsageWithoutTitle) {
+    use_arguments({u"/uninstall"});
+    EXPECT_EQ(run_typeloader(), 1);
+    EXPECT_EQ(captured_console_output(),
+              console_lines({"Usage : Typeloader [/uninstall] </title:title_string>"}));
+    EXPECT_TRUE(memory_registry().calls.empty());
+}
+
+TEST_F(RunTypeloader, UsageWhenCommandLineCannotBeSplit) {
+    memory_files().arguments.reset();
+    EXPECT_EQ(run_typeloader(), 1);
+    EXPECT_EQ(captured_console_output(),
+              console_lines({"Usage : Typeloader [/uninstall] </title:title_string>"}));
+}
+
+TEST_F(RunTypeloader, FatalWithoutModuleHandle) {
+    memory_files().module_handle = false;
+    use_arguments({u"/title:Acme"});
+    EXPECT_EQ(run_typeloader(), 1);
+    EXPECT_EQ(captured_console_output(), "Fatal Error: GetModuleHandle failed\r\n");
+    EXPECT_EQ(memory_files().error_mode, 0u);
+}
+
+TEST_F(RunTypeloader, QuietsErrorModeAndRunsInstall) {
+    use_arguments({u"/title:Acme"});
+    EXPECT_EQ(run_typeloader(), 0);
+    EXPECT_EQ(memory_files().error_mode, 0x8001u);
+    EXPECT_EQ(captured_console_output(), console_lines({"Install Font : Acme"}));
+}
+
+TEST_F(RunTypeloader, RunsUninstallAndExitsZeroEvenWhenEverythingFails) {
+    use_arguments({u"-uninstall", u"/title:Acme"});
+    memory_font_values() = {{u"Acme Sans", registry_string_type, u"x"}};
+    memory_registry().failures[u"delete Acme Sans"] = 5;
+    EXPECT_EQ(run_typeloader(), 0);
+    EXPECT_EQ(captured_console_output(),
+              console_lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme Sans"}));
+}
+
+}  // namespace

@@ -1,1 +1,125 @@
 #include <gtest/gtest.h>
+
+#include "fonts/jobs.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr uint32_t expand_string_type = 2;
+constexpr uint32_t binary_type = 3;
+constexpr uint32_t multi_string_type = 7;
+
+class Uninstall : public testing::Test {
+protected:
+    void SetUp() override { reset_machine(); }
+
+    std::vector<String> remaining_names() {
+        std::vector<String> names;
+        for (const MemoryValue& value : memory_font_values()) names.push_back(value.name);
+        return names;
+    }
+
+    void expect_keys_balanced() {
+        EXPECT_EQ(memory_registry().opened_keys, memory_registry().closed_keys);
+    }
+};
+
+TEST_F(Uninstall, DeletesStringValuesBeginningWithTitleInScanOrder) {
+    memory_font_values() = {
+        {u"Wine Courier", registry_string_type, u"coure.fon"},
+        {u"Acme Serif", registry_string_type, u"C:\\Windows\\Fonts\\Serif.ttf"},
+        {u"acme Mono", registry_string_type, u"x"},
+        {u"AcmeCorp Mono", registry_string_type, u"x"},
+        {u"Old Acme Sans", registry_string_type, u"x"},
+        {u"Acme Bold", expand_string_type, u"x"},
+        {u"Acme Multi", multi_string_type, u"x"},
+        {u"Acme Blob", binary_type, u"x"},
+        {u"Acme", registry_string_type, u"x"},
+        {u"Acme Sans", registry_string_type, u"x"},
+        {u"Acm", registry_string_type, u"x"},
+    };
+    uninstall_fonts(u"Acme");
+    EXPECT_EQ(captured_console_output(),
+              console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme Serif",
+                             "Uninstall OK : AcmeCorp Mono", "Uninstall OK : Acme",
+                             "Uninstall OK : Acme Sans"}));
+    EXPECT_EQ(remaining_names(),
+              (std::vector<String>{u"Wine Courier", u"acme Mono", u"Old Acme Sans", u"Acme Bold",
+                                   u"Acme Multi", u"Acme Blob", u"Acm"}));
+    expect_keys_balanced();
+}
+
+TEST_F(Uninstall, ScansEverythingBeforeDeletingAnything) {
+    memory_font_values() = {{u"T a", registry_string_type, u""}, {u"T b", registry_string_type, u""}};
+    uninstall_fonts(u"T");
+    EXPECT_EQ(memory_registry().calls,
+              (std::vector<String>{u"open", u"count", u"enumerate 0", u"enumerate 1", u"delete T a",
+                                   u"delete T b", u"close"}));
+}
+
+TEST_F(Uninstall, NothingMatchingGivesHeaderOnly) {
+    memory_font_values() = {{u"Other", registry_string_type, u""}};
+    uninstall_fonts(u"Acme");
+    EXPECT_EQ(captured_console_output(), console_lines({"Uninstall Font : Acme"}));
+    EXPECT_EQ(remaining_names(), std::vector<String>{u"Other"});
+    expect_keys_balanced();
+}
+
+TEST_F(Uninstall, NonLatinTitleMatchesExactUnitsAndPrintsQuestionMarks) {
+    String title = u"\u4e2d\U0001F600";
+    memory_font_values() = {{title + u" Sans", registry_string_type, u""},
+                            {u"\u4e2d Sans", registry_string_type, u""}};
+    uninstall_fonts(title);
+    EXPECT_EQ(captured_console_output(),
+              console_lines({"Uninstall Font : ???", "Uninstall OK : ??? Sans"}));
+    EXPECT_EQ(remaining_names(), std::vector<String>{u"\u4e2d Sans"});
+}
+
+struct FailureCase {
+    const char* call;
+    std::string output;
+    std::vector<String> remaining;
+};
+
+class UninstallFailures : public Uninstall, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(UninstallFailures, GoesOnAsFarAsItCan) {
+    memory_font_values() = {{u"Acme A", registry_string_type, u""},
+                            {u"Acme B", registry_string_type, u""},
+                            {u"Acme C", registry_string_type, u""}};
+    memory_registry().failures[ascii(GetParam().call)] = 5;
+    uninstall_fonts(u"Acme");
+    EXPECT_EQ(captured_console_output(), GetParam().output);
+    EXPECT_EQ(remaining_names(), GetParam().remaining);
+    expect_keys_balanced();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, UninstallFailures,
+    testing::Values(
+        FailureCase{"open", console_lines({"Uninstall Font : Acme"}), {u"Acme A", u"Acme B", u"Acme C"}},
+        FailureCase{"count", console_lines({"Uninstall Font : Acme"}), {u"Acme A", u"Acme B", u"Acme C"}},
+        FailureCase{"enumerate 1",
+                    console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme C"}),
+                    {u"Acme B"}},
+        FailureCase{"delete Acme B",
+                    console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme A",
+                                   "Uninstall FAIL : Acme B", "Uninstall OK : Acme C"}),
+                    {u"Acme B"}}),
+    [](const testing::TestParamInfo<FailureCase>& info) {
+        std::string name = info.param.call;
+        for (char& c : name) if (c == ' ') c = '_';
+        return name;
+    });
+
+TEST_F(Uninstall, NameLongerThanTheBufferIsSkipped) {
+    String too_long = u"Acme " + String(value_name_capacity, u'x');
+    String longest = u"Acme " + String(value_name_capacity - 5, u'y');
+    memory_font_values() = {{too_long, registry_string_type, u""}, {longest, registry_string_type, u""}};
+    uninstall_fonts(u"Acme");
+    EXPECT_EQ(remaining_names(), std::vector<String>{too_long});
+    EXPECT_EQ(captured_console_output(),
+              console_lines({"Uninstall Font : Acme", "Uninstall OK : " + std::string(longest.begin(), longest.end())}));
+}
+
+}  // namespace
