@@ -24,6 +24,11 @@ struct FontTable {
     // Chain heads, allocated at the first insertion.
     std::unique_ptr<uint32_t[]> buckets;
     std::vector<FontTableEntry> entries;
+    // Lookup only: open-addressed slots of entry indexes (no_entry = free),
+    // a power of two at most half full. With 17 chains a Set that walked its
+    // chain would make a large library quadratic; the chains still fix the
+    // walk order.
+    std::vector<uint32_t> index;
 };
 
 uint32_t font_table_hash(StringView key);
