@@ -1,0 +1,37 @@
+# Release bundle: Typeloader-<version>-win64.zip, made by CPack's ZIP generator.
+#
+#   cmake --preset windows && cmake --build --preset windows && cpack --preset windows
+#
+# The archive has no top-level folder; unpacked, it holds:
+#   Typeloader.exe
+#   Font/README.txt   (the Font folder, waiting for the *.ttf files)
+#   README.md
+#   LICENSE
+#   SHA256SUMS        (sha256sum format, one line for each other file)
+
+install(TARGETS Typeloader RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/Font/README.txt DESTINATION Font)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+# Last rule: checksums of everything installed above, made in the staging folder.
+install(CODE "set(TYPELOADER_SUMS_ROOT \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")")
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write-sha256sums.cmake)
+
+if(NOT EXISTS ${PROJECT_SOURCE_DIR}/README.md)
+  message(WARNING "README.md is missing: the release bundle cannot be made until it exists.")
+endif()
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Typeloader)
+set(CPACK_PACKAGE_VENDOR "Typeloader developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(TYPELOADER_PACKAGE_FILE_NAME Typeloader-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_FILE_NAME ${TYPELOADER_PACKAGE_FILE_NAME})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Deploys the TrueType fonts lying beside it for the whole machine")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+# No source package: the sources are the git repository.
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)
+# TYPELOADER_PACKAGE_FILE_NAME: the zip file name without .zip, for the tests
+# (CPack leaves CPACK_PACKAGE_FILE_NAME set to the source package name).
