@@ -1,0 +1,132 @@
+"""The release bundle Typeloader-<version>-win64.zip: its contents, its
+checksums, and the unpacked program run under Wine on a font placed into
+its Font folder."""
+import hashlib
+import re
+import shutil
+import subprocess
+import zipfile
+
+import pytest
+
+FILES = {"Typeloader.exe", "Font/README.txt", "README.md", "LICENSE", "SHA256SUMS"}
+TITLE = "TypeloaderReleaseCheck"
+FONT_TITLE = "ReleaseSample"
+# Any TrueType file will do: the program copies and registers bytes. These
+# come with the packages that the build and Wine need.
+FONT_CANDIDATES = [
+    "/usr/share/wine/fonts/courier.ttf",
+    "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+    "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
+]
+
+
+def sample_font_bytes():
+    for candidate in FONT_CANDIDATES:
+        try:
+            with open(candidate, "rb") as font:
+                return font.read()
+        except OSError:
+            continue
+    pytest.fail("no TrueType file found among " + ", ".join(FONT_CANDIDATES))
+
+
+@pytest.fixture(scope="module")
+def archive(bundle_zip):
+    with zipfile.ZipFile(bundle_zip) as opened:
+        yield opened
+
+
+@pytest.fixture(scope="module")
+def unpacked(bundle_zip, work_dir):
+    target = work_dir / "unpacked"
+    if target.exists():
+        shutil.rmtree(target)
+    with zipfile.ZipFile(bundle_zip) as opened:
+        opened.extractall(target)
+    return target
+
+
+def test_file_name(bundle_zip, version):
+    assert bundle_zip.name == f"Typeloader-{version}-win64.zip"
+
+
+def test_archive_is_sound(archive):
+    assert archive.testzip() is None
+
+
+def test_exact_contents_without_top_level_folder(archive):
+    files = {info.filename for info in archive.infolist() if not info.is_dir()}
+    folders = {info.filename for info in archive.infolist() if info.is_dir()}
+    assert files == FILES
+    assert folders <= {"Font/"}
+
+
+def test_program_is_the_build(archive, typeloader_exe):
+    assert archive.read("Typeloader.exe") == typeloader_exe.read_bytes()
+
+
+def test_readme_and_licence_are_the_sources(archive, source_dir):
+    assert archive.read("README.md") == (source_dir / "README.md").read_bytes()
+    licence = archive.read("LICENSE")
+    assert licence == (source_dir / "LICENSE").read_bytes()
+    assert b"MIT License" in licence and b"Typeloader developers" in licence
+
+
+def test_font_folder_holds_only_its_note(archive):
+    in_font = [info.filename for info in archive.infolist() if info.filename.startswith("Font/") and not info.is_dir()]
+    assert in_font == ["Font/README.txt"]
+    note = archive.read("Font/README.txt").decode("ascii")
+    assert "*.ttf" in note
+    assert "/title:" in note
+
+
+def test_sha256sums_cover_every_other_file(archive):
+    lines = archive.read("SHA256SUMS").decode("ascii").splitlines()
+    sums = {}
+    for line in lines:
+        match = re.fullmatch(r"([0-9a-f]{64})  (\S.*)", line)
+        assert match, f"not in sha256sum format: {line!r}"
+        sums[match.group(2)] = match.group(1)
+    assert len(sums) == len(lines)
+    assert set(sums) == FILES - {"SHA256SUMS"}
+    for name, digest in sums.items():
+        assert hashlib.sha256(archive.read(name)).hexdigest() == digest, name
+
+
+@pytest.mark.skipif(shutil.which("sha256sum") is None, reason="sha256sum not installed")
+def test_sha256sum_checks_the_unpacked_bundle(unpacked):
+    done = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=unpacked,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert done.stdout.count(": OK") == len(FILES) - 1
+
+
+def test_unpacked_program_without_title_prints_usage(wine, unpacked, console_lines):
+    code, out, _ = wine.run(unpacked / "Typeloader.exe", "/uninstall")
+    assert code == 1
+    assert console_lines(out) == ["Usage : Typeloader [/uninstall] </title:title_string>"]
+
+
+def test_unpacked_program_installs_and_uninstalls_a_font(wine, unpacked, console_lines):
+    font = sample_font_bytes()
+    (unpacked / "Font" / f"{FONT_TITLE}.ttf").write_bytes(font)
+    name = f"{TITLE} {FONT_TITLE}"
+    assert not any(value.startswith(TITLE) for value in wine.font_values())
+
+    code, out, _ = wine.run(unpacked / "Typeloader.exe", f"/title:{TITLE}")
+    assert code == 0
+    assert console_lines(out) == [f"Install Font : {TITLE}", f"Install OK : {name}"]
+
+    copy = wine.fonts_dir() / f"{FONT_TITLE}.ttf"
+    assert copy.read_bytes() == font
+    assert not (wine.fonts_dir() / "README.txt").exists()
+    values = wine.font_values()
+    assert [value for value in values if value.startswith(TITLE)] == [name]
+    assert values[name].lower() == rf"c:\windows\fonts\{FONT_TITLE}.ttf".lower()
+
+    code, out, _ = wine.run(unpacked / "Typeloader.exe", "-UNINSTALL", f"-Title:{TITLE}")
+    assert code == 0
+    assert console_lines(out) == [f"Uninstall Font : {TITLE}", f"Uninstall OK : {name}"]
+    assert not any(value.startswith(TITLE) for value in wine.font_values())
+    assert copy.read_bytes() == font  # the copied file stays
