@@ -1,0 +1,147 @@
+// Arbitrary value sets and titles in the in-memory registry: the uninstall job
+// must delete exactly the REG_SZ values whose names begin with the title, after
+// the scan and in scan order, write exactly the expected lines, and close what
+// it opened.
+//
+// Input tokens (see decode_tokens):
+//   token 0: one flag unit (bit 0: open fails, bit 1: count fails), then the title;
+//   every further token: one selector unit, then the value's name. Selector bits
+//   0-2 pick the type, bit 3 makes enumerating this index fail, bit 4 makes
+//   deleting this name fail, bits 8-9 = 1 or 2 pad the name to 16,383 or 16,384
+//   units (the enumeration limit and one past it). Padding needs an escaped
+//   selector, so that most inputs stay small and fast.
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "common/console_memory.h"
+#include "fonts/jobs.h"
+#include "platform/registry_memory.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr RegistryStatus access_denied = 5;
+constexpr uint32_t types[8] = {1, 1, 1, 2, 7, 3, 4, 0};  // REG_SZ weighted; EXPAND_SZ, MULTI_SZ, ...
+
+String number(size_t n) {
+    const std::string digits = std::to_string(n);
+    return String(digits.begin(), digits.end());
+}
+
+bool same_ignoring_ascii_case(const String& a, const String& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= u'A' && x <= u'Z') x += 0x20;
+        if (y >= u'A' && y <= u'Z') y += 0x20;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::vector<String> tokens = decode_tokens(data, size);
+    if (tokens.empty() || tokens[0].size() < 2) return 0;  // a job never runs without a title
+    const char16_t flags = tokens[0][0];
+    const String title = tokens[0].substr(1);
+
+    reset_memory_registry();
+    captured_console_output().clear();
+    MemoryRegistry& registry = memory_registry();
+    if (flags & 1) registry.failures[u"open"] = access_denied;
+    if (flags & 2) registry.failures[u"count"] = access_denied;
+
+    // A registry key never holds two names equal but for case (the memory
+    // registry folds ASCII letters, as its lookups do): a later one is dropped.
+    std::vector<MemoryValue> values;
+    std::set<size_t> enumerate_fails;
+    for (size_t t = 1; t < tokens.size(); ++t) {
+        const char16_t selector = tokens[t].empty() ? 0 : tokens[t][0];
+        String name = tokens[t].empty() ? String() : tokens[t].substr(1);
+        const unsigned pad = (selector >> 8) & 3;
+        if (pad == 1 || pad == 2) {
+            const size_t length = pad == 1 ? value_name_capacity : value_name_capacity + 1;
+            if (name.size() < length) name.append(length - name.size(), name.empty() ? u'x' : name.back());
+        }
+        if (std::any_of(values.begin(), values.end(),
+                        [&](const MemoryValue& v) { return same_ignoring_ascii_case(v.name, name); })) {
+            continue;
+        }
+        if (selector & 8) enumerate_fails.insert(values.size());
+        if (selector & 16) registry.failures[u"delete " + name.substr(0, name.find(u'\0'))] = access_denied;
+        values.push_back({name, types[selector & 7], u"C:\\Windows\\Fonts\\" + number(t) + u".ttf"});
+    }
+    for (size_t index : enumerate_fails) registry.failures[u"enumerate " + number(index)] = access_denied;
+    memory_font_values() = values;
+
+    // The expected run: scan every index, then delete in scan order, then close.
+    std::vector<String> calls{u"open"};
+    std::string output = expected_line(u"Uninstall Font : " + title);
+    std::vector<MemoryValue> remaining = values;
+    bool names_have_nulls = false;
+    if (!(flags & 1)) {
+        calls.push_back(u"count");
+        const size_t count = (flags & 2) ? 0 : values.size();
+        std::vector<String> scanned;
+        for (size_t i = 0; i < count; ++i) {
+            calls.push_back(u"enumerate " + number(i));
+            if (enumerate_fails.count(i) || values[i].name.size() > value_name_capacity) continue;
+            const String name = values[i].name.substr(0, values[i].name.find(u'\0'));
+            names_have_nulls = names_have_nulls || name.size() != values[i].name.size();
+            if (values[i].type == 1 && name.size() >= title.size() &&
+                std::equal(title.begin(), title.end(), name.begin())) {
+                scanned.push_back(name);
+            }
+        }
+        for (const String& name : scanned) {
+            calls.push_back(u"delete " + name);
+            bool deleted = false;
+            if (!registry.failures.count(u"delete " + name)) {
+                auto found = std::find_if(remaining.begin(), remaining.end(),
+                                          [&](const MemoryValue& v) { return same_ignoring_ascii_case(v.name, name); });
+                if (found != remaining.end()) {
+                    remaining.erase(found);
+                    deleted = true;
+                }
+            }
+            output += expected_line((deleted ? u"Uninstall OK : " : u"Uninstall FAIL : ") + name);
+        }
+        calls.push_back(u"close");
+    }
+
+    uninstall_fonts(title);
+
+    FUZZ_CHECK(registry.calls == calls);
+    FUZZ_CHECK(captured_console_output() == output);
+    FUZZ_CHECK(registry.opened_keys == registry.closed_keys);
+    FUZZ_CHECK(registry.opened_keys == ((flags & 1) ? 0 : 1));
+    const std::vector<MemoryValue>& after = memory_font_values();
+    FUZZ_CHECK(after.size() == remaining.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        FUZZ_CHECK(after[i].name == remaining[i].name);
+        FUZZ_CHECK(after[i].type == remaining[i].type);
+        FUZZ_CHECK(after[i].data == remaining[i].data);
+    }
+
+    // Stated once more without the model of deletion, where names are plain
+    // text (a name with a null unit is cut there, so it is deleted by a shorter
+    // name): what is gone is exactly the REG_SZ values named with the title
+    // first that the scan could read and whose deletion was not refused.
+    if (!names_have_nulls) {
+        std::vector<MemoryValue> kept;
+        for (size_t i = 0; i < values.size(); ++i) {
+            const MemoryValue& v = values[i];
+            const bool doomed = !(flags & 3) && !enumerate_fails.count(i) && v.type == 1 &&
+                                v.name.size() <= value_name_capacity && v.name.rfind(title, 0) == 0 &&
+                                !registry.failures.count(u"delete " + v.name);
+            if (!doomed) kept.push_back(v);
+        }
+        FUZZ_CHECK(after.size() == kept.size());
+        for (size_t i = 0; i < after.size(); ++i) FUZZ_CHECK(after[i].name == kept[i].name);
+    }
+    return 0;
+}
