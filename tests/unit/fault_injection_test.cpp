@@ -1,0 +1,305 @@
+// Every platform operation that can fail is made to fail in turn, on one small
+// machine: the job must go on as far as it can, write exactly the expected
+// lines, make exactly the expected platform calls after the failure, and close
+// every key it opened.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/console_memory.h"
+#include "fonts/jobs.h"
+#include "platform/files_memory.h"
+#include "platform/registry_memory.h"
+
+namespace {
+
+constexpr RegistryStatus access_denied = 5;
+constexpr RegistryStatus more_data = 234;
+constexpr RegistryStatus no_more_items = 259;
+constexpr int32_t fonts_folder_not_found = static_cast<int32_t>(0x80070002);
+
+const String key_path(font_registration_key_path);
+const String create_key = u"create " + key_path;
+const String fonts = u"C:\\Windows\\Fonts";
+const String source = u"C:\\Tools\\Font";
+const String fallback = u"C:\\Temp\\LumoraFonts";
+
+using Values = std::vector<std::pair<String, String>>;  // name, data
+
+std::string lines(std::initializer_list<std::string> texts) {
+    std::string bytes;
+    for (const std::string& text : texts) bytes += text + "\x0D\x0D\x0A";
+    return bytes;
+}
+
+String copy_call(const String& folder, const String& name) {
+    return u"copy " + source + u"\\" + name + u" > " + folder + u"\\" + name;
+}
+
+// The values the machine starts with; the uninstall rows use title Acme.
+const Values baseline = {{u"Acme A", u"a"}, {u"Other", u"o"}, {u"Acme B", u"b"}, {u"Acme C", u"c"}};
+
+Values baseline_and(const Values& added) {
+    Values values = baseline;
+    values.insert(values.end(), added.begin(), added.end());
+    return values;
+}
+
+// A folder of `length` units directly under C:\ that holds the executable and
+// its Font folder, so that the finder's pattern is length + 14 units long.
+void move_executable_to_folder_of(size_t length) {
+    const String folder = u"C:\\" + String(length, u'd');
+    memory_files().executable_path = folder + u"\\Typeloader.exe";
+    add_memory_folder(folder);
+    add_memory_folder(folder + u"\\Font");
+    add_memory_file(folder + u"\\Font\\Serif.ttf", "serif");
+    add_memory_file(folder + u"\\Font\\Sans.ttf", "sans");
+}
+
+struct Fault {
+    const char* name;
+    bool uninstall;
+    std::function<void()> arrange;
+    std::string output;
+    std::vector<String> registry_calls;
+    std::vector<String> file_calls;
+    Values values_after;
+    std::vector<String> present;  // files or folders that must exist afterwards
+    std::vector<String> absent;
+};
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.name; }
+
+class FaultInjection : public testing::TestWithParam<Fault> {
+protected:
+    void SetUp() override {
+        reset_memory_registry();
+        reset_memory_files();
+        captured_console_output().clear();
+        // Found as Serif then Sans; registered as Sans (bucket 5) then Serif (bucket 7).
+        add_memory_folder(source);
+        add_memory_file(source + u"\\Serif.ttf", "serif");
+        add_memory_file(source + u"\\Sans.ttf", "sans");
+        for (const auto& [name, data] : baseline) memory_font_values().push_back({name, registry_string_type, data});
+    }
+};
+
+TEST_P(FaultInjection, JobGoesOnAndClosesWhatItOpened) {
+    const Fault& fault = GetParam();
+    fault.arrange();
+    if (fault.uninstall) {
+        uninstall_fonts(u"Acme");
+    } else {
+        install_fonts(u"Acme");
+    }
+
+    EXPECT_EQ(captured_console_output(), fault.output);
+    EXPECT_EQ(memory_registry().calls, fault.registry_calls);
+    EXPECT_EQ(memory_files().calls, fault.file_calls);
+    EXPECT_EQ(memory_registry().opened_keys, memory_registry().closed_keys);
+    Values values;
+    for (const MemoryValue& value : memory_registry().keys[key_path]) {
+        EXPECT_EQ(value.type, registry_string_type) << std::string(value.name.begin(), value.name.end());
+        values.emplace_back(value.name, value.data);
+    }
+    EXPECT_EQ(values, fault.values_after);
+    for (const String& path : fault.present) {
+        EXPECT_NE(find_memory_entry(path), nullptr) << std::string(path.begin(), path.end());
+    }
+    for (const String& path : fault.absent) {
+        EXPECT_EQ(find_memory_entry(path), nullptr) << std::string(path.begin(), path.end());
+    }
+}
+
+const std::vector<String> written_both = {create_key, u"set Acme Sans", u"close",
+                                          create_key, u"set Acme Serif", u"close"};
+const std::vector<String> copied_to_fonts = {u"fonts folder", u"find " + source + u"\\*.ttf",
+                                             copy_call(fonts, u"Serif.ttf"), copy_call(fonts, u"Sans.ttf")};
+const std::string installed_both =
+    lines({"Install Font : Acme", "Install OK : Acme Sans", "Install OK : Acme Serif"});
+
+INSTANTIATE_TEST_SUITE_P(
+    EachOperation, FaultInjection,
+    testing::Values(
+        // Install: registry writes.
+        Fault{"create_key_fails_every_write",
+              false,
+              [] { memory_registry().failures[create_key] = access_denied; },
+              lines({"Install Font : Acme", "Install FAIL : Acme Sans", "Install FAIL : Acme Serif"}),
+              {create_key, create_key},
+              copied_to_fonts,
+              baseline,
+              {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
+              {}},
+        Fault{"set_value_fails_for_the_first_in_walk_order",
+              false,
+              [] { memory_registry().failures[u"set Acme Sans"] = access_denied; },
+              lines({"Install Font : Acme", "Install FAIL : Acme Sans", "Install OK : Acme Serif"}),
+              written_both,
+              copied_to_fonts,
+              baseline_and({{u"Acme Serif", fonts + u"\\Serif.ttf"}}),
+              {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
+              {}},
+        // Install: files.
+        Fault{"every_copy_fails_and_both_are_registered_all_the_same",
+              false,
+              [] {
+                  memory_files().failures.insert(copy_call(fonts, u"Serif.ttf"));
+                  memory_files().failures.insert(copy_call(fonts, u"Sans.ttf"));
+              },
+              installed_both,
+              written_both,
+              copied_to_fonts,
+              baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
+              {},
+              {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"}},
+        Fault{"find_pattern_of_259_units_still_finds",
+              false,
+              [] { move_executable_to_folder_of(245); },
+              installed_both,
+              written_both,
+              {u"fonts folder", u"find C:\\" + String(245, u'd') + u"\\Font\\*.ttf",
+               u"copy C:\\" + String(245, u'd') + u"\\Font\\Serif.ttf > " + fonts + u"\\Serif.ttf",
+               u"copy C:\\" + String(245, u'd') + u"\\Font\\Sans.ttf > " + fonts + u"\\Sans.ttf"},
+              baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
+              {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
+              {}},
+        Fault{"find_pattern_of_260_units_finds_nothing",
+              false,
+              [] { move_executable_to_folder_of(246); },
+              lines({"Install Font : Acme"}),
+              {},
+              {u"fonts folder", u"find C:\\" + String(246, u'd') + u"\\Font\\*.ttf"},
+              baseline,
+              {},
+              {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"}},
+        Fault{"find_on_a_font_entry_that_is_a_file_finds_nothing",
+              false,
+              [] {
+                  reset_memory_files();
+                  add_memory_file(source, "not a folder");
+              },
+              lines({"Install Font : Acme"}),
+              {},
+              {u"fonts folder", u"find " + source + u"\\*.ttf"},
+              baseline,
+              {},
+              {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"}},
+        Fault{"fonts_folder_unknown_and_fallback_already_there",
+              false,
+              [] {
+                  memory_files().fonts_folder_status = fonts_folder_not_found;
+                  add_memory_folder(fallback);
+              },
+              installed_both,
+              written_both,
+              {u"fonts folder", u"temporary folder", u"create folder " + fallback, u"find " + source + u"\\*.ttf",
+               copy_call(fallback, u"Serif.ttf"), copy_call(fallback, u"Sans.ttf")},
+              baseline_and({{u"Acme Sans", fallback + u"\\Sans.ttf"}, {u"Acme Serif", fallback + u"\\Serif.ttf"}}),
+              {fallback + u"\\Sans.ttf", fallback + u"\\Serif.ttf"},
+              {fonts + u"\\Sans.ttf"}},
+        Fault{"fonts_folder_unknown_and_fallback_cannot_be_made",
+              false,
+              [] {
+                  memory_files().fonts_folder_status = fonts_folder_not_found;
+                  memory_files().failures.insert(u"create folder " + fallback);
+              },
+              installed_both,
+              written_both,
+              {u"fonts folder", u"temporary folder", u"create folder " + fallback, u"find " + source + u"\\*.ttf",
+               copy_call(fallback, u"Serif.ttf"), copy_call(fallback, u"Sans.ttf")},
+              baseline_and({{u"Acme Sans", fallback + u"\\Sans.ttf"}, {u"Acme Serif", fallback + u"\\Serif.ttf"}}),
+              {},
+              {fallback, fonts + u"\\Sans.ttf"}},
+        Fault{"empty_temporary_folder_is_never_asked_for_while_fonts_folder_is_known",
+              false,
+              [] { memory_files().temporary_folder.clear(); },
+              installed_both,
+              written_both,
+              copied_to_fonts,
+              baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
+              {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
+              {u"C:\\Tools\\LumoraFonts"}},
+        // Uninstall: open, count, enumerate, delete.
+        Fault{"font_key_missing_so_open_fails",
+              true,
+              [] { memory_registry().keys.clear(); },
+              lines({"Uninstall Font : Acme"}),
+              {u"open"},
+              {},
+              {},
+              {},
+              {}},
+        Fault{"count_fails_so_nothing_is_enumerated",
+              true,
+              [] { memory_registry().failures[u"count"] = access_denied; },
+              lines({"Uninstall Font : Acme"}),
+              {u"open", u"count", u"close"},
+              {},
+              baseline,
+              {},
+              {}},
+        Fault{"enumerate_of_the_first_index_fails",
+              true,
+              [] { memory_registry().failures[u"enumerate 0"] = access_denied; },
+              lines({"Uninstall Font : Acme", "Uninstall OK : Acme B", "Uninstall OK : Acme C"}),
+              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
+               u"delete Acme B", u"delete Acme C", u"close"},
+              {},
+              {{u"Acme A", u"a"}, {u"Other", u"o"}},
+              {},
+              {}},
+        Fault{"enumerate_says_no_more_items_early_and_the_scan_goes_on",
+              true,
+              [] { memory_registry().failures[u"enumerate 2"] = no_more_items; },
+              lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme C"}),
+              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
+               u"delete Acme A", u"delete Acme C", u"close"},
+              {},
+              {{u"Other", u"o"}, {u"Acme B", u"b"}},
+              {},
+              {}},
+        Fault{"enumerate_of_the_last_index_gives_more_data",
+              true,
+              [] { memory_registry().failures[u"enumerate 3"] = more_data; },
+              lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme B"}),
+              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
+               u"delete Acme A", u"delete Acme B", u"close"},
+              {},
+              {{u"Other", u"o"}, {u"Acme C", u"c"}},
+              {},
+              {}},
+        Fault{"delete_of_the_first_fails",
+              true,
+              [] { memory_registry().failures[u"delete Acme A"] = access_denied; },
+              lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme A", "Uninstall OK : Acme B",
+                     "Uninstall OK : Acme C"}),
+              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
+               u"delete Acme A", u"delete Acme B", u"delete Acme C", u"close"},
+              {},
+              {{u"Acme A", u"a"}, {u"Other", u"o"}},
+              {},
+              {}},
+        Fault{"every_delete_fails",
+              true,
+              [] {
+                  for (const char16_t* name : {u"Acme A", u"Acme B", u"Acme C"}) {
+                      memory_registry().failures[u"delete " + String(name)] = access_denied;
+                  }
+              },
+              lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme A", "Uninstall FAIL : Acme B",
+                     "Uninstall FAIL : Acme C"}),
+              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
+               u"delete Acme A", u"delete Acme B", u"delete Acme C", u"close"},
+              {},
+              baseline,
+              {},
+              {}}),
+    [](const testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
+
+}  // namespace
