@@ -112,15 +112,18 @@ def check(out_path, job, count):
     return sorted(lines[1:])
 
 
-def measure_pair(count, repeats, programs, label):
-    """Alternates the programs A B A B, install then uninstall each time."""
+def measure_pair(count, repeats, programs, label, overwrite=False):
+    """Alternates the programs A B A B, install then uninstall each time.
+    With overwrite, the copies of the previous install stay in the Fonts
+    folder, so every timed install replaces existing files."""
     times = {(p, job): [] for p in programs for job in ("install", "uninstall")}
     outputs = {}
     # One untimed round first: the new files and programs come into the cache.
     for repeat in range(-1, repeats):
         for program in programs:
             exe = "C:\\bench\\%s.exe" % program
-            clean_copies()
+            if not overwrite:
+                clean_copies()
             for job, args in (("install", ["/title:" + TITLE]),
                               ("uninstall", ["/uninstall", "/title:" + TITLE])):
                 out = os.path.join(WORK, "out-%s-%s.txt" % (program, job))
@@ -183,6 +186,9 @@ def main():
     parser.add_argument("--real-count", type=int, help="N for the realistic-size run (0: none)")
     parser.add_argument("--peer-count", type=int)
     parser.add_argument("--table-counts", type=int, nargs="+", default=[1000, 10000, 100000])
+    parser.add_argument("--parts", nargs="+", default=["fresh", "real", "overwrite", "peer", "table"],
+                        help="fresh: installs into a Fonts folder without the copies; real: the same "
+                        "with realistic sizes; overwrite: with the copies already there; peer; table")
     args = parser.parse_args()
     counts = args.counts or ([100, 1000] if args.quick else [1000, 10000])
     repeats = args.repeats or (3 if args.quick else 5)
@@ -203,25 +209,33 @@ def main():
 
         empty = statistics.median(timed(["wine", "C:\\bench\\empty.exe"], os.devnull)
                                   for _ in range(max(repeats, 5)))
-        cases = [(n, "small") for n in counts]
-        if real_count:
-            cases.append((real_count, "real"))
+        cases = []
+        if "fresh" in args.parts:
+            cases += [(n, "small", False) for n in counts]
+        if "real" in args.parts and real_count:
+            cases.append((real_count, "real", False))
+        if "overwrite" in args.parts:
+            cases += [(n, "small", True) for n in counts]
         results = []
-        for count, sizes in cases:
+        for count, sizes, overwrite in cases:
             total = lay_out(count, sizes)
-            label = "N=%d %s" % (count, "4 KiB" if sizes == "small" else "%.0f KiB avg" % (total / count / 1024))
+            label = "N=%d %s%s" % (count, "4 KiB" if sizes == "small" else "%.0f KiB avg" % (total / count / 1024),
+                                   " over" if overwrite else "")
             print(label, flush=True)
-            results.append((count, label, measure_pair(count, repeats, ["Typeloader", "floor"], label)))
+            results.append((count, label, measure_pair(count, repeats, ["Typeloader", "floor"], label, overwrite)))
 
         # The peer, and Typeloader at the same N for the speed-up.
-        lay_out(peer_count, "small")
-        peer = run_peer(peer_count)
-        at_peer = measure_pair(peer_count, repeats, ["Typeloader", "floor"], "N=%d" % peer_count)
+        if "peer" in args.parts:
+            lay_out(peer_count, "small")
+            peer = run_peer(peer_count)
+            at_peer = measure_pair(peer_count, repeats, ["Typeloader", "floor"], "N=%d" % peer_count)
     finally:
         stop_wine()
 
-    table = subprocess.run([os.path.join(WORK, "font_table_timing"), *map(str, args.table_counts)],
-                           capture_output=True, text=True, check=True).stdout
+    table = ""
+    if "table" in args.parts:
+        table = subprocess.run([os.path.join(WORK, "font_table_timing"), *map(str, args.table_counts)],
+                               capture_output=True, text=True, check=True).stdout
 
     report = []
     say = report.append
@@ -240,26 +254,30 @@ def main():
             per_font[(label, job)] = (count, net)
             say("%-22s %-9s %8.0f ms %7.0f ms %7.3f %12.4f %12.4f" % (
                 label, job, tl * 1e3, fl * 1e3, tl / fl, tl / count * 1e3, net * 1e3))
-    small = sorted((c, l) for c, l, _ in results if "4 KiB" in l)
-    if len(small) >= 2:
+    for kind in ("4 KiB", "4 KiB over"):
+        small = sorted((c, l) for c, l, _ in results if l.endswith(kind))
+        if len(small) < 2:
+            continue
         (c1, l1), (c2, l2) = small[0], small[-1]
+        first = [m for c, l, m in results if l == l1][0]
+        last = [m for c, l, m in results if l == l2][0]
         say("")
         for job in ("install", "uninstall"):
-            say("Per-font growth %s, N=%d over N=%d: whole %.3f, net of process start %.3f" % (
-                job, c2, c1,
-                ([m for c, l, m in results if l == l2][0][("Typeloader", job)] / c2) /
-                ([m for c, l, m in results if l == l1][0][("Typeloader", job)] / c1),
+            say("Per-font growth %s%s, N=%d over N=%d: whole %.3f, net of process start %.3f" % (
+                job, " over" if "over" in kind else "", c2, c1,
+                (last[("Typeloader", job)] / c2) / (first[("Typeloader", job)] / c1),
                 per_font[(l2, job)][1] / per_font[(l1, job)][1]))
     say("")
-    for job in ("install", "uninstall"):
+    for job in ("install", "uninstall") if "peer" in args.parts else ():
         tl = at_peer[("Typeloader", job)]
         say("Peer (cmd /c batch of copy + reg %s per font) at N=%d: %s %.0f ms, Typeloader %.0f ms, "
             "floor %.0f ms: speed-up %.0fx" % ("add" if job == "install" else "delete", peer_count, job,
                                                peer[job] * 1e3, tl * 1e3, at_peer[("floor", job)] * 1e3,
                                                peer[job] / tl))
     say("")
-    say("Font table alone (host, best of 3; Set of N distinct keys and one Walk):")
-    say(table.rstrip())
+    if table:
+        say("Font table alone (host, best of 3; Set of N distinct keys and one Walk):")
+        say(table.rstrip())
     text = "\n".join(report)
     print("\n" + text)
     with open(os.path.join(WORK, "results.txt"), "w") as f:
