@@ -1,0 +1,167 @@
+// A small Windows helper for the end-to-end tests: it reads and writes the
+// font registration key, runs a program with an exact command line, and asks
+// GDI which font families a program sees. Every text crosses the Wine
+// boundary as hex of its UTF-16 units, so nothing is lost to code pages.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t fonts_key[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+
+void write_out(const std::string& bytes) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::string hex(const void* data, size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+std::vector<unsigned char> unhex(const wchar_t* text) {
+    std::vector<unsigned char> bytes;
+    auto digit = [](wchar_t c) { return c <= L'9' ? c - L'0' : (c | 0x20) - L'a' + 10; };
+    for (size_t i = 0; text[i] && text[i + 1]; i += 2) bytes.push_back(static_cast<unsigned char>(digit(text[i]) * 16 + digit(text[i + 1])));
+    return bytes;
+}
+
+std::wstring unhex_text(const wchar_t* text) {
+    std::vector<unsigned char> bytes = unhex(text);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+}
+
+// "<type> <name hex> <data hex>" per value, in enumeration order.
+int dump() {
+    HKEY key;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, KEY_READ, &key);
+    if (status != ERROR_SUCCESS) return 10;
+    std::vector<wchar_t> name(32768);
+    std::vector<unsigned char> data(1 << 20);
+    std::string out;
+    for (DWORD index = 0;; ++index) {
+        DWORD name_length = static_cast<DWORD>(name.size());
+        DWORD data_size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        status = RegEnumValueW(key, index, name.data(), &name_length, nullptr, &type, data.data(), &data_size);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return 11;
+        }
+        out += std::to_string(type) + " " + hex(name.data(), name_length * 2) + " " + hex(data.data(), data_size) + "\n";
+    }
+    RegCloseKey(key);
+    write_out(out);
+    return 0;
+}
+
+int set_value(const wchar_t* type, const wchar_t* name_hex, const wchar_t* data_hex) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) return 10;
+    std::wstring name = unhex_text(name_hex);
+    std::vector<unsigned char> data = unhex(data_hex);
+    LONG status = RegSetValueExW(key, name.c_str(), 0, static_cast<DWORD>(_wtoi(type)), data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? 0 : 11;
+}
+
+int delete_value(const wchar_t* name_hex) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return 10;
+    LONG status = RegDeleteValueW(key, unhex_text(name_hex).c_str());
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? 0 : 11;
+}
+
+// Runs the program with exactly this command line and passes its standard
+// output through unchanged; exits with the program's exit code.
+int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
+    std::wstring program = unhex_text(program_hex);
+    std::wstring command_line = unhex_text(command_line_hex);
+    std::wstring folder = folder_hex ? unhex_text(folder_hex) : std::wstring();
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE read_end, write_end;
+    if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return 100;
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = write_end;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+        fprintf(stderr, "CreateProcessW failed: %lu\n", GetLastError());
+        return 101;
+    }
+    CloseHandle(write_end);
+    std::string output;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(read_end, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
+    CloseHandle(read_end);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    write_out(output);
+    return static_cast<int>(code);
+}
+
+// The names FindFirstFileW/FindNextFileW give for a pattern, in their order.
+int find(const wchar_t* pattern_hex) {
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(unhex_text(pattern_hex).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    std::string out;
+    do {
+        out += hex(data.cFileName, wcslen(data.cFileName) * 2) + "\n";
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    write_out(out);
+    return 0;
+}
+
+int CALLBACK add_family(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM list) {
+    std::string& out = *reinterpret_cast<std::string*>(list);
+    out += hex(font->lfFaceName, wcslen(font->lfFaceName) * 2) + "\n";
+    return 1;
+}
+
+// Every font family GDI offers this process, one hex line each.
+int families() {
+    HDC screen = GetDC(nullptr);
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    std::string out;
+    EnumFontFamiliesExW(screen, &wanted, add_family, reinterpret_cast<LPARAM>(&out), 0);
+    ReleaseDC(nullptr, screen);
+    write_out(out);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"dump") return dump();
+    if (command == L"set" && argc == 5) return set_value(argv[2], argv[3], argv[4]);
+    if (command == L"delete" && argc == 3) return delete_value(argv[2]);
+    if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    if (command == L"families") return families();
+    if (command == L"find" && argc == 3) return find(argv[2]);
+    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | families | find PATTERNHEX\n");
+    return 2;
+}
