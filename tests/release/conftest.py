@@ -12,8 +12,13 @@ import os
 import pathlib
 import shutil
 import subprocess
+import sys
+import tempfile
 
 import pytest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "e2e"))
+from wine_prefix import base_environment, make_template  # noqa: E402
 
 SOURCE_DIR = pathlib.Path(os.environ.get("TYPELOADER_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BUILD_DIR = SOURCE_DIR / "build" / "windows"
@@ -69,20 +74,17 @@ class Wine:
     def __init__(self, prefix):
         self.prefix = prefix
         self.wine = os.environ.get("TYPELOADER_WINE") or shutil.which("wine64") or shutil.which("wine") or "wine"
-        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        self.env.update(
-            WINEPREFIX=str(prefix),
-            WINEARCH="win64",
-            WINEDEBUG="-all",
-            # No Mono or Gecko install prompt in a new prefix.
-            WINEDLLOVERRIDES="mscoree,mshtml=",
-        )
+        self.env = base_environment(prefix)
 
     def run(self, program, *args, timeout=120):
         """Runs a program; returns (exit code, stdout bytes, stderr bytes)."""
-        done = subprocess.run([self.wine, str(program), *map(str, args)], env=self.env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-        return done.returncode, done.stdout, done.stderr
+        # Files, not pipes: Wine's background services inherit pipes and hold them open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run([self.wine, str(program), *map(str, args)], env=self.env,
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            return done.returncode, out.read(), err.read()
 
     def server(self, *args, timeout=120):
         subprocess.run(["wineserver", *args], env=self.env, timeout=timeout, check=False)
@@ -117,10 +119,7 @@ def wine(work_dir):
     if prefix.exists():
         runner.server("-k")
         shutil.rmtree(prefix)
-    boot = subprocess.run(["wineboot", "-i"], env=runner.env, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=300)
-    assert boot.returncode == 0, boot.stderr.decode(errors="replace")
-    runner.server("-w")
+    shutil.copytree(make_template(), prefix, symlinks=True)
     yield runner
     runner.server("-k")
 
