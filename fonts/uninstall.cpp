@@ -22,6 +22,9 @@ void uninstall_fonts(const String& title) {
     for (uint32_t index = 0; index < count; ++index) {
         if (enumerate_value(key, index, name, type) != 0) continue;
         if (type != registry_string_type) continue;
+        // A name with a null unit in it cannot be passed to a delete: the text
+        // before the null names a different value, which may not be ours.
+        if (name.find(u'\0') != String::npos) continue;
         if (name.starts_with(title)) doomed.push_back(name);
     }
 

@@ -23,7 +23,7 @@ RegistryStatus open_font_registration_key(RegistryKey& key);
 
 RegistryStatus count_values(RegistryKey key, uint32_t& count);
 
-// Reads the name (up to its first null unit) and type of value `index`,
+// Reads the whole name (null units included) and type of value `index`,
 // through a name buffer of value_name_capacity units.
 RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, uint32_t& type);
 

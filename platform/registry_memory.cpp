@@ -78,7 +78,7 @@ RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, ui
     if (!values || index >= values->size()) return no_more_items;
     const MemoryValue& value = (*values)[index];
     if (value.name.size() > value_name_capacity) return more_data;
-    name = value.name.substr(0, value.name.find(u'\0'));
+    name = value.name;
     type = value.type;
     return 0;
 }

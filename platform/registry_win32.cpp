@@ -43,8 +43,7 @@ RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, ui
     LONG status = RegEnumValueW(as_hkey(key), index, buffer, &length, nullptr, &value_type,
                                 nullptr, nullptr);
     if (status != ERROR_SUCCESS) return status;
-    buffer[length] = L'\0';
-    name.assign(reinterpret_cast<const char16_t*>(buffer));  // up to the first null unit
+    name.assign(reinterpret_cast<const char16_t*>(buffer), length);  // null units included
     type = value_type;
     return status;
 }

@@ -82,7 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<String> calls{u"open"};
     std::string output = expected_line(u"Uninstall Font : " + title);
     std::vector<MemoryValue> remaining = values;
-    bool names_have_nulls = false;
     if (!(flags & 1)) {
         calls.push_back(u"count");
         const size_t count = (flags & 2) ? 0 : values.size();
@@ -90,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t i = 0; i < count; ++i) {
             calls.push_back(u"enumerate " + number(i));
             if (enumerate_fails.count(i) || values[i].name.size() > value_name_capacity) continue;
-            const String name = values[i].name.substr(0, values[i].name.find(u'\0'));
-            names_have_nulls = names_have_nulls || name.size() != values[i].name.size();
+            const String& name = values[i].name;
+            if (name.find(u'\0') != String::npos) continue;  // cannot be deleted by name
             if (values[i].type == 1 && name.size() >= title.size() &&
                 std::equal(title.begin(), title.end(), name.begin())) {
                 scanned.push_back(name);
@@ -127,16 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(after[i].data == remaining[i].data);
     }
 
-    // Stated once more without the model of deletion, where names are plain
-    // text (a name with a null unit is cut there, so it is deleted by a shorter
-    // name): what is gone is exactly the REG_SZ values named with the title
-    // first that the scan could read and whose deletion was not refused.
-    if (!names_have_nulls) {
+    // Stated once more without the model of deletion: what is gone is exactly
+    // the REG_SZ values named with the title first, with no null unit in the
+    // name, that the scan could read and whose deletion was not refused.
+    {
         std::vector<MemoryValue> kept;
         for (size_t i = 0; i < values.size(); ++i) {
             const MemoryValue& v = values[i];
             const bool doomed = !(flags & 3) && !enumerate_fails.count(i) && v.type == 1 &&
                                 v.name.size() <= value_name_capacity && v.name.rfind(title, 0) == 0 &&
+                                v.name.find(u'\0') == String::npos &&
                                 !registry.failures.count(u"delete " + v.name);
             if (!doomed) kept.push_back(v);
         }

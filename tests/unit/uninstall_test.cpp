@@ -112,6 +112,17 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+TEST_F(Uninstall, NameWithANullUnitNeverLeadsToDeletingAnotherValue) {
+    const String with_null = String(u"Acme") + u'\0' + u"x";
+    memory_font_values() = {{with_null, registry_string_type, u""},
+                            {u"Acme", binary_type, u"not ours"},
+                            {u"Acme Sans", registry_string_type, u""}};
+    uninstall_fonts(u"Acme");
+    EXPECT_EQ(captured_console_output(),
+              console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme Sans"}));
+    EXPECT_EQ(remaining_names(), (std::vector<String>{with_null, u"Acme"}));
+}
+
 TEST_F(Uninstall, NameLongerThanTheBufferIsSkipped) {
     String too_long = u"Acme " + String(value_name_capacity, u'x');
     String longest = u"Acme " + String(value_name_capacity - 5, u'y');
