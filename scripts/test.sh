@@ -20,3 +20,6 @@ bash tests/fuzz/run.sh
 cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows
+
+# Two clean builds in different folders must give the same Typeloader.exe.
+sh scripts/check-reproducible.sh
