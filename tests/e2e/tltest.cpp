@@ -152,9 +152,35 @@ int families() {
     return 0;
 }
 
+// "@C:\\file" stands for the hex text held in that file: a long value name
+// in hex does not fit Windows' command line of 32,767 units.
+std::wstring argument_text(const wchar_t* argument) {
+    if (argument[0] != L'@') return argument;
+    std::wstring text;
+    if (FILE* file = _wfopen(argument + 1, L"rb")) {
+        for (int c; (c = fgetc(file)) != EOF;) text += static_cast<wchar_t>(c);
+        fclose(file);
+    }
+    return text;
+}
+
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int wmain(int argc, wchar_t** raw_argv) {
+    std::vector<std::wstring> texts(raw_argv, raw_argv + argc);
+    for (std::wstring& text : texts) text = argument_text(text.c_str());
+    std::vector<wchar_t*> pointers;
+    for (std::wstring& text : texts) pointers.push_back(text.data());
+    wchar_t** argv = pointers.data();
+    // "lock FILEHEX <command>": runs the command while this process holds the
+    // file open with no sharing, so that nobody else can read it.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (argc > 3 && std::wstring(argv[1]) == L"lock") {
+        held = CreateFileW(unhex_text(argv[2]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (held == INVALID_HANDLE_VALUE) return 102;
+        argv += 2;
+        argc -= 2;
+    }
     std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"dump") return dump();
     if (command == L"set" && argc == 5) return set_value(argv[2], argv[3], argv[4]);
@@ -162,6 +188,6 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (command == L"families") return families();
     if (command == L"find" && argc == 3) return find(argv[2]);
-    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | families | find PATTERNHEX\n");
+    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | families | find PATTERNHEX; [lock FILEHEX] before a command; @FILE for any hex\n");
     return 2;
 }

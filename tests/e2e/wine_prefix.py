@@ -131,13 +131,27 @@ class Wine:
         done = self.wine(program, *args)
         return done.returncode, done.stdout
 
-    def run_command_line(self, command_line, program=r"C:\Typeloader\Typeloader.exe", folder=None):
-        """Runs the program with exactly this command line (lone surrogates too)."""
-        args = ["run", hex16(program), hex16(command_line)]
+    def hex_argument(self, text):
+        """The hex of a text for tltest; a long one goes through a file, since
+        its hex would not fit Windows' command line."""
+        if len(text) < 2000:
+            return hex16(text)
+        self.hex_files = getattr(self, "hex_files", 0) + 1
+        name = f"tltest-arg-{self.hex_files}.hex"
+        (self.drive_c / name).write_text(hex16(text), encoding="ascii")
+        return "@C:\\" + name
+
+    def run_command_line(self, command_line, program=r"C:\Typeloader\Typeloader.exe", folder=None,
+                         lock=None):
+        """Runs the program with exactly this command line (lone surrogates too);
+        with `lock`, a Windows path held open without sharing meanwhile."""
+        args = ["run", self.hex_argument(program), self.hex_argument(command_line)]
         if folder:
-            args.append(hex16(folder))
+            args.append(self.hex_argument(folder))
+        if lock:
+            args = ["lock", hex16(lock), *args]
         done = self.wine(self.tltest, *args)
-        if done.returncode in (100, 101):
+        if done.returncode in (100, 101, 102):
             raise RuntimeError(done.stderr.decode(errors="replace"))
         return done.returncode, done.stdout
 
@@ -159,11 +173,11 @@ class Wine:
     def set_value(self, name, kind, data):
         if isinstance(data, str):
             data = (data + "\0").encode("utf-16-le", "surrogatepass")
-        done = self.wine(self.tltest, "set", kind, hex16(name), data.hex())
+        done = self.wine(self.tltest, "set", kind, self.hex_argument(name), data.hex())
         assert done.returncode == 0, (name, done.returncode)
 
     def delete_value(self, name):
-        return self.wine(self.tltest, "delete", hex16(name)).returncode == 0
+        return self.wine(self.tltest, "delete", self.hex_argument(name)).returncode == 0
 
     def find(self, pattern):
         """What the platform's file finder lists for a pattern, in its order."""
