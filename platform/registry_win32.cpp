@@ -38,7 +38,9 @@ RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, ui
     // One buffer for the whole scan: the job is single-threaded and a name can
     // be as long as the registry allows.
     static wchar_t buffer[value_name_capacity + 1];
-    DWORD length = value_name_capacity;
+    // The size handed over counts the terminator: told only 16,383, the
+    // registry refuses a name of exactly 16,383 units, which install can write.
+    DWORD length = value_name_capacity + 1;
     DWORD value_type = 0;
     LONG status = RegEnumValueW(as_hkey(key), index, buffer, &length, nullptr, &value_type,
                                 nullptr, nullptr);

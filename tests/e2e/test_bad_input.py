@@ -80,11 +80,10 @@ CASES = [
     Case("title with a lone low surrogate", "\udc00Low", install=(1, 0), uninstall=1),
     Case("title of a reversed pair", "\udc00\ud800", install=(1, 0), uninstall=1),
     Case("title with every unit up to U+00FF", "".join(map(chr, range(1, 0x100))), install=(1, 0), uninstall=1),
-    # Registration names at the registry's limit: 16,383 units are written but
-    # cannot be enumerated through a name buffer told 16,383, so uninstall
-    # passes them by silently; 16,384 and more are refused.
+    # Registration names at the registry's limit: up to 16,383 units are
+    # written and removed again; 16,384 and more are refused.
     Case("name of 16,382 units", "T" * (NAME_LIMIT - 4), fonts={"ab.ttf": b"a"}, install=(1, 0), uninstall=1),
-    Case("name of 16,383 units", "T" * (NAME_LIMIT - 3), fonts={"ab.ttf": b"a"}, install=(1, 0), uninstall=0),
+    Case("name of 16,383 units", "T" * (NAME_LIMIT - 3), fonts={"ab.ttf": b"a"}, install=(1, 0), uninstall=1),
     Case("name of 16,384 units", "T" * (NAME_LIMIT - 2), fonts={"ab.ttf": b"a"}, install=(0, 1), uninstall=0),
     Case("title of 16,383 units", "T" * NAME_LIMIT, install=(0, 1), uninstall=0),
     Case("title of 16,384 units", "T" * (NAME_LIMIT + 1), install=(0, 1), uninstall=0),
@@ -109,7 +108,7 @@ CASES = [
     # Fonts keys.
     Case("values of every type", "KeyT", seed=ALL_TYPES + ODD_STRINGS, install=(1, 0), uninstall=5),
     Case("names near the title", "KeyT", seed=NEAR_NAMES, install=(1, 0), uninstall=4),
-    Case("names of 16,382 and 16,383 units", "KeyT", seed=LONG_NAMES, install=(1, 0), uninstall=2),
+    Case("names of 16,382 and 16,383 units", "KeyT", seed=LONG_NAMES, install=(1, 0), uninstall=3),
     Case("install over a value of another type", "KeyT", seed=[("KeyT Sans", REG_BINARY, b"\1\2")],
          install=(1, 0), uninstall=1),
     Case("install over a name in another case", "KeyT", seed=[("keyt sans", REG_DWORD, b"\1\0\0\0")],
@@ -199,7 +198,7 @@ def expected_install(wine, title, program_folder, before):
 
 def expected_uninstall(title, before):
     doomed = [name for name, kind, _ in before
-              if kind == REG_SZ and name.startswith(title) and len(name) < NAME_LIMIT]
+              if kind == REG_SZ and name.startswith(title) and len(name) <= NAME_LIMIT]
     output = console_line("Uninstall Font : " + title) + b"".join(
         console_line("Uninstall OK : " + name) for name in doomed)
     return output, [value for value in before if value[0] not in doomed], len(doomed)
