@@ -23,6 +23,12 @@ CommandChoice parse_arguments(const std::vector<String>& arguments) {
 }
 
 int run_typeloader() {
+    // First of all: the process runs elevated from a folder that others may
+    // be able to write, so no DLL may ever come from there.
+    if (!restrict_dll_search_to_system32()) {
+        write_console_text(u"Fatal Error: SetDefaultDllDirectories failed\n");
+        return 1;
+    }
     if (!has_own_module_handle()) {
         write_console_text(u"Fatal Error: GetModuleHandle failed\n");
         return 1;

@@ -8,6 +8,11 @@
 
 // Process, shell and file-system operations. Paths use backslash separators.
 
+// Limits every later DLL load of the process, and those that system DLLs make
+// on its behalf, to System32, so that nothing planted beside the executable
+// is ever loaded. False when the platform refuses.
+bool restrict_dll_search_to_system32();
+
 bool has_own_module_handle();
 
 // Adds "fail critical errors" and "no open-file error box" to the error mode.

@@ -77,6 +77,11 @@ const MemoryEntry* find_memory_entry(const String& path) { return entry_at(path)
 
 bool has_own_module_handle() { return memory_files().module_handle; }
 
+bool restrict_dll_search_to_system32() {
+    memory_files().calls.push_back(u"restrict dll search");
+    return !memory_files().dll_search_restriction_refused;
+}
+
 void quiet_error_mode() { memory_files().error_mode |= 0x0001 | 0x8000; }
 
 String full_command_line() { return memory_files().command_line; }

@@ -17,6 +17,7 @@ struct MemoryEntry {
 };
 
 struct MemoryFiles {
+    bool dll_search_restriction_refused = false;
     bool module_handle = true;
     uint32_t error_mode = 0;
     String command_line = u"Typeloader.exe";

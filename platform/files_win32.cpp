@@ -20,10 +20,27 @@ struct ArgvReleaser {
     void operator()(wchar_t** list) const { LocalFree(list); }
 };
 
-struct ShellFree {
-    // SHFree releases the shell allocator's memory without pulling in ole32.
-    void operator()(wchar_t* text) const { SHFree(text); }
+// shell32 is not a static import: the loader would bring it in before wmain,
+// and with it dependencies that are not KnownDLLs (version.dll; profapi.dll
+// and wldp.dll on some Windows builds), which it looks for beside the
+// executable first. Loaded here, after the search is restricted, and from
+// System32 by name, it cannot come from anywhere else.
+struct ModuleFreer {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
 };
+using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
+
+// The shell32 function of that name, or null when shell32 or the function
+// cannot be had. shell32 stays loaded until the process exits.
+template <typename Function>
+Function* shell_function(const char* name) {
+    static const LoadedModule shell32(LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!shell32) return nullptr;
+    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(shell32.get(), name)));
+}
+
+// FOLDERID_Fonts, spelt out so that no shell library is linked for it.
+const KNOWNFOLDERID fonts_folder_id = {0xFD228CB7, 0xAE11, 0x4AE3, {0x86, 0x4C, 0x16, 0xF3, 0x91, 0x0A, 0xB8, 0xFE}};
 
 struct FindCloser {
     void operator()(HANDLE handle) const { FindClose(handle); }
@@ -45,6 +62,10 @@ String fetch_growing(DWORD first_size, Fill fill) {
 
 }  // namespace
 
+bool restrict_dll_search_to_system32() {
+    return SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+}
+
 bool has_own_module_handle() { return GetModuleHandleW(nullptr) != nullptr; }
 
 void quiet_error_mode() {
@@ -56,8 +77,10 @@ String full_command_line() { return from_wide(GetCommandLineW()); }
 
 bool split_command_line(const String& command_line, std::vector<String>& arguments) {
     arguments.clear();
+    auto split = shell_function<decltype(CommandLineToArgvW)>("CommandLineToArgvW");
+    if (!split) return false;
     int count = 0;
-    std::unique_ptr<wchar_t*, ArgvReleaser> list(CommandLineToArgvW(wide(command_line), &count));
+    std::unique_ptr<wchar_t*, ArgvReleaser> list(split(wide(command_line), &count));
     if (!list) return false;
     for (int i = 0; i < count; ++i) arguments.push_back(from_wide(list.get()[i]));
     return true;
@@ -75,9 +98,14 @@ String executable_folder() {
 }
 
 int32_t system_fonts_folder(String& path) {
+    auto known_folder_path = shell_function<decltype(SHGetKnownFolderPath)>("SHGetKnownFolderPath");
+    // SHFree releases the shell allocator's memory without pulling in ole32.
+    auto shell_free = shell_function<decltype(SHFree)>("SHFree");
+    if (!known_folder_path || !shell_free) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     wchar_t* found = nullptr;
-    HRESULT status = SHGetKnownFolderPath(FOLDERID_Fonts, 0, nullptr, &found);
-    std::unique_ptr<wchar_t, ShellFree> owned(found);
+    HRESULT status = known_folder_path(fonts_folder_id, 0, nullptr, &found);
+    auto release = [shell_free](wchar_t* text) { shell_free(text); };
+    std::unique_ptr<wchar_t, decltype(release)> owned(found, release);
     if (status != S_OK) return status;
     path = from_wide(found);
     return 0;

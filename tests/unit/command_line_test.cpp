@@ -86,6 +86,24 @@ TEST_F(RunTypeloader, FatalWithoutModuleHandle) {
     EXPECT_EQ(memory_files().error_mode, 0u);
 }
 
+TEST_F(RunTypeloader, RestrictsDllSearchBeforeAnythingElse) {
+    use_arguments({u"/title:Acme"});
+    EXPECT_EQ(run_typeloader(), 0);
+    ASSERT_FALSE(memory_files().calls.empty());
+    EXPECT_EQ(memory_files().calls.front(), u"restrict dll search");
+}
+
+TEST_F(RunTypeloader, StopsWhenDllSearchCannotBeRestricted) {
+    memory_files().dll_search_restriction_refused = true;
+    use_arguments({u"/title:Acme"});
+    memory_font_values() = {{u"Acme Sans", registry_string_type, u"x"}};
+    EXPECT_EQ(run_typeloader(), 1);
+    EXPECT_EQ(captured_console_output(), "Fatal Error: SetDefaultDllDirectories failed\r\n");
+    EXPECT_EQ(memory_files().calls, std::vector<String>{u"restrict dll search"});
+    EXPECT_EQ(memory_files().error_mode, 0u);
+    EXPECT_TRUE(memory_registry().calls.empty());
+}
+
 TEST_F(RunTypeloader, QuietsErrorModeAndRunsInstall) {
     use_arguments({u"/title:Acme"});
     EXPECT_EQ(run_typeloader(), 0);
