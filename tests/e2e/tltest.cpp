@@ -188,6 +188,8 @@ int wmain(int argc, wchar_t** raw_argv) {
     if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (command == L"families") return families();
     if (command == L"find" && argc == 3) return find(argv[2]);
+    // Loads a DLL by the given name with the default search order.
+    if (command == L"loadlibrary" && argc == 3) return LoadLibraryW(argv[2]) ? 0 : 1;
     fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | families | find PATTERNHEX; [lock FILEHEX] before a command; @FILE for any hex\n");
     return 2;
 }
