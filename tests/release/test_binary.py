@@ -1,36 +1,129 @@
 """What the executable file itself holds: a 64-bit console program that needs
-only Windows' own DLLs, small enough to copy anywhere."""
+only Windows' own KnownDLLs, imports only the reviewed functions, carries the
+loader's exploit mitigations, and is small enough to copy anywhere."""
+import pathlib
 import re
-import shutil
-import subprocess
 
+import pefile
 import pytest
 
-SYSTEM_DLLS = {"ADVAPI32.DLL", "KERNEL32.DLL", "MSVCRT.DLL", "SHELL32.DLL"}
+ALLOW_LIST = pathlib.Path(__file__).with_name("allowed-imports.txt")
+
+# Imports that antivirus heuristics read as tampering with other processes or
+# threads (winpthreads brought them in); none of them is ever needed here.
+NEVER_IMPORTED = {
+    "SuspendThread", "ResumeThread", "GetThreadContext", "SetThreadContext",
+    "OpenProcess", "DuplicateHandle", "SetProcessAffinityMask", "IsDebuggerPresent",
+    "CreateRemoteThread", "WriteProcessMemory", "VirtualAllocEx", "OpenThread",
+}
+
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+IMAGE_SCN_MEM_WRITE = 0x80000000
+MITIGATIONS = {"HIGH_ENTROPY_VA": 0x0020, "DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100}
+
+
+def read_allow_list(text):
+    """{DLL name (upper case): {function}} from the allow-list's sections."""
+    allowed, dll = {}, None
+    for number, raw in enumerate(text.splitlines(), 1):
+        line = raw.split("#", 1)[0].strip()
+        if not line:
+            continue
+        section = re.fullmatch(r"\[(\S+)\]", line)
+        if section:
+            dll = section.group(1).upper()
+            assert dll not in allowed, f"line {number}: {dll} listed twice"
+            allowed[dll] = set()
+        else:
+            assert dll, f"line {number}: a function before any [DLL]"
+            assert re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", line), f"line {number}: {raw!r}"
+            assert line not in allowed[dll], f"line {number}: {line} listed twice"
+            allowed[dll].add(line)
+    return allowed
 
 
 @pytest.fixture(scope="module")
-def headers(typeloader_exe):
-    objdump = shutil.which("x86_64-w64-mingw32-objdump")
-    if not objdump:
-        pytest.fail("x86_64-w64-mingw32-objdump is missing (binutils-mingw-w64-x86-64)")
-    return subprocess.run([objdump, "-p", str(typeloader_exe)], check=True,
-                          capture_output=True, text=True).stdout
+def image(typeloader_exe):
+    pe = pefile.PE(str(typeloader_exe))
+    yield pe
+    pe.close()
 
 
-def test_imports_only_system_dlls(headers):
-    dlls = {name.upper() for name in re.findall(r"DLL Name: (\S+)", headers)}
-    assert dlls == SYSTEM_DLLS
+@pytest.fixture(scope="module")
+def imports(image):
+    found = {}
+    for entry in image.DIRECTORY_ENTRY_IMPORT:
+        names = found.setdefault(entry.dll.decode().upper(), set())
+        for symbol in entry.imports:
+            assert symbol.name, f"{entry.dll.decode()}: import by ordinal {symbol.ordinal}"
+            names.add(symbol.name.decode())
+    return found
 
 
-def test_is_a_64_bit_console_program(headers):
-    assert re.search(r"file format pei-x86-64", headers)
-    assert re.search(r"Subsystem\s+00000003", headers)  # Windows CUI
+def test_imports_only_known_dlls(imports):
+    assert set(imports) == {"ADVAPI32.DLL", "KERNEL32.DLL", "MSVCRT.DLL"}
 
 
-def test_console_line_uses_msvcrt_wide_output(headers):
-    assert re.search(r"\bwprintf\b", headers)
+def test_imports_exactly_the_allow_list(imports):
+    allowed = read_allow_list(ALLOW_LIST.read_text(encoding="utf-8"))
+    for dll in sorted(set(allowed) | set(imports)):
+        new = sorted(imports.get(dll, set()) - allowed.get(dll, set()))
+        gone = sorted(allowed.get(dll, set()) - imports.get(dll, set()))
+        assert not new, f"{dll}: imported but not on {ALLOW_LIST.name}: {new}"
+        assert not gone, f"{dll}: on {ALLOW_LIST.name} but no longer imported: {gone}"
 
 
-def test_stays_under_200_kib(typeloader_exe):
-    assert typeloader_exe.stat().st_size < 200 * 1024
+def test_allow_list_holds_no_tampering_import():
+    allowed = read_allow_list(ALLOW_LIST.read_text(encoding="utf-8"))
+    listed = set().union(*allowed.values())
+    assert not listed & NEVER_IMPORTED
+
+
+@pytest.mark.parametrize("text, problem", [
+    ("Sleep\n", "a function before any [DLL]"),
+    ("[KERNEL32.dll]\nSleep\nSleep\n", "listed twice"),
+    ("[KERNEL32.dll]\n[kernel32.dll]\n", "listed twice"),
+    ("[KERNEL32.dll]\nSleep Wake\n", "line 2"),
+], ids=["function outside a section", "function twice", "DLL twice", "two words"])
+def test_allow_list_reader_refuses_a_malformed_list(text, problem):
+    with pytest.raises(AssertionError, match=re.escape(problem)):
+        read_allow_list(text)
+
+
+def test_no_delay_loaded_imports(image):
+    assert not hasattr(image, "DIRECTORY_ENTRY_DELAY_IMPORT")
+
+
+def test_is_a_64_bit_console_program(image):
+    assert image.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]
+    assert image.OPTIONAL_HEADER.Subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"]
+
+
+@pytest.mark.parametrize("flag", MITIGATIONS)
+def test_loader_mitigation_is_on(image, flag):
+    assert image.OPTIONAL_HEADER.DllCharacteristics & MITIGATIONS[flag], flag
+
+
+def test_relocations_present_so_aslr_can_move_it(image):
+    relocations = image.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    assert relocations.Size > 0
+
+
+def test_no_section_is_both_writable_and_executable(image):
+    for section in image.sections:
+        name = section.Name.rstrip(b"\0").decode()
+        both = IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_MEM_WRITE
+        assert section.Characteristics & both != both, name
+
+
+def test_no_debug_sections(image):
+    names = [section.Name.rstrip(b"\0").decode() for section in image.sections]
+    assert not [name for name in names if name.startswith((".debug", "/"))], names
+
+
+def test_console_line_uses_msvcrt_wide_output(imports):
+    assert "wprintf" in imports["MSVCRT.DLL"]
+
+
+def test_stays_within_128_kib(typeloader_exe):
+    assert typeloader_exe.stat().st_size <= 128 * 1024
