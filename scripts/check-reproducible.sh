@@ -2,8 +2,25 @@
 # Two clean builds of the windows preset from the same sources, in two source
 # and build folders of different absolute paths, must give the same
 # Typeloader.exe byte for byte, and neither path may show in the binary.
+# Prints the Debian packages of the toolchain that made them and the exe's
+# SHA-256; when the toolchain is the one the README records, the hash must be
+# the README's too, so that the recorded release build stays rebuildable.
 # Run from the repository root. Sources are the tracked files as they stand.
 set -eu
+
+# The packages whose files go into the exe: compilers and their runtime
+# libraries, the mingw-w64 headers, start-up code and import libraries, and
+# binutils (assembler, linker, resource compiler).
+toolchain_packages="g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32
+gcc-mingw-w64-x86-64-win32-runtime gcc-mingw-w64-base mingw-w64-x86-64-dev
+binutils-mingw-w64-x86-64"
+
+toolchain_table() {
+    for package in $toolchain_packages; do
+        version=$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null || echo "not installed")
+        echo "| $package | $version |"
+    done
+}
 
 repo=$(pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/typeloader-repro.XXXXXX")
@@ -30,8 +47,11 @@ build_copy "$second" two
 exe1="$first/build/windows/Typeloader.exe"
 exe2="$second/build/windows/Typeloader.exe"
 status=0
+hash=$(sha256sum "$exe1" | cut -d' ' -f1)
+echo "check-reproducible: toolchain"
+toolchain_table
 if cmp "$exe1" "$exe2"; then
-    echo "check-reproducible: identical, sha256 $(sha256sum "$exe1" | cut -d' ' -f1)"
+    echo "check-reproducible: identical, Typeloader.exe SHA-256 $hash"
 else
     echo "check-reproducible: the two builds differ" >&2
     status=1
@@ -45,4 +65,21 @@ for exe in "$exe1" "$exe2"; do
         fi
     done
 done
+# The README's record: the same table lines, then the hash in backquotes.
+recorded_table=$(grep -E '^\| (g\+\+|gcc|mingw|binutils)-' "$repo/README.md" || true)
+recorded_hash=$(sed -n 's/^Typeloader.exe SHA-256: `\([0-9a-f]\{64\}\)`.*/\1/p' "$repo/README.md")
+if [ -z "$recorded_hash" ]; then
+    echo "check-reproducible: README.md records no Typeloader.exe SHA-256" >&2
+    status=1
+elif [ "$recorded_table" = "$(toolchain_table)" ]; then
+    if [ "$recorded_hash" != "$hash" ]; then
+        echo "check-reproducible: same toolchain as README.md records, but the exe's SHA-256 is" >&2
+        echo "  $hash, not the recorded $recorded_hash: update README.md with the change" >&2
+        status=1
+    else
+        echo "check-reproducible: matches the release build recorded in README.md"
+    fi
+else
+    echo "check-reproducible: this toolchain differs from the one README.md records; its hash is not comparable"
+fi
 exit $status
