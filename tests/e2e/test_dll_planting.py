@@ -40,7 +40,7 @@ def plant(wine, names):
         target = wine.program_dir / f"{name}.dll"
         shutil.copyfile(os.environ["PLANT_PROBE_DLL"], target)
         laid.append(target)
-    overrides = ";".join(f"{name}=n,b" for name in names)
+    overrides = ";".join(f"{name.lower()}=n,b" for name in names)
     wine.env["WINEDLLOVERRIDES"] = wine.base_overrides + ";" + overrides
     return laid
 
@@ -73,8 +73,8 @@ def baseline(wine):
     return runs
 
 
-@pytest.mark.parametrize("names", [[name] for name in PLANTED] + [PLANTED],
-                         ids=PLANTED + ["all at once"])
+@pytest.mark.parametrize("names", [[name] for name in PLANTED] + [PLANTED, ["VeRsIoN", "PROFAPI"]],
+                         ids=PLANTED + ["all at once", "file names in other cases"])
 def test_planted_dll_is_never_loaded(wine, baseline, names):
     laid = plant(wine, names)
     try:
