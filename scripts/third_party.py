@@ -273,14 +273,17 @@ def creation_time(source_dir):
     """The SPDX creation time: SOURCE_DATE_EPOCH, else the commit time of the source tree."""
     epoch = os.environ.get("SOURCE_DATE_EPOCH", "").strip()
     if not epoch and source_dir:
-        done = subprocess.run(["git", "-C", str(source_dir), "rev-parse", "--show-toplevel"],
-                              capture_output=True, text=True)
-        top = done.stdout.strip()
-        # Only the source tree's own repository: a tree unpacked inside another
-        # repository must not take that repository's time.
-        if done.returncode == 0 and pathlib.Path(top).resolve() == pathlib.Path(source_dir).resolve():
-            epoch = subprocess.run(["git", "-C", str(source_dir), "log", "-1", "--format=%ct"],
-                                   capture_output=True, text=True, check=True).stdout.strip()
+        try:
+            done = subprocess.run(["git", "-C", str(source_dir), "rev-parse", "--show-toplevel"],
+                                  capture_output=True, text=True)
+            top = done.stdout.strip()
+            # Only the source tree's own repository: a tree unpacked inside another
+            # repository must not take that repository's time.
+            if done.returncode == 0 and pathlib.Path(top).resolve() == pathlib.Path(source_dir).resolve():
+                epoch = subprocess.run(["git", "-C", str(source_dir), "log", "-1", "--format=%ct"],
+                                       capture_output=True, text=True, check=True).stdout.strip()
+        except FileNotFoundError:
+            epoch = ""  # no git on this machine
     if not epoch:
         raise Refused("no creation time for the SBOM: the sources are not a git checkout; "
                       "set SOURCE_DATE_EPOCH (seconds since 1970) to the release's commit time")
