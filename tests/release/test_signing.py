@@ -9,8 +9,10 @@ import os
 import pathlib
 import shutil
 import struct
+import http.server
 import subprocess
 import tempfile
+import threading
 import zipfile
 
 import pytest
@@ -38,6 +40,22 @@ authorityKeyIdentifier = keyid
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
+[time_stamping]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+[tsa]
+default_tsa = tsa_config
+[tsa_config]
+serial = tsa-serial
+signer_cert = tsa.pem
+certs = ca.pem
+signer_key = tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
 """
 
 
@@ -61,6 +79,8 @@ class Pki:
         self.other_ca = self._ca("other-ca", "Some Other Root CA")
         self.code_signing = self._leaf("signer", "Typeloader Test Publisher", "code_signing")
         self.server_only = self._leaf("server", "Typeloader Test Web Server", "server_only")
+        self._leaf("tsa", "Typeloader Test Time-Stamp Authority", "time_stamping")
+        (folder / "tsa-serial").write_text("01\n")
 
     def _ca(self, name, subject):
         openssl("req", "-x509", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
@@ -220,6 +240,80 @@ def test_signed_exe_shows_the_same_version_and_manifest(signed, typeloader_exe, 
     fields, manifest = probe(wine, version_probe, signed)
     assert (fields, manifest) == probe(wine, version_probe, typeloader_exe)
     assert fields["fixed.file"] == fields["string.FileVersion"]
+
+
+# ---------------------------------------------------------------- time stamp
+
+@pytest.fixture(scope="module")
+def time_stamp_url(pki):
+    """An RFC 3161 time-stamp server on 127.0.0.1, answering with `openssl ts -reply`."""
+    folder = pki.folder
+
+    class Authority(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query = self.rfile.read(int(self.headers["Content-Length"]))
+            with tempfile.TemporaryDirectory() as scratch:
+                pathlib.Path(scratch, "query").write_bytes(query)
+                done = subprocess.run(["openssl", "ts", "-reply", "-config", "openssl.cnf", "-queryfile",
+                                       f"{scratch}/query", "-out", f"{scratch}/reply"], cwd=folder, capture_output=True)
+                reply = pathlib.Path(scratch, "reply").read_bytes() if done.returncode == 0 else b""
+            self.send_response(200 if reply else 500)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), Authority)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield f"http://127.0.0.1:{server.server_address[1]}/"
+    server.shutdown()
+    server.server_close()
+
+
+def test_time_stamped_signature_verifies(pki, time_stamp_url, source_dir, typeloader_exe, tmp_path):
+    exe = tmp_path / "Typeloader.exe"
+    shutil.copyfile(typeloader_exe, exe)
+    env = dict(pki.environment(), TYPELOADER_SIGN_TIMESTAMP_URL=time_stamp_url)
+    done = sign(source_dir, exe, env)
+    assert done.returncode == 0, done.stderr
+    shown = subprocess.run(["osslsigncode", "verify", "-CAfile", str(pki.ca), "-TSA-CAfile", str(pki.ca),
+                            "-in", str(exe)], capture_output=True, text=True)
+    assert shown.returncode == 0, shown.stdout + shown.stderr
+    assert "Timestamp Server Signature verification: ok" in shown.stdout
+    back = tmp_path / "unsigned.exe"
+    subprocess.run(["osslsigncode", "remove-signature", "-in", str(exe), "-out", str(back)], check=True,
+                   capture_output=True)
+    assert back.read_bytes() == typeloader_exe.read_bytes()
+
+
+def test_unreachable_time_stamp_server_leaves_the_exe(pki, source_dir, typeloader_exe, tmp_path):
+    exe = tmp_path / "Typeloader.exe"
+    shutil.copyfile(typeloader_exe, exe)
+    with socket_on_closed_port() as url:
+        done = sign(source_dir, exe, dict(pki.environment(), TYPELOADER_SIGN_TIMESTAMP_URL=url))
+    assert done.returncode != 0
+    assert "could not sign" in done.stderr and "is unchanged" in done.stderr
+    assert exe.read_bytes() == typeloader_exe.read_bytes()
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["Typeloader.exe"]
+
+
+class socket_on_closed_port:
+    """A URL on 127.0.0.1 whose port was just free: nothing answers there."""
+
+    def __enter__(self):
+        import socket
+        probe = socket.socket()
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+        probe.close()
+        return f"http://127.0.0.1:{port}/"
+
+    def __exit__(self, *args):
+        return False
 
 
 # ---------------------------------------------------------------- refusals
