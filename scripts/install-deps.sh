@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine64 python3-pytest python3-fonttools python3-pefile fonts-dejavu-core
+  osslsigncode openssl git
 )
 
 missing=()

@@ -134,3 +134,24 @@ def _console_lines(out):
 @pytest.fixture(scope="session")
 def console_lines():
     return _console_lines
+
+
+# What the link and the build step beside it leave in the build folder
+# (TYPELOADER_BUILD_DIR, TYPELOADER_LINK_MAP, TYPELOADER_NOTICES set by ctest).
+@pytest.fixture(scope="session")
+def build_dir():
+    return _path("TYPELOADER_BUILD_DIR", BUILD_DIR)
+
+
+@pytest.fixture(scope="session")
+def link_map(build_dir):
+    path = _path("TYPELOADER_LINK_MAP", build_dir / "Typeloader.map")
+    assert path.is_file(), f"build Typeloader.exe first (its link writes the map): {path}"
+    return path
+
+
+@pytest.fixture(scope="session")
+def notices(build_dir):
+    path = _path("TYPELOADER_NOTICES", build_dir / "THIRD-PARTY-NOTICES.txt")
+    assert path.is_file(), f"build the third_party_notices target first: {path}"
+    return path

@@ -2,6 +2,8 @@
 checksums, and the unpacked program run under Wine on a font placed into
 its Font folder."""
 import hashlib
+import json
+import os
 import re
 import shutil
 import subprocess
@@ -9,7 +11,8 @@ import zipfile
 
 import pytest
 
-FILES = {"Typeloader.exe", "Font/README.txt", "README.md", "LICENSE", "SHA256SUMS"}
+SBOM = f"Typeloader-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
+FILES = {"Typeloader.exe", "Font/README.txt", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, "SHA256SUMS"}
 TITLE = "TypeloaderReleaseCheck"
 FONT_TITLE = "ReleaseSample"
 # Any TrueType file will do: the program copies and registers bytes. These
@@ -71,6 +74,28 @@ def test_readme_and_licence_are_the_sources(archive, source_dir):
     licence = archive.read("LICENSE")
     assert licence == (source_dir / "LICENSE").read_bytes()
     assert b"MIT License" in licence and b"Typeloader developers" in licence
+
+
+def test_notices_are_the_builds(archive, notices):
+    text = archive.read("THIRD-PARTY-NOTICES.txt")
+    assert text == notices.read_bytes()
+    assert b"mingw-w64-x86-64-dev" in text and b"License: ZPL-2.1" in text
+
+
+def test_sbom_describes_the_bundled_exe(archive, version):
+    document = json.loads(archive.read(SBOM))
+    assert document["spdxVersion"] == "SPDX-2.3"
+    described = [r["relatedSpdxElement"] for r in document["relationships"] if r["relationshipType"] == "DESCRIBES"]
+    exe = [p for p in document["packages"] if p["SPDXID"] in described]
+    assert [p["name"] for p in exe] == ["Typeloader.exe"]
+    assert exe[0]["versionInfo"] == version
+    digest = hashlib.sha256(archive.read("Typeloader.exe")).hexdigest()
+    assert exe[0]["checksums"] == [{"algorithm": "SHA256", "checksumValue": digest}]
+    linked = {r["relatedSpdxElement"] for r in document["relationships"] if r["relationshipType"] == "STATIC_LINK"}
+    names = {p["name"] for p in document["packages"] if p["SPDXID"] in linked}
+    # The same packages as the notices, which test_third_party.py holds to the link map.
+    sections = set(re.findall(r"^\d+\. (\S+) \S+$", archive.read("THIRD-PARTY-NOTICES.txt").decode(), re.M))
+    assert names == sections and "mingw-w64-x86-64-dev" in names
 
 
 def test_font_folder_holds_only_its_note(archive):
