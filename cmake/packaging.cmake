@@ -4,20 +4,33 @@
 #
 # The archive has no top-level folder; unpacked, it holds:
 #   Typeloader.exe
-#   Font/README.txt   (the Font folder, waiting for the *.ttf files)
-#   README.md
+#   Typeloader-Deploy.cmd  (the fleet wrapper: exit codes and a log)
+#   Detect-Fonts.ps1       (detection script for Intune and Configuration Manager)
+#   deploy-fonts.yml       (Ansible playbook)
+#   README.md              (the administrator's README, packaging/README.md)
+#   deploying.md           (the deployment guide)
+#   Font/README.txt        (the Font folder, waiting for the *.ttf files)
 #   LICENSE
-#   SHA256SUMS        (sha256sum format, one line for each other file)
+#   SHA256SUMS             (sha256sum format, one line for each other file)
+#
+# Everything an administrator reads or runs besides the exe lives in packaging/.
 
 install(TARGETS Typeloader RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/Font/README.txt DESTINATION Font)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+install(FILES
+  ${PROJECT_SOURCE_DIR}/packaging/README.md
+  ${PROJECT_SOURCE_DIR}/packaging/deploying.md
+  ${PROJECT_SOURCE_DIR}/packaging/Typeloader-Deploy.cmd
+  ${PROJECT_SOURCE_DIR}/packaging/Detect-Fonts.ps1
+  ${PROJECT_SOURCE_DIR}/packaging/deploy-fonts.yml
+  DESTINATION .)
 # Last rule: checksums of everything installed above, made in the staging folder.
 install(CODE "set(TYPELOADER_SUMS_ROOT \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")")
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write-sha256sums.cmake)
 
-if(NOT EXISTS ${PROJECT_SOURCE_DIR}/README.md)
-  message(WARNING "README.md is missing: the release bundle cannot be made until it exists.")
+if(NOT EXISTS ${PROJECT_SOURCE_DIR}/packaging/README.md)
+  message(WARNING "packaging/README.md is missing: the release bundle cannot be made until it exists.")
 endif()
 
 set(CPACK_GENERATOR ZIP)

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
-  wine wine64 python3-pytest python3-fonttools fonts-dejavu-core
+  wine wine64 python3-pytest python3-fonttools python3-yaml fonts-dejavu-core
+  ansible  # ansible-playbook and the ansible.windows collection: the playbook's syntax check
 )
 
 missing=()
