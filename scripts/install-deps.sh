@@ -5,8 +5,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
-  wine wine64 python3-pytest python3-fonttools python3-pefile fonts-dejavu-core
+  wine wine64 python3-pytest python3-fonttools python3-pefile python3-yaml fonts-dejavu-core
   osslsigncode openssl git
+  ansible  # ansible-playbook and the ansible.windows collection: the playbook's syntax check
 )
 
 missing=()

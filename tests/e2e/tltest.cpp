@@ -120,6 +120,46 @@ int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar
     return static_cast<int>(code);
 }
 
+// Like run, but reports the exit code in full on the first line of standard
+// output ("<code>\n", then the program's output): Wine hands only the low 8
+// bits of an exit code to Linux, so 3010 would arrive as 194.
+int run_reporting_code(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
+    struct Handle {
+        HANDLE value = nullptr;
+        ~Handle() { if (value) CloseHandle(value); }
+    };
+    std::wstring program = unhex_text(program_hex);
+    std::wstring command_line = unhex_text(command_line_hex);
+    std::wstring folder = folder_hex ? unhex_text(folder_hex) : std::wstring();
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    Handle read_end, write_end;
+    if (!CreatePipe(&read_end.value, &write_end.value, &inherit, 0)) return 100;
+    if (!SetHandleInformation(read_end.value, HANDLE_FLAG_INHERIT, 0)) return 100;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = write_end.value;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
+        fprintf(stderr, "CreateProcessW failed: %lu\n", GetLastError());
+        return 101;
+    }
+    Handle process{started.hProcess}, thread{started.hThread};
+    CloseHandle(write_end.value);
+    write_end.value = nullptr;  // the read below ends when the last writer closes
+    std::string output;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(read_end.value, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
+    DWORD code = 0;
+    if (WaitForSingleObject(process.value, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.value, &code)) return 103;
+    write_out(std::to_string(code) + "\n" + output);
+    return 0;
+}
+
 // The names FindFirstFileW/FindNextFileW give for a pattern, in their order.
 int find(const wchar_t* pattern_hex) {
     WIN32_FIND_DATAW data;
@@ -186,10 +226,11 @@ int wmain(int argc, wchar_t** raw_argv) {
     if (command == L"set" && argc == 5) return set_value(argv[2], argv[3], argv[4]);
     if (command == L"delete" && argc == 3) return delete_value(argv[2]);
     if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    if (command == L"code" && (argc == 4 || argc == 5)) return run_reporting_code(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (command == L"families") return families();
     if (command == L"find" && argc == 3) return find(argv[2]);
     // Loads a DLL by the given name with the default search order.
     if (command == L"loadlibrary" && argc == 3) return LoadLibraryW(argv[2]) ? 0 : 1;
-    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | families | find PATTERNHEX; [lock FILEHEX] before a command; @FILE for any hex\n");
+    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | code PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX; [lock FILEHEX] before a command; @FILE for any hex\n");
     return 2;
 }

@@ -12,7 +12,10 @@ import zipfile
 import pytest
 
 SBOM = f"Typeloader-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
-FILES = {"Typeloader.exe", "Font/README.txt", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, "SHA256SUMS"}
+# What an administrator gets besides the exe comes from packaging/.
+FROM_PACKAGING = {"Typeloader-Deploy.cmd", "Detect-Fonts.ps1", "deploy-fonts.yml", "README.md",
+                  "deploying.md", "Font/README.txt"}
+FILES = {"Typeloader.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, "SHA256SUMS"} | FROM_PACKAGING
 TITLE = "TypeloaderReleaseCheck"
 FONT_TITLE = "ReleaseSample"
 # Any TrueType file will do: the program copies and registers bytes. These
@@ -69,8 +72,26 @@ def test_program_is_the_build(archive, typeloader_exe):
     assert archive.read("Typeloader.exe") == typeloader_exe.read_bytes()
 
 
-def test_readme_and_licence_are_the_sources(archive, source_dir):
-    assert archive.read("README.md") == (source_dir / "README.md").read_bytes()
+@pytest.mark.parametrize("name", sorted(FROM_PACKAGING))
+def test_administrator_files_are_the_sources(archive, source_dir, name):
+    assert archive.read(name) == (source_dir / "packaging" / name).read_bytes()
+
+
+def test_readme_is_the_administrators_not_the_developers(archive, source_dir):
+    readme = archive.read("README.md").decode("utf-8")
+    assert readme != (source_dir / "README.md").read_text(encoding="utf-8")
+    assert "scripts/" not in readme and "cmake" not in readme  # nothing the bundle does not hold
+    for word in ("Typeloader-Deploy.cmd", "3010", "deploying.md", "/uninstall /title:"):
+        assert word in readme
+
+
+def test_wrapper_is_ascii_with_crlf_line_ends(archive):
+    wrapper = archive.read("Typeloader-Deploy.cmd")
+    assert wrapper.isascii()
+    assert wrapper.endswith(b"\r\n") and wrapper.count(b"\n") == wrapper.count(b"\r\n")
+
+
+def test_licence_is_the_source(archive, source_dir):
     licence = archive.read("LICENSE")
     assert licence == (source_dir / "LICENSE").read_bytes()
     assert b"MIT License" in licence and b"Typeloader developers" in licence
@@ -104,6 +125,7 @@ def test_font_folder_holds_only_its_note(archive):
     note = archive.read("Font/README.txt").decode("ascii")
     assert "*.ttf" in note
     assert "/title:" in note
+    assert "x.ttfx" in note and "Typeloader-Deploy.cmd install" in note
 
 
 def test_sha256sums_cover_every_other_file(archive):
