@@ -14,7 +14,7 @@ import pytest
 SBOM = f"Typeloader-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
 # What an administrator gets besides the exe comes from packaging/.
 FROM_PACKAGING = {"Typeloader-Deploy.cmd", "Detect-Fonts.ps1", "deploy-fonts.yml", "README.md",
-                  "deploying.md", "Font/README.txt"}
+                  "deploying.md", "signing.md", "Font/README.txt"}
 FILES = {"Typeloader.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, "SHA256SUMS"} | FROM_PACKAGING
 TITLE = "TypeloaderReleaseCheck"
 FONT_TITLE = "ReleaseSample"
