@@ -7,6 +7,11 @@ setlocal EnableExtensions DisableDelayedExpansion
 set "here=%~dp0"
 set "folder=%ProgramData%\Typeloader"
 set "log=%folder%\Typeloader-Deploy.log"
+rem Users may make folders in ProgramData: a link or junction there would send
+rem these elevated writes elsewhere, so a linked log folder stops the job.
+set "attributes=-"
+for %%d in ("%folder%") do set "attributes=-%%~ad"
+if not "%attributes:l=%"=="%attributes%" goto linked
 if not exist "%folder%\" mkdir "%folder%"
 set job=%1
 set title=%2
@@ -68,6 +73,9 @@ if defined bad >>"%log%" echo failed: %bad%
 >>"%log%" echo exit code %verdict%
 echo Typeloader-Deploy: exit code %verdict%
 exit /b %verdict%
+:linked
+echo Refused: "%folder%" is a link or junction; remove it, then run again 1>&2
+exit /b 1
 :usage
 >>"%log%" echo ==== %date% %time% usage error: exit code 2
 echo Usage: Typeloader-Deploy.cmd install^|uninstall "title" 1>&2

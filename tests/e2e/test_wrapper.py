@@ -233,6 +233,28 @@ def test_uninstall_of_unknown_title_gives_0(machine):
         0, console_line("Uninstall Font : E2eNeverInstalled") + verdict(0))
 
 
+def test_linked_log_folder_stops_before_any_write(machine, tmp_path):
+    """A log folder that is a link (a junction on Windows; Wine shows a Unix
+    symlink as a reparse point) is refused: the elevated job would write through it."""
+    reset(machine)
+    log_folder = machine.log_file.parent
+    log_folder.mkdir(parents=True, exist_ok=True)
+    kept = log_folder.with_name("Typeloader.kept")
+    log_folder.rename(kept)
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    log_folder.symlink_to(elsewhere, target_is_directory=True)
+    try:
+        code, output, errors = run_wrapper(machine, f"install {TITLE}")
+    finally:
+        log_folder.unlink()
+        kept.rename(log_folder)
+    assert (code, output) == (1, b"")
+    assert b"is a link or junction" in errors
+    assert list(elsewhere.iterdir()) == []
+    assert ours(machine) == {}
+
+
 # --- usage errors and refused titles: exit 2, the program never runs ----------
 
 # Rows: (name, arguments after the wrapper's path, what it says on stderr).
