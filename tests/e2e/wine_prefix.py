@@ -16,6 +16,21 @@ FONTS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD = 1, 2, 3, 4, 7, 11
 
 
+# Every Wine process of the test bed starts without address randomization.
+# Debian's wine64 loader is a non-PIE executable at 0x7d000000 shipped without
+# Wine's preloader, so nothing reserves Wine's fixed areas before the C runtime
+# starts its brk heap, which Linux places at random up to 1 GiB above the
+# loader. About one start in a few thousand gets that heap on the page where
+# Wine maps the shared user data, 0x7ffe0000: the process ends at once with
+# exit status 1 and no output ("failed to map the shared user data: c0000018",
+# an error message WINEDEBUG=-all hides), and a CreateProcessW that starts such
+# a process fails with ERROR_INTERNAL_ERROR (1359). Without randomization the
+# heap starts right after the loader, 47 MiB below that page. Windows has no
+# such failure; a program that really ended that way would still fail its test,
+# since no run is ever repeated.
+LAUNCH = ["setarch", "-R"]
+
+
 def work_dir():
     return pathlib.Path(os.environ.get("E2E_WORK_DIR", "build/windows/e2e")).resolve()
 
@@ -37,11 +52,18 @@ def make_template():
     shutil.rmtree(template, ignore_errors=True)
     template.parent.mkdir(parents=True, exist_ok=True)
     env = base_environment(template)
-    subprocess.run(["wineboot", "-i"], env=env, check=True,
+    subprocess.run([*LAUNCH, "wineboot", "-i"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=240)
     subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
     (template / ".ready").touch()
     return template
+
+
+def stop_server(prefix):
+    """Ends every Wine process of a prefix and waits until its server has exited."""
+    env = base_environment(prefix)
+    subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
 
 
 def hex16(text):
@@ -134,11 +156,13 @@ def describe_run(done):
     Wine's stderr and the start of stdout."""
     args = [str(a) for a in done.args]
     drive_c = getattr(done, "drive_c", None)
-    shown = args[:2] + [_readable_argument(a, drive_c) for a in args[2:]] if "tltest" in " ".join(args[:2]) else args
+    program = args.index("wine") + 1 if "wine" in args else 0
+    tltest = program < len(args) and args[program].endswith("tltest.exe")
+    shown = args[:program + 1] + [_readable_argument(a, drive_c) for a in args[program + 1:]] if tltest else args
     code = done.returncode
     status = (f"killed by signal {-code}" if code < 0 else f"{code} (0x{code:x})")
     lines = ["$ " + " ".join(shown), f"exit status as wine returned it: {status}"]
-    if any("tltest" in a for a in args[:2]) and "run" in args:
+    if tltest and "run" in args[program + 1:]:
         program = tltest_exit_code(done)
         lines.append("program exit code seen by tltest (GetExitCodeProcess): " +
                      ("none: tltest never saw the program end" if program is None else str(program)))
@@ -173,12 +197,18 @@ class Wine:
 
     def __init__(self, name, exe=None, tltest=None):
         self.prefix = work_dir() / "prefixes" / name
-        if self.prefix.exists():  # a server left from an interrupted run
-            subprocess.run(["wineserver", "-k"], env=base_environment(self.prefix),
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.prefix.exists():
+            # A server left from an interrupted run must be gone, not just told
+            # to go, before its folder is replaced: the new copy usually gets
+            # the same inode, and Wine finds a prefix's server by device and
+            # inode, so a server still shutting down would serve the new copy.
+            stop_server(self.prefix)
         shutil.rmtree(self.prefix, ignore_errors=True)
         self.prefix.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copytree(make_template(), self.prefix, symlinks=True)
+        template = make_template()
+        # Copy only a template no server is writing.
+        subprocess.run(["wineserver", "-w"], env=base_environment(template), check=True, timeout=120)
+        shutil.copytree(template, self.prefix, symlinks=True)
         self.env = base_environment(self.prefix)
         self.journal = []  # every run of `wine` since the test began
         self.drive_c = self.prefix / "drive_c"
@@ -190,21 +220,20 @@ class Wine:
         shutil.copy2(exe, self.program_dir / "Typeloader.exe")
         self.tltest = self.drive_c / "tltest.exe"
         shutil.copy2(tltest or os.environ["TLTEST_EXE"], self.tltest)
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run([*LAUNCH, "wineserver", "-p"], env=self.env, check=True)
         # Start Wine's services now, with no pipes for them to inherit.
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run([*LAUNCH, "wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env)
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        stop_server(self.prefix)
 
     def wine(self, *args, timeout=600):
         # Output goes through files, not pipes: Wine's background services
         # inherit the pipes and would hold them open long after the program ends.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             started = time.monotonic()
-            done = subprocess.run(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+            done = subprocess.run([*LAUNCH, "wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
                                   stdout=out, stderr=err, timeout=timeout)
             out.seek(0)
             err.seek(0)
