@@ -9,7 +9,7 @@ from dataclasses import dataclass, field
 import pytest
 
 from wine_prefix import (REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_QWORD, REG_SZ,
-                         console_line, hex16, table_walk)
+                         console_line, describe_run, hex16, program_result, table_walk)
 
 PROGRAM = r"C:\Typeloader\Typeloader.exe"
 FONTS = "C:\\windows\\Fonts"
@@ -165,9 +165,9 @@ def run(wine, case, uninstall, program_folder):
         if locked:
             tltest = ["lock", hex16(program_folder + "\\Font\\" + locked[0]), *tltest]
         done = wine.wine(wine.tltest, *tltest)
-        assert done.returncode not in (100, 101, 102), done.stderr
+        program_result(done)
     for sign in CRASH_SIGNS:
-        assert sign not in done.stderr and sign not in done.stdout, (sign, done.stderr[-2000:])
+        assert sign not in done.stderr and sign not in done.stdout, (sign, describe_run(done))
     return done.returncode, done.stdout
 
 

@@ -84,7 +84,8 @@ int delete_value(const wchar_t* name_hex) {
 }
 
 // Runs the program with exactly this command line and passes its standard
-// output through unchanged; exits with the program's exit code.
+// output through unchanged; exits with the program's exit code, and names
+// that code on stderr, so that a run Wine never started cannot pass for one.
 int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
     std::wstring program = unhex_text(program_hex);
     std::wstring command_line = unhex_text(command_line_hex);
@@ -113,10 +114,17 @@ int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar
     CloseHandle(read_end);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+    BOOL got_code = GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     write_out(output);
+    if (!got_code) {
+        fprintf(stderr, "GetExitCodeProcess failed: %lu\n", GetLastError());
+        return 103;
+    }
+    // The harness compares this with the status Wine hands back for tltest:
+    // both agree unless Wine lost or changed the status on the way out.
+    fprintf(stderr, "tltest: program exit code %lu\n", code);
     return static_cast<int>(code);
 }
 

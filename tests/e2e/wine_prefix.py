@@ -5,13 +5,30 @@ each test module works in its own copy, with its own wineserver.
 """
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 FONTS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD = 1, 2, 3, 4, 7, 11
+
+
+# Every Wine process of the test bed starts without address randomization.
+# Debian's wine64 loader is a non-PIE executable at 0x7d000000 shipped without
+# Wine's preloader, so nothing reserves Wine's fixed areas before the C runtime
+# starts its brk heap, which Linux places at random up to 1 GiB above the
+# loader. About one start in a few thousand gets that heap on the page where
+# Wine maps the shared user data, 0x7ffe0000: the process ends at once with
+# exit status 1 and no output ("failed to map the shared user data: c0000018",
+# an error message WINEDEBUG=-all hides), and a CreateProcessW that starts such
+# a process fails with ERROR_INTERNAL_ERROR (1359). Without randomization the
+# heap starts right after the loader, 47 MiB below that page. Windows has no
+# such failure; a program that really ended that way would still fail its test,
+# since no run is ever repeated.
+LAUNCH = ["setarch", "-R"]
 
 
 def work_dir():
@@ -20,7 +37,8 @@ def work_dir():
 
 def base_environment(prefix):
     env = dict(os.environ)
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEARCH="win64",
+    # E2E_WINEDEBUG=+process,+loaddll,+seh traces every run, to chase a failure.
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=os.environ.get("E2E_WINEDEBUG", "-all"), WINEARCH="win64",
                LC_ALL="C.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
     env.pop("DISPLAY", None)
     return env
@@ -34,11 +52,18 @@ def make_template():
     shutil.rmtree(template, ignore_errors=True)
     template.parent.mkdir(parents=True, exist_ok=True)
     env = base_environment(template)
-    subprocess.run(["wineboot", "-i"], env=env, check=True,
+    subprocess.run([*LAUNCH, "wineboot", "-i"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=240)
     subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
     (template / ".ready").touch()
     return template
+
+
+def stop_server(prefix):
+    """Ends every Wine process of a prefix and waits until its server has exited."""
+    env = base_environment(prefix)
+    subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
 
 
 def hex16(text):
@@ -86,18 +111,106 @@ def table_walk(items):
     return [(key, value) for chain in buckets for key, value in chain]
 
 
+TLTEST_EXIT = re.compile(rb"tltest: program exit code (-?\d+)\r?\n")
+
+
+def tltest_exit_code(done):
+    """The exit code tltest got from GetExitCodeProcess for the program it ran,
+    or None when tltest never got that far."""
+    found = TLTEST_EXIT.findall(done.stderr)
+    return int(found[-1]) if found else None
+
+
+class WineStartFailure(AssertionError):
+    """Wine did not run the program to its end, or lost its exit status: not
+    something the program did."""
+
+
+def program_result(done):
+    """(exit code, stdout) of the program tltest ran, checked against what tltest
+    saw: a run in which Wine never started tltest or the program, or handed back
+    another status than the program's, fails with the whole report."""
+    program = tltest_exit_code(done)
+    if program is None or program & 0xFF != done.returncode & 0xFF:
+        raise WineStartFailure(describe_run(done))
+    return program, done.stdout
+
+
+def _readable_argument(argument, drive_c):
+    """A tltest argument as the text it stands for: hex of UTF-16, or @file of hex."""
+    text = argument
+    if argument.startswith("@C:\\") and drive_c is not None:
+        try:
+            text = (drive_c / argument[4:]).read_text(encoding="ascii")
+        except OSError:
+            return argument
+    if len(text) % 4 == 0 and re.fullmatch(r"[0-9a-f]+", text):
+        decoded = repr(unhex16(text))
+        return decoded if len(decoded) < 400 else f"{decoded[:200]}...{decoded[-100:]} ({len(text) // 4} units)"
+    return argument if len(argument) < 400 else argument[:200] + "..."
+
+
+def describe_run(done):
+    """One run of `wine` as a failure report shows it: the command line, the exit
+    status exactly as Wine returned it, what tltest saw of the program, the time,
+    Wine's stderr and the start of stdout."""
+    args = [str(a) for a in done.args]
+    drive_c = getattr(done, "drive_c", None)
+    program = args.index("wine") + 1 if "wine" in args else 0
+    tltest = program < len(args) and args[program].endswith("tltest.exe")
+    shown = args[:program + 1] + [_readable_argument(a, drive_c) for a in args[program + 1:]] if tltest else args
+    code = done.returncode
+    status = (f"killed by signal {-code}" if code < 0 else f"{code} (0x{code:x})")
+    lines = ["$ " + " ".join(shown), f"exit status as wine returned it: {status}"]
+    if tltest and "run" in args[program + 1:]:
+        program = tltest_exit_code(done)
+        lines.append("program exit code seen by tltest (GetExitCodeProcess): " +
+                     ("none: tltest never saw the program end" if program is None else str(program)))
+    if hasattr(done, "seconds"):
+        lines.append(f"time: {done.seconds:.3f} s")
+    err = done.stderr.decode("utf-8", "replace")
+    lines.append(f"stderr ({len(done.stderr)} bytes):" + ("" if err else " none"))
+    lines += ["  " + line for line in (err if len(err) < 4000 else err[:1000] + "\n...\n" + err[-3000:]).splitlines()]
+    lines.append(f"stdout ({len(done.stdout)} bytes): {done.stdout[:300]!r}" + ("..." if len(done.stdout) > 300 else ""))
+    return "\n".join(lines)
+
+
+def registry_difference(before, after):
+    """The fonts key's change as lines: + added, - removed, ~ changed value."""
+    def show(value):
+        name, kind, data = value
+        text = repr(name) if len(name) < 200 else f"{name[:60]!r}... ({len(name)} units)"
+        return f"{text} type {kind} data {data[:80].hex()}" + ("..." if len(data) > 80 else "")
+    old = {name: (name, kind, data) for name, kind, data in before}
+    new = {name: (name, kind, data) for name, kind, data in after}
+    lines = [f"- {show(old[name])}" for name in old if name not in new]
+    lines += [f"+ {show(new[name])}" for name in new if name not in old]
+    lines += [f"~ {show(old[name])} -> type {new[name][1]} data {new[name][2][:80].hex()}"
+              for name in old if name in new and old[name] != new[name]]
+    if not lines and [v[0] for v in before] != [v[0] for v in after]:
+        lines.append("same values, enumerated in another order")
+    return "\n".join(lines) or "no change"
+
+
 class Wine:
     """One private prefix with Typeloader.exe in C:\\Typeloader."""
 
     def __init__(self, name, exe=None, tltest=None):
         self.prefix = work_dir() / "prefixes" / name
-        if self.prefix.exists():  # a server left from an interrupted run
-            subprocess.run(["wineserver", "-k"], env=base_environment(self.prefix),
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.prefix.exists():
+            # A server left from an interrupted run must be gone, not just told
+            # to go, before its folder is replaced: the new copy usually gets
+            # the same inode, and Wine finds a prefix's server by device and
+            # inode, so a server still shutting down would serve the new copy.
+            stop_server(self.prefix)
         shutil.rmtree(self.prefix, ignore_errors=True)
         self.prefix.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copytree(make_template(), self.prefix, symlinks=True)
+        template = make_template()
+        # Copy only a template no server is writing.
+        subprocess.run(["wineserver", "-w"], env=base_environment(template), check=True, timeout=120)
+        shutil.copytree(template, self.prefix, symlinks=True)
         self.env = base_environment(self.prefix)
+        self.journal = []  # every run of `wine` since the test began
         self.drive_c = self.prefix / "drive_c"
         self.program_dir = self.drive_c / "Typeloader"
         self.program_dir.mkdir(exist_ok=True)
@@ -107,24 +220,45 @@ class Wine:
         shutil.copy2(exe, self.program_dir / "Typeloader.exe")
         self.tltest = self.drive_c / "tltest.exe"
         shutil.copy2(tltest or os.environ["TLTEST_EXE"], self.tltest)
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run([*LAUNCH, "wineserver", "-p"], env=self.env, check=True)
         # Start Wine's services now, with no pipes for them to inherit.
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run([*LAUNCH, "wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env)
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        stop_server(self.prefix)
 
     def wine(self, *args, timeout=600):
         # Output goes through files, not pipes: Wine's background services
         # inherit the pipes and would hold them open long after the program ends.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+            started = time.monotonic()
+            done = subprocess.run([*LAUNCH, "wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
                                   stdout=out, stderr=err, timeout=timeout)
             out.seek(0)
             err.seek(0)
-            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
+            done = subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
+        done.seconds = time.monotonic() - started
+        done.drive_c = self.drive_c
+        self.journal.append(done)
+        return done
+
+    def failure_report(self, key_at_start=None):
+        """Every Wine run since the test began, and how the fonts key changed:
+        enough to tell a process Wine failed to start from a program that failed."""
+        lines = [f"WINEPREFIX={self.prefix}"]
+        for done in self.journal[-12:]:
+            lines += ["", describe_run(done)]
+        if len(self.journal) > 12:
+            lines.insert(1, f"({len(self.journal) - 12} earlier runs left out)")
+        if key_at_start is not None:
+            try:
+                key_now = self.values(journal=False)
+            except Exception as error:  # the report must not hide the failure
+                lines += ["", f"fonts key now: unreadable ({error})"]
+            else:
+                lines += ["", "fonts key, start of the test -> now:", registry_difference(key_at_start, key_now)]
+        return "\n".join(lines)
 
     def run(self, *args, program=r"C:\Typeloader\Typeloader.exe"):
         """Runs the program with arguments quoted by Wine; (exit code, stdout bytes)."""
@@ -150,15 +284,15 @@ class Wine:
             args.append(self.hex_argument(folder))
         if lock:
             args = ["lock", hex16(lock), *args]
-        done = self.wine(self.tltest, *args)
-        if done.returncode in (100, 101, 102):
-            raise RuntimeError(done.stderr.decode(errors="replace"))
-        return done.returncode, done.stdout
+        return program_result(self.wine(self.tltest, *args))
 
-    def values(self):
+    def values(self, journal=True):
         """The font registration key as [(name, type, data bytes)] in enumeration order."""
+        saved = list(self.journal)
         done = self.wine(self.tltest, "dump")
-        assert done.returncode == 0, done.stderr
+        if not journal:
+            self.journal = saved
+        assert done.returncode == 0, describe_run(done)
         values = []
         for line in done.stdout.decode("ascii").splitlines():
             kind, name, data = (line.split(" ") + [""])[:3]
@@ -174,7 +308,7 @@ class Wine:
         if isinstance(data, str):
             data = (data + "\0").encode("utf-16-le", "surrogatepass")
         done = self.wine(self.tltest, "set", kind, self.hex_argument(name), data.hex())
-        assert done.returncode == 0, (name, done.returncode)
+        assert done.returncode == 0, describe_run(done)
 
     def delete_value(self, name):
         return self.wine(self.tltest, "delete", self.hex_argument(name)).returncode == 0

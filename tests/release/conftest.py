@@ -18,7 +18,7 @@ import tempfile
 import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "e2e"))
-from wine_prefix import base_environment, make_template  # noqa: E402
+from wine_prefix import LAUNCH, base_environment, make_template, stop_server  # noqa: E402
 
 SOURCE_DIR = pathlib.Path(os.environ.get("TYPELOADER_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BUILD_DIR = SOURCE_DIR / "build" / "windows"
@@ -80,7 +80,7 @@ class Wine:
         """Runs a program; returns (exit code, stdout bytes, stderr bytes)."""
         # Files, not pipes: Wine's background services inherit pipes and hold them open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run([self.wine, str(program), *map(str, args)], env=self.env,
+            done = subprocess.run([*LAUNCH, self.wine, str(program), *map(str, args)], env=self.env,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
             out.seek(0)
             err.seek(0)
@@ -117,11 +117,13 @@ def wine(work_dir):
     prefix = work_dir / "prefix"
     runner = Wine(prefix)
     if prefix.exists():
-        runner.server("-k")
+        stop_server(prefix)  # gone, not just told to go: the new copy may reuse the folder's inode
         shutil.rmtree(prefix)
-    shutil.copytree(make_template(), prefix, symlinks=True)
+    template = make_template()
+    subprocess.run(["wineserver", "-w"], env=base_environment(template), check=True, timeout=120)
+    shutil.copytree(template, prefix, symlinks=True)
     yield runner
-    runner.server("-k")
+    stop_server(prefix)
 
 
 def _console_lines(out):

@@ -12,6 +12,12 @@ struct ParseCase {
     bool uninstall;
 };
 
+// Names the row and its arguments in test output instead of dumping its bytes.
+void PrintTo(const ParseCase& row, std::ostream* out) {
+    *out << row.description << ": arguments " << readable(row.arguments) << ", title " << readable(row.title)
+         << (row.uninstall ? ", uninstall" : ", install");
+}
+
 class ParseArguments : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseArguments, SettlesTitleAndJob) {

@@ -21,7 +21,10 @@ TEST(ConsoleBytes, MapsUnitsAsTheRuntimeDoes) {
         {u"one\ntwo", "one\r\ntwo"},
         {u"tab\tquote\"", "tab\tquote\""},
     };
-    for (const BytesCase& c : cases) EXPECT_EQ(console_bytes(c.text), c.bytes);
+    for (const BytesCase& c : cases) {
+        SCOPED_TRACE("text " + readable(c.text));
+        EXPECT_EQ(console_bytes(c.text), c.bytes);
+    }
 }
 
 TEST(ConsoleSafeText, KeepsLatin1AndReplacesTheRest) {

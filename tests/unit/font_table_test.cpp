@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "fonts/font_table.h"
+#include "test_support.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ TEST(FontTableHash, WorkedValues) {
         {u"AXCXEXGXIX", 0x8A0678EEu, 0x8A0678EEu % 17},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE("key " + readable(c.key));
         EXPECT_EQ(font_table_hash(c.key), c.hash);
         EXPECT_EQ(font_table_hash(c.key) % font_table_bucket_count, c.bucket);
     }
@@ -46,6 +48,7 @@ TEST(FontTableWalk, OrderIsBucketThenNewestFirst) {
         {{u"Font18", u"Font24", u"Font4"}, {u"Font4", u"Font24", u"Font18"}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE("keys set " + readable(c.keys));
         FontTable table;
         for (const String& key : c.keys) font_table_set(table, key, key + u".ttf");
         Pairs pairs = walk(table);

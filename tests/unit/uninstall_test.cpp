@@ -81,6 +81,10 @@ struct FailureCase {
     std::vector<String> remaining;
 };
 
+void PrintTo(const FailureCase& row, std::ostream* out) {
+    *out << "failing call \"" << row.call << "\", remaining " << readable(row.remaining);
+}
+
 class UninstallFailures : public Uninstall, public testing::WithParamInterface<FailureCase> {};
 
 TEST_P(UninstallFailures, GoesOnAsFarAsItCan) {
