@@ -5,29 +5,16 @@ saw the program end), output bytes, anything on stderr, or the fonts key.
 
 usage: repeat_title_install.py RUNS   (environment as for the end-to-end tests)
 """
-import os
 import pathlib
 import sys
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 from wine_prefix import (TLTEST_EXIT, Wine, console_line, describe_run,  # noqa: E402
-                         registry_difference, tltest_exit_code)
+                         quote, registry_difference, tltest_exit_code)
 
 PROGRAM = r"C:\Typeloader\Typeloader.exe"
 TITLE = "".join(map(chr, range(1, 0x100)))
-
-
-def quote(argument):
-    """One argument as CommandLineToArgvW splits it back."""
-    out, slashes = '"', 0
-    for unit in argument:
-        if unit == "\\":
-            slashes += 1
-            continue
-        out += "\\" * (slashes * 2 + 1 if unit == '"' else slashes) + unit
-        slashes = 0
-    return out + "\\" * (slashes * 2) + '"'
 
 
 def main():

@@ -9,7 +9,7 @@ from dataclasses import dataclass, field
 import pytest
 
 from wine_prefix import (REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_QWORD, REG_SZ,
-                         console_line, describe_run, hex16, program_result, table_walk)
+                         console_line, describe_run, hex16, program_result, quote, table_walk)
 
 PROGRAM = r"C:\Typeloader\Typeloader.exe"
 FONTS = "C:\\windows\\Fonts"
@@ -30,18 +30,6 @@ class Case:
     deep: int = 0          # the executable's full path in units; 0 for C:\Typeloader
     install: tuple = None  # (OK lines, FAIL lines) of the install, pinned
     uninstall: int = None  # OK lines of the uninstall, pinned
-
-
-def quote(argument):
-    """One argument as CommandLineToArgvW splits it back."""
-    out, slashes = '"', 0
-    for unit in argument:
-        if unit == "\\":
-            slashes += 1
-            continue
-        out += "\\" * (slashes * 2 + 1 if unit == '"' else slashes) + unit
-        slashes = 0
-    return out + "\\" * (slashes * 2) + '"'
 
 
 def longest_title():

@@ -85,6 +85,18 @@ def console_line(text):
     return bytes(out) + b"\r\r\n"
 
 
+def quote(argument):
+    """One argument written so that CommandLineToArgvW splits it back unchanged."""
+    out, slashes = '"', 0
+    for unit in argument:
+        if unit == "\\":
+            slashes += 1
+            continue
+        out += "\\" * (slashes * 2 + 1 if unit == '"' else slashes) + unit
+        slashes = 0
+    return out + "\\" * (slashes * 2) + '"'
+
+
 def table_hash(key):
     """The install job's table hash: FNV-style, sampling every (n // 10 + 1)th unit."""
     units = [u for u in memoryview(key.encode("utf-16-le", "surrogatepass")).cast("H")]
