@@ -83,59 +83,16 @@ int delete_value(const wchar_t* name_hex) {
     return status == ERROR_SUCCESS ? 0 : 11;
 }
 
-// Runs the program with exactly this command line and passes its standard
-// output through unchanged; exits with the program's exit code, and names
-// that code on stderr, so that a run Wine never started cannot pass for one.
-int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
-    std::wstring program = unhex_text(program_hex);
-    std::wstring command_line = unhex_text(command_line_hex);
-    std::wstring folder = folder_hex ? unhex_text(folder_hex) : std::wstring();
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE read_end, write_end;
-    if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return 100;
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = write_end;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-        fprintf(stderr, "CreateProcessW failed: %lu\n", GetLastError());
-        return 101;
-    }
-    CloseHandle(write_end);
-    std::string output;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(read_end, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
-    CloseHandle(read_end);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    BOOL got_code = GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    write_out(output);
-    if (!got_code) {
-        fprintf(stderr, "GetExitCodeProcess failed: %lu\n", GetLastError());
-        return 103;
-    }
-    // The harness compares this with the status Wine hands back for tltest:
-    // both agree unless Wine lost or changed the status on the way out.
-    fprintf(stderr, "tltest: program exit code %lu\n", code);
-    return static_cast<int>(code);
-}
+struct Handle {
+    HANDLE value = nullptr;
+    ~Handle() { if (value) CloseHandle(value); }
+};
 
-// Like run, but reports the exit code in full on the first line of standard
-// output ("<code>\n", then the program's output): Wine hands only the low 8
-// bits of an exit code to Linux, so 3010 would arrive as 194.
-int run_reporting_code(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
-    struct Handle {
-        HANDLE value = nullptr;
-        ~Handle() { if (value) CloseHandle(value); }
-    };
+// Runs the program with exactly this command line and the given folder (or
+// none), collecting its standard output; 0 with the exit code, or the
+// helper's own failure status: 100 no pipe, 101 not started, 103 no code.
+int run_program(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex,
+                std::string& output, DWORD& code) {
     std::wstring program = unhex_text(program_hex);
     std::wstring command_line = unhex_text(command_line_hex);
     std::wstring folder = folder_hex ? unhex_text(folder_hex) : std::wstring();
@@ -158,12 +115,38 @@ int run_reporting_code(const wchar_t* program_hex, const wchar_t* command_line_h
     Handle process{started.hProcess}, thread{started.hThread};
     CloseHandle(write_end.value);
     write_end.value = nullptr;  // the read below ends when the last writer closes
-    std::string output;
     char buffer[65536];
     DWORD got = 0;
     while (ReadFile(read_end.value, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
+    if (WaitForSingleObject(process.value, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.value, &code)) {
+        fprintf(stderr, "GetExitCodeProcess failed: %lu\n", GetLastError());
+        return 103;
+    }
+    return 0;
+}
+
+// Passes the program's standard output through unchanged and exits with its
+// exit code, naming that code on stderr, so that a run Wine never started
+// cannot pass for one. The harness compares it with the status Wine hands
+// back for tltest: both agree unless Wine lost or changed it on the way out.
+int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
+    std::string output;
     DWORD code = 0;
-    if (WaitForSingleObject(process.value, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.value, &code)) return 103;
+    int status = run_program(program_hex, command_line_hex, folder_hex, output, code);
+    write_out(output);
+    if (status != 0) return status;
+    fprintf(stderr, "tltest: program exit code %lu\n", code);
+    return static_cast<int>(code);
+}
+
+// Like run, but reports the exit code in full on the first line of standard
+// output ("<code>\n", then the program's output): Wine hands only the low 8
+// bits of an exit code to Linux, so 3010 would arrive as 194.
+int run_reporting_code(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
+    std::string output;
+    DWORD code = 0;
+    int status = run_program(program_hex, command_line_hex, folder_hex, output, code);
+    if (status != 0) return status;
     write_out(std::to_string(code) + "\n" + output);
     return 0;
 }
