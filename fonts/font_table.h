@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include "common/strings.h"
@@ -16,19 +15,14 @@ struct FontTableEntry {
     String key;
     String value;
     uint32_t hash = 0;
-    uint32_t next = 0;  // index of the next entry in the chain, or no_entry
+    uint32_t next = 0;  // index of the next entry in the chain, or font_table_end
 };
 
+inline constexpr uint32_t font_table_end = UINT32_MAX;
+
 struct FontTable {
-    static constexpr uint32_t no_entry = UINT32_MAX;
-    // Chain heads, allocated at the first insertion.
-    std::unique_ptr<uint32_t[]> buckets;
+    std::vector<uint32_t> chains;  // the 17 chain heads, made at the first insertion
     std::vector<FontTableEntry> entries;
-    // Lookup only: open-addressed slots of entry indexes (no_entry = free),
-    // a power of two at most half full. With 17 chains a Set that walked its
-    // chain would make a large library quadratic; the chains still fix the
-    // walk order.
-    std::vector<uint32_t> index;
 };
 
 uint32_t font_table_hash(StringView key);

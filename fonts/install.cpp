@@ -1,14 +1,16 @@
-#include "common/console.h"
+#include "fonts/file_title.h"
 #include "fonts/font_table.h"
 #include "fonts/jobs.h"
+#include "platform/console.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
 
 String destination_folder() {
     String fonts;
-    if (system_fonts_folder(fonts) == 0) return fonts;
+    if (system_fonts_folder(fonts) == status_success) return fonts;
     // A folder of our own under the temporary folder. Should even that be
     // unknown, it goes beside the executable: a path relative to whatever the
     // working folder happens to be could scatter fonts anywhere.
@@ -31,13 +33,13 @@ void install_fonts(const String& title) {
     find_files(source + u"\\*.ttf", [&](const FoundFile& found) {
         String copy = destination + u"\\" + found.name;
         copy_file(found.path, copy);  // a failed copy is still registered
-        font_table_set(table, found.title, copy);
+        font_table_set(table, file_title(found.name), copy);
     });
 
-    font_table_walk(table, [&](const String& file_title, const String& copy) {
-        if (file_title.empty()) return;
-        String name = title + u" " + file_title;
-        bool written = write_string_value(font_registration_key_path, name, copy);
+    font_table_walk(table, [&](const String& key, const String& copy) {
+        if (key.empty()) return;
+        String name = title + u" " + key;
+        bool written = write_string_value(font_registration_key_path, name, copy) == status_success;
         write_console_line((written ? u"Install OK : " : u"Install FAIL : ") + name);
     });
 }

@@ -1,18 +1,13 @@
 #include <vector>
 
-#include "common/console.h"
 #include "fonts/jobs.h"
+#include "platform/console.h"
 #include "platform/registry.h"
 
-void uninstall_fonts(const String& title) {
-    write_console_line(u"Uninstall Font : " + title);
-
-    RegistryKey key = nullptr;
-    if (open_font_registration_key(key) != 0) return;
-
+std::vector<String> uninstall_scan(const RegistryKey& key, const String& title) {
     // Without a count there is nothing sound to scan.
     uint32_t count = 0;
-    if (count_values(key, count) != 0) count = 0;
+    if (count_values(key, count) != status_success) count = 0;
 
     // Deleting while enumerating by index would shift the indexes, so the
     // names are gathered first.
@@ -20,18 +15,24 @@ void uninstall_fonts(const String& title) {
     String name;
     uint32_t type = 0;
     for (uint32_t index = 0; index < count; ++index) {
-        if (enumerate_value(key, index, name, type) != 0) continue;
+        if (enumerate_value(key, index, name, type) != status_success) continue;
         if (type != registry_string_type) continue;
         // A name with a null unit in it cannot be passed to a delete: the text
         // before the null names a different value, which may not be ours.
         if (name.find(u'\0') != String::npos) continue;
         if (name.starts_with(title)) doomed.push_back(name);
     }
+    return doomed;
+}
 
-    for (const String& doomed_name : doomed) {
-        bool deleted = delete_value(key, doomed_name) == 0;
-        write_console_line((deleted ? u"Uninstall OK : " : u"Uninstall FAIL : ") + doomed_name);
+void uninstall_fonts(const String& title) {
+    write_console_line(u"Uninstall Font : " + title);
+
+    RegistryKey key;
+    if (open_font_registration_key(key) != status_success) return;
+
+    for (const String& name : uninstall_scan(key, title)) {
+        bool deleted = delete_value(key, name) == status_success;
+        write_console_line((deleted ? u"Uninstall OK : " : u"Uninstall FAIL : ") + name);
     }
-
-    close_key(key);
 }

@@ -75,31 +75,11 @@ void add_memory_file(const String& path, const std::string& contents) {
 
 const MemoryEntry* find_memory_entry(const String& path) { return entry_at(path); }
 
-bool has_own_module_handle() { return memory_files().module_handle; }
-
-bool restrict_dll_search_to_system32() {
-    memory_files().calls.push_back(u"restrict dll search");
-    return !memory_files().dll_search_restriction_refused;
-}
-
-void quiet_error_mode() { memory_files().error_mode |= 0x0001 | 0x8000; }
-
-String full_command_line() { return memory_files().command_line; }
-
-bool split_command_line(const String&, std::vector<String>& arguments) {
-    arguments.clear();
-    if (!memory_files().arguments) return false;
-    arguments = *memory_files().arguments;
-    return true;
-}
-
-String executable_folder() { return parent_of(memory_files().executable_path); }
-
-int32_t system_fonts_folder(String& path) {
+PlatformStatus system_fonts_folder(String& path) {
     memory_files().calls.push_back(u"fonts folder");
-    if (memory_files().fonts_folder_status != 0) return memory_files().fonts_folder_status;
+    if (memory_files().fonts_folder_status != status_success) return memory_files().fonts_folder_status;
     path = memory_files().fonts_folder;
-    return 0;
+    return status_success;
 }
 
 String temporary_folder() {
@@ -138,6 +118,6 @@ void find_files(const String& pattern, const std::function<void(const FoundFile&
         if (!same_path(parent_of(entry.path), folder)) continue;
         String name = entry.path.substr(folder.size() + 1);
         if (!platform_matches(wildcard, name)) continue;
-        each(FoundFile{name, folder + u"\\" + name, file_title(name)});
+        each(FoundFile{name, folder + u"\\" + name});
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// The in-memory process and file system behind the file and process
+// The in-memory process and file system behind the process and file
 // operations in host builds.
 
 #include <optional>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/process.h"
 
 struct MemoryEntry {
     String path;  // full path, backslash separators
@@ -17,14 +18,14 @@ struct MemoryEntry {
 };
 
 struct MemoryFiles {
-    bool dll_search_restriction_refused = false;
+    PlatformStatus dll_search_restriction_status = status_success;
     bool module_handle = true;
     uint32_t error_mode = 0;
     String command_line = u"Typeloader.exe";
     // What splitting gives; none makes the split fail.
     std::optional<std::vector<String>> arguments = std::vector<String>{u"Typeloader.exe"};
     String executable_path = u"C:\\Tools\\Typeloader.exe";
-    int32_t fonts_folder_status = 0;
+    PlatformStatus fonts_folder_status = status_success;
     String fonts_folder = u"C:\\Windows\\Fonts";
     String temporary_folder = u"C:\\Temp\\";
     // Files and folders in the order they were made; a folder lists its

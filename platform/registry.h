@@ -1,13 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "common/strings.h"
+#include "platform/status.h"
 
-// Registry operations under HKEY_LOCAL_MACHINE. A status is the registry's own
-// result code: 0 is success, anything else is failure.
-using RegistryStatus = int32_t;
-using RegistryKey = void*;
+// Registry operations under HKEY_LOCAL_MACHINE.
 
 inline constexpr StringView font_registration_key_path =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
@@ -17,20 +18,40 @@ inline constexpr uint32_t registry_string_type = 1;  // REG_SZ
 // The registry's limit for a value name, in code units, terminator excluded.
 inline constexpr uint32_t value_name_capacity = 16383;
 
+// An open key, closed when it goes out of scope.
+struct RegistryKeyHandle;
+struct CloseRegistryKey {
+    void operator()(RegistryKeyHandle* key) const;
+};
+using RegistryKey = std::unique_ptr<RegistryKeyHandle, CloseRegistryKey>;
+
 // Opens the font registration key for scanning and deleting (KEY_READ,
 // KEY_CREATE_SUB_KEY and KEY_SET_VALUE).
-RegistryStatus open_font_registration_key(RegistryKey& key);
+PlatformStatus open_font_registration_key(RegistryKey& key);
 
-RegistryStatus count_values(RegistryKey key, uint32_t& count);
+PlatformStatus count_values(const RegistryKey& key, uint32_t& count);
 
 // Reads the whole name (null units included) and type of value `index`,
 // through a name buffer of value_name_capacity units.
-RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, uint32_t& type);
+PlatformStatus enumerate_value(const RegistryKey& key, uint32_t index, String& name, uint32_t& type);
 
-RegistryStatus delete_value(RegistryKey key, const String& name);
+PlatformStatus delete_value(const RegistryKey& key, const String& name);
 
-void close_key(RegistryKey key);
+// Creates or opens the key, sets one REG_SZ value (terminator included) and
+// closes the key again.
+PlatformStatus write_string_value(StringView key_path, const String& name, const String& data);
 
-// Creates or opens the key, sets one REG_SZ value and closes the key again.
-// True only when the value was written.
-bool write_string_value(StringView key_path, const String& name, const String& data);
+// A value as the registry stores it: any type, the data as raw bytes (a REG_SZ
+// written by write_string_value ends in a null unit).
+struct RegistryValue {
+    String name;
+    uint32_t type = registry_string_type;
+    std::string data;
+};
+
+// Every value of the open key with its data, in enumeration order.
+PlatformStatus read_all_values(const RegistryKey& key, std::vector<RegistryValue>& values);
+
+// Writes the value's type and raw data under its name, replacing a value of
+// that name.
+PlatformStatus put_value(const RegistryKey& key, const RegistryValue& value);

@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <string>
 
-namespace {
-
-constexpr RegistryStatus file_not_found = 2;
-constexpr RegistryStatus more_data = 234;
-constexpr RegistryStatus no_more_items = 259;
-
 // What a handle points at: the path of the key it opened.
-struct MemoryKey {
+struct RegistryKeyHandle {
     String path;
 };
+
+namespace {
 
 String decimal(uint32_t number) {
     std::string digits = std::to_string(number);
@@ -20,25 +16,53 @@ String decimal(uint32_t number) {
 }
 
 // Logs the call and returns the status it was told to fail with, or 0.
-RegistryStatus record(const String& call) {
+PlatformStatus record(const String& call) {
     MemoryRegistry& registry = memory_registry();
     registry.calls.push_back(call);
     auto failure = registry.failures.find(call);
-    return failure == registry.failures.end() ? 0 : failure->second;
+    return failure == registry.failures.end() ? status_success : failure->second;
 }
 
 // Value names are matched without regard to case, as the registry does.
-bool same_name(const String& left, const String& right) {
-    return equals_ignoring_ascii_case(left, right);
-}
+bool same_name(const String& left, const String& right) { return equals_ignoring_ascii_case(left, right); }
 
-std::vector<MemoryValue>* values_of(RegistryKey key) {
+std::vector<MemoryValue>* values_of(const RegistryKey& key) {
     auto& keys = memory_registry().keys;
-    auto found = keys.find(static_cast<MemoryKey*>(key)->path);
+    auto found = keys.find(key->path);
     return found == keys.end() ? nullptr : &found->second;
 }
 
+std::vector<MemoryValue>::iterator find_value(std::vector<MemoryValue>& values, const String& name) {
+    return std::find_if(values.begin(), values.end(),
+                        [&](const MemoryValue& value) { return same_name(value.name, name); });
+}
+
+// REG_SZ data as the registry keeps it: the units, then a null unit.
+std::string stored_bytes(const MemoryValue& value) {
+    std::string bytes;
+    for (char16_t unit : value.data + u'\0') {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+String units_of(const std::string& bytes) {
+    String units;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                       static_cast<unsigned char>(bytes[i + 1]) << 8);
+    }
+    if (!units.empty() && units.back() == u'\0') units.pop_back();
+    return units;
+}
+
 }  // namespace
+
+void CloseRegistryKey::operator()(RegistryKeyHandle* key) const {
+    delete key;
+    --memory_registry().open_keys;
+}
 
 MemoryRegistry& memory_registry() {
     static MemoryRegistry registry;
@@ -50,73 +74,82 @@ void reset_memory_registry() {
     memory_registry().keys[String(font_registration_key_path)];
 }
 
-std::vector<MemoryValue>& memory_font_values() {
-    return memory_registry().keys[String(font_registration_key_path)];
-}
+std::vector<MemoryValue>& memory_font_values() { return memory_registry().keys[String(font_registration_key_path)]; }
 
-RegistryStatus open_font_registration_key(RegistryKey& key) {
-    key = nullptr;
-    if (RegistryStatus status = record(u"open")) return status;
+PlatformStatus open_font_registration_key(RegistryKey& key) {
+    key.reset();
+    if (PlatformStatus status = record(u"open")) return status;
     String path(font_registration_key_path);
-    if (!memory_registry().keys.count(path)) return file_not_found;
-    key = new MemoryKey{path};
-    ++memory_registry().opened_keys;
-    return 0;
+    if (!memory_registry().keys.count(path)) return status_file_not_found;
+    key.reset(new RegistryKeyHandle{path});
+    ++memory_registry().open_keys;
+    return status_success;
 }
 
-RegistryStatus count_values(RegistryKey key, uint32_t& count) {
+PlatformStatus count_values(const RegistryKey& key, uint32_t& count) {
     count = 0;
-    if (RegistryStatus status = record(u"count")) return status;
+    if (PlatformStatus status = record(u"count")) return status;
     std::vector<MemoryValue>* values = values_of(key);
     count = values ? static_cast<uint32_t>(values->size()) : 0;
-    return 0;
+    return status_success;
 }
 
-RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, uint32_t& type) {
-    if (RegistryStatus status = record(u"enumerate " + decimal(index))) return status;
+PlatformStatus enumerate_value(const RegistryKey& key, uint32_t index, String& name, uint32_t& type) {
+    if (PlatformStatus status = record(u"enumerate " + decimal(index))) return status;
     std::vector<MemoryValue>* values = values_of(key);
-    if (!values || index >= values->size()) return no_more_items;
+    if (!values || index >= values->size()) return status_no_more_items;
     const MemoryValue& value = (*values)[index];
-    if (value.name.size() > value_name_capacity) return more_data;
+    if (value.name.size() > value_name_capacity) return status_more_data;
     name = value.name;
     type = value.type;
-    return 0;
+    return status_success;
 }
 
-RegistryStatus delete_value(RegistryKey key, const String& name) {
-    if (RegistryStatus status = record(u"delete " + name)) return status;
+PlatformStatus delete_value(const RegistryKey& key, const String& name) {
+    if (PlatformStatus status = record(u"delete " + name)) return status;
     std::vector<MemoryValue>* values = values_of(key);
-    if (!values) return file_not_found;
-    auto found = std::find_if(values->begin(), values->end(),
-                              [&](const MemoryValue& value) { return same_name(value.name, name); });
-    if (found == values->end()) return file_not_found;
+    if (!values) return status_file_not_found;
+    // The registry takes a name up to its first null unit.
+    auto found = find_value(*values, name.substr(0, name.find(u'\0')));
+    if (found == values->end()) return status_file_not_found;
     values->erase(found);
-    return 0;
+    return status_success;
 }
 
-void close_key(RegistryKey key) {
-    record(u"close");
-    delete static_cast<MemoryKey*>(key);
-    ++memory_registry().closed_keys;
-}
-
-bool write_string_value(StringView key_path, const String& name, const String& data) {
+PlatformStatus write_string_value(StringView key_path, const String& name, const String& data) {
     const String path(key_path);
-    if (record(u"create " + path) != 0) return false;
-    ++memory_registry().opened_keys;
+    if (PlatformStatus status = record(u"create " + path)) return status;
+    if (PlatformStatus status = record(u"set " + name)) return status;
     std::vector<MemoryValue>& values = memory_registry().keys[path];
-    bool written = record(u"set " + name) == 0;
-    if (written) {
-        auto found = std::find_if(values.begin(), values.end(),
-                                  [&](const MemoryValue& value) { return same_name(value.name, name); });
-        if (found == values.end()) {
-            values.push_back({name, registry_string_type, data});
-        } else {
-            found->type = registry_string_type;
-            found->data = data;
-        }
+    auto found = find_value(values, name);
+    if (found == values.end()) {
+        values.push_back({name, registry_string_type, data});
+    } else {
+        found->type = registry_string_type;
+        found->data = data;
     }
-    record(u"close");
-    ++memory_registry().closed_keys;
-    return written;
+    return status_success;
+}
+
+PlatformStatus read_all_values(const RegistryKey& key, std::vector<RegistryValue>& values) {
+    values.clear();
+    if (PlatformStatus status = record(u"read all")) return status;
+    if (std::vector<MemoryValue>* stored = values_of(key)) {
+        for (const MemoryValue& value : *stored) values.push_back({value.name, value.type, stored_bytes(value)});
+    }
+    return status_success;
+}
+
+PlatformStatus put_value(const RegistryKey& key, const RegistryValue& value) {
+    if (PlatformStatus status = record(u"put " + value.name)) return status;
+    std::vector<MemoryValue>* values = values_of(key);
+    if (!values) return status_file_not_found;
+    MemoryValue stored{value.name, value.type, units_of(value.data)};
+    auto found = find_value(*values, value.name);
+    if (found == values->end()) {
+        values->push_back(stored);
+    } else {
+        *found = stored;
+    }
+    return status_success;
 }

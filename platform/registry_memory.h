@@ -10,19 +10,19 @@
 struct MemoryValue {
     String name;
     uint32_t type = registry_string_type;
-    String data;
+    String data;  // the data's UTF-16 units, without the terminating null
 };
 
 struct MemoryRegistry {
     // Keys by path, each with its values in the order they were first written.
     std::map<String, std::vector<MemoryValue>> keys;
     // Every call in order, e.g. u"open", u"enumerate 3", u"delete Acme Sans",
-    // u"create <path>", u"set <name>", u"close".
+    // u"create <path>", u"set <name>", u"put <name>".
     std::vector<String> calls;
     // A call whose text is listed here fails with the given status.
-    std::map<String, RegistryStatus> failures;
-    int opened_keys = 0;
-    int closed_keys = 0;
+    std::map<String, PlatformStatus> failures;
+    // Keys open right now: every path that opens one must close it.
+    int open_keys = 0;
 };
 
 MemoryRegistry& memory_registry();

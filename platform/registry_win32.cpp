@@ -1,40 +1,34 @@
-#include <windows.h>
-
-#include <memory>
-
 #include "platform/registry.h"
+
+#include "platform/win32_handles.h"
 
 namespace {
 
-const wchar_t* wide(const String& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-
-HKEY as_hkey(RegistryKey key) { return static_cast<HKEY>(key); }
-
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using OpenKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+HKEY as_hkey(const RegistryKey& key) { return reinterpret_cast<HKEY>(key.get()); }
 
 }  // namespace
 
-RegistryStatus open_font_registration_key(RegistryKey& key) {
+void CloseRegistryKey::operator()(RegistryKeyHandle* key) const { RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+PlatformStatus open_font_registration_key(RegistryKey& key) {
     const String path(font_registration_key_path);
-    HKEY opened = nullptr;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0,
-                                KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, &opened);
-    key = status == ERROR_SUCCESS ? opened : nullptr;
-    return status;
+    unique_hkey opened;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0,
+                                   KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, opened.put());
+    if (status != ERROR_SUCCESS) return status;
+    key.reset(reinterpret_cast<RegistryKeyHandle*>(opened.release()));
+    return ERROR_SUCCESS;
 }
 
-RegistryStatus count_values(RegistryKey key, uint32_t& count) {
+PlatformStatus count_values(const RegistryKey& key, uint32_t& count) {
     DWORD values = 0;
-    LONG status = RegQueryInfoKeyW(as_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    LSTATUS status = RegQueryInfoKeyW(as_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, &values, nullptr, nullptr, nullptr, nullptr);
     count = status == ERROR_SUCCESS ? values : 0;
     return status;
 }
 
-RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, uint32_t& type) {
+PlatformStatus enumerate_value(const RegistryKey& key, uint32_t index, String& name, uint32_t& type) {
     // One buffer for the whole scan: the job is single-threaded and a name can
     // be as long as the registry allows.
     static wchar_t buffer[value_name_capacity + 1];
@@ -42,29 +36,54 @@ RegistryStatus enumerate_value(RegistryKey key, uint32_t index, String& name, ui
     // registry refuses a name of exactly 16,383 units, which install can write.
     DWORD length = value_name_capacity + 1;
     DWORD value_type = 0;
-    LONG status = RegEnumValueW(as_hkey(key), index, buffer, &length, nullptr, &value_type,
-                                nullptr, nullptr);
+    LSTATUS status = RegEnumValueW(as_hkey(key), index, buffer, &length, nullptr, &value_type,
+                                   nullptr, nullptr);
     if (status != ERROR_SUCCESS) return status;
-    name.assign(reinterpret_cast<const char16_t*>(buffer), length);  // null units included
+    name = from_wide(buffer, length);  // null units included
     type = value_type;
-    return status;
+    return ERROR_SUCCESS;
 }
 
-RegistryStatus delete_value(RegistryKey key, const String& name) {
+PlatformStatus delete_value(const RegistryKey& key, const String& name) {
     return RegDeleteValueW(as_hkey(key), wide(name));
 }
 
-void close_key(RegistryKey key) { RegCloseKey(as_hkey(key)); }
-
-bool write_string_value(StringView key_path, const String& name, const String& data) {
+PlatformStatus write_string_value(StringView key_path, const String& name, const String& data) {
     const String path(key_path);
-    HKEY created = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_WRITE, nullptr, &created, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    OpenKey key(created);
+    unique_hkey key;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_WRITE, nullptr, key.put(), nullptr);
+    if (status != ERROR_SUCCESS) return status;
     const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key.get(), wide(name), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(data.c_str()), bytes) == ERROR_SUCCESS;
+    return RegSetValueExW(key.get(), wide(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
+}
+
+PlatformStatus read_all_values(const RegistryKey& key, std::vector<RegistryValue>& values) {
+    values.clear();
+    DWORD count = 0, longest_name = 0, largest_data = 0;
+    LSTATUS status = RegQueryInfoKeyW(as_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      &count, &longest_name, &largest_data, nullptr, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    std::wstring name(value_name_capacity + 1, L'\0');
+    std::string data(largest_data, '\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD name_length = static_cast<DWORD>(name.size());
+        DWORD data_size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        status = RegEnumValueW(as_hkey(key), index, name.data(), &name_length, nullptr, &type,
+                               reinterpret_cast<BYTE*>(data.data()), &data_size);
+        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (status == ERROR_MORE_DATA) {  // a value grew since the size was read
+            data.resize(data.size() * 2 + 256);
+            --index;
+            continue;
+        }
+        if (status != ERROR_SUCCESS) return status;
+        values.push_back({from_wide(name.data(), name_length), type, data.substr(0, data_size)});
+    }
+}
+
+PlatformStatus put_value(const RegistryKey& key, const RegistryValue& value) {
+    return RegSetValueExW(as_hkey(key), wide(value.name), 0, value.type,
+                          reinterpret_cast<const BYTE*>(value.data.data()), static_cast<DWORD>(value.data.size()));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/console.h"
 #include "common/strings.h"
 
 #define FUZZ_CHECK(condition)                                                          \
@@ -41,20 +42,5 @@ inline std::vector<String> decode_tokens(const uint8_t* data, size_t size) {
     return tokens;
 }
 
-// What one console line puts on standard output, worked out unit by unit:
-// a unit up to 0xFF is its own byte, any other is '?', a line feed goes out
-// as CR LF, and the line ends with "\r\n", so CR CR LF.
-inline std::string expected_line(StringView message) {
-    std::string bytes;
-    for (char16_t unit : message) {
-        if (unit == 0x0A) {
-            bytes.push_back('\x0D');
-            bytes.push_back('\x0A');
-        } else if (unit > 0xFF) {
-            bytes.push_back('?');
-        } else {
-            bytes.push_back(static_cast<char>(static_cast<unsigned char>(unit)));
-        }
-    }
-    return bytes + "\x0D\x0D\x0A";
-}
+// What one console line puts on standard output.
+inline std::string expected_line(StringView message) { return console_bytes(String(message) + u"\r\n"); }

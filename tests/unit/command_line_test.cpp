@@ -100,7 +100,7 @@ TEST_F(RunTypeloader, RestrictsDllSearchBeforeAnythingElse) {
 }
 
 TEST_F(RunTypeloader, StopsWhenDllSearchCannotBeRestricted) {
-    memory_files().dll_search_restriction_refused = true;
+    memory_files().dll_search_restriction_status = 87;
     use_arguments({u"/title:Acme"});
     memory_font_values() = {{u"Acme Sans", registry_string_type, u"x"}};
     EXPECT_EQ(run_typeloader(), 1);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/console.h"
+#include "platform/console.h"
 #include "test_support.h"
 
 namespace {

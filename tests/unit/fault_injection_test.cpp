@@ -1,7 +1,7 @@
 // Every platform operation that can fail is made to fail in turn, on one small
 // machine: the job must go on as far as it can, write exactly the expected
-// lines, make exactly the expected platform calls after the failure, and close
-// every key it opened.
+// lines, leave exactly the expected values and files, and close every key it
+// opened.
 
 #include <gtest/gtest.h>
 
@@ -10,16 +10,16 @@
 #include <utility>
 #include <vector>
 
-#include "common/console_memory.h"
+#include "platform/console_memory.h"
 #include "fonts/jobs.h"
 #include "platform/files_memory.h"
 #include "platform/registry_memory.h"
 
 namespace {
 
-constexpr RegistryStatus access_denied = 5;
-constexpr RegistryStatus more_data = 234;
-constexpr RegistryStatus no_more_items = 259;
+constexpr PlatformStatus access_denied = 5;
+constexpr PlatformStatus more_data = 234;
+constexpr PlatformStatus no_more_items = 259;
 constexpr int32_t fonts_folder_not_found = static_cast<int32_t>(0x80070002);
 
 const String key_path(font_registration_key_path);
@@ -65,8 +65,6 @@ struct Fault {
     bool uninstall;
     std::function<void()> arrange;
     std::string output;
-    std::vector<String> registry_calls;
-    std::vector<String> file_calls;
     Values values_after;
     std::vector<String> present;  // files or folders that must exist afterwards
     std::vector<String> absent;
@@ -89,7 +87,7 @@ protected:
     }
 };
 
-TEST_P(FaultInjection, JobGoesOnAndClosesWhatItOpened) {
+TEST_P(FaultInjection, JobGoesOnAsFarAsItCan) {
     const Fault& fault = GetParam();
     fault.arrange();
     if (fault.uninstall) {
@@ -99,9 +97,7 @@ TEST_P(FaultInjection, JobGoesOnAndClosesWhatItOpened) {
     }
 
     EXPECT_EQ(captured_console_output(), fault.output);
-    EXPECT_EQ(memory_registry().calls, fault.registry_calls);
-    EXPECT_EQ(memory_files().calls, fault.file_calls);
-    EXPECT_EQ(memory_registry().opened_keys, memory_registry().closed_keys);
+    EXPECT_EQ(memory_registry().open_keys, 0);
     Values values;
     for (const MemoryValue& value : memory_registry().keys[key_path]) {
         EXPECT_EQ(value.type, registry_string_type) << std::string(value.name.begin(), value.name.end());
@@ -116,10 +112,6 @@ TEST_P(FaultInjection, JobGoesOnAndClosesWhatItOpened) {
     }
 }
 
-const std::vector<String> written_both = {create_key, u"set Acme Sans", u"close",
-                                          create_key, u"set Acme Serif", u"close"};
-const std::vector<String> copied_to_fonts = {u"fonts folder", u"find " + source + u"\\*.ttf",
-                                             copy_call(fonts, u"Serif.ttf"), copy_call(fonts, u"Sans.ttf")};
 const std::string installed_both =
     lines({"Install Font : Acme", "Install OK : Acme Sans", "Install OK : Acme Serif"});
 
@@ -131,8 +123,6 @@ INSTANTIATE_TEST_SUITE_P(
               false,
               [] { memory_registry().failures[create_key] = access_denied; },
               lines({"Install Font : Acme", "Install FAIL : Acme Sans", "Install FAIL : Acme Serif"}),
-              {create_key, create_key},
-              copied_to_fonts,
               baseline,
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
               {}},
@@ -140,8 +130,6 @@ INSTANTIATE_TEST_SUITE_P(
               false,
               [] { memory_registry().failures[u"set Acme Sans"] = access_denied; },
               lines({"Install Font : Acme", "Install FAIL : Acme Sans", "Install OK : Acme Serif"}),
-              written_both,
-              copied_to_fonts,
               baseline_and({{u"Acme Serif", fonts + u"\\Serif.ttf"}}),
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
               {}},
@@ -153,8 +141,6 @@ INSTANTIATE_TEST_SUITE_P(
                   memory_files().failures.insert(copy_call(fonts, u"Sans.ttf"));
               },
               installed_both,
-              written_both,
-              copied_to_fonts,
               baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
               {},
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"}},
@@ -162,10 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
               false,
               [] { move_executable_to_folder_of(245); },
               installed_both,
-              written_both,
-              {u"fonts folder", u"find C:\\" + String(245, u'd') + u"\\Font\\*.ttf",
-               u"copy C:\\" + String(245, u'd') + u"\\Font\\Serif.ttf > " + fonts + u"\\Serif.ttf",
-               u"copy C:\\" + String(245, u'd') + u"\\Font\\Sans.ttf > " + fonts + u"\\Sans.ttf"},
               baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
               {}},
@@ -173,8 +155,6 @@ INSTANTIATE_TEST_SUITE_P(
               false,
               [] { move_executable_to_folder_of(246); },
               lines({"Install Font : Acme"}),
-              {},
-              {u"fonts folder", u"find C:\\" + String(246, u'd') + u"\\Font\\*.ttf"},
               baseline,
               {},
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"}},
@@ -185,8 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
                   add_memory_file(source, "not a folder");
               },
               lines({"Install Font : Acme"}),
-              {},
-              {u"fonts folder", u"find " + source + u"\\*.ttf"},
               baseline,
               {},
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"}},
@@ -197,9 +175,6 @@ INSTANTIATE_TEST_SUITE_P(
                   add_memory_folder(fallback);
               },
               installed_both,
-              written_both,
-              {u"fonts folder", u"temporary folder", u"create folder " + fallback, u"find " + source + u"\\*.ttf",
-               copy_call(fallback, u"Serif.ttf"), copy_call(fallback, u"Sans.ttf")},
               baseline_and({{u"Acme Sans", fallback + u"\\Sans.ttf"}, {u"Acme Serif", fallback + u"\\Serif.ttf"}}),
               {fallback + u"\\Sans.ttf", fallback + u"\\Serif.ttf"},
               {fonts + u"\\Sans.ttf"}},
@@ -210,9 +185,6 @@ INSTANTIATE_TEST_SUITE_P(
                   memory_files().failures.insert(u"create folder " + fallback);
               },
               installed_both,
-              written_both,
-              {u"fonts folder", u"temporary folder", u"create folder " + fallback, u"find " + source + u"\\*.ttf",
-               copy_call(fallback, u"Serif.ttf"), copy_call(fallback, u"Sans.ttf")},
               baseline_and({{u"Acme Sans", fallback + u"\\Sans.ttf"}, {u"Acme Serif", fallback + u"\\Serif.ttf"}}),
               {},
               {fallback, fonts + u"\\Sans.ttf"}},
@@ -220,8 +192,6 @@ INSTANTIATE_TEST_SUITE_P(
               false,
               [] { memory_files().temporary_folder.clear(); },
               installed_both,
-              written_both,
-              copied_to_fonts,
               baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
               {u"C:\\Tools\\LumoraFonts"}},
@@ -230,8 +200,6 @@ INSTANTIATE_TEST_SUITE_P(
               true,
               [] { memory_registry().keys.clear(); },
               lines({"Uninstall Font : Acme"}),
-              {u"open"},
-              {},
               {},
               {},
               {}},
@@ -239,8 +207,6 @@ INSTANTIATE_TEST_SUITE_P(
               true,
               [] { memory_registry().failures[u"count"] = access_denied; },
               lines({"Uninstall Font : Acme"}),
-              {u"open", u"count", u"close"},
-              {},
               baseline,
               {},
               {}},
@@ -248,9 +214,6 @@ INSTANTIATE_TEST_SUITE_P(
               true,
               [] { memory_registry().failures[u"enumerate 0"] = access_denied; },
               lines({"Uninstall Font : Acme", "Uninstall OK : Acme B", "Uninstall OK : Acme C"}),
-              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
-               u"delete Acme B", u"delete Acme C", u"close"},
-              {},
               {{u"Acme A", u"a"}, {u"Other", u"o"}},
               {},
               {}},
@@ -258,9 +221,6 @@ INSTANTIATE_TEST_SUITE_P(
               true,
               [] { memory_registry().failures[u"enumerate 2"] = no_more_items; },
               lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme C"}),
-              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
-               u"delete Acme A", u"delete Acme C", u"close"},
-              {},
               {{u"Other", u"o"}, {u"Acme B", u"b"}},
               {},
               {}},
@@ -268,9 +228,6 @@ INSTANTIATE_TEST_SUITE_P(
               true,
               [] { memory_registry().failures[u"enumerate 3"] = more_data; },
               lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme B"}),
-              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
-               u"delete Acme A", u"delete Acme B", u"close"},
-              {},
               {{u"Other", u"o"}, {u"Acme C", u"c"}},
               {},
               {}},
@@ -279,9 +236,6 @@ INSTANTIATE_TEST_SUITE_P(
               [] { memory_registry().failures[u"delete Acme A"] = access_denied; },
               lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme A", "Uninstall OK : Acme B",
                      "Uninstall OK : Acme C"}),
-              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
-               u"delete Acme A", u"delete Acme B", u"delete Acme C", u"close"},
-              {},
               {{u"Acme A", u"a"}, {u"Other", u"o"}},
               {},
               {}},
@@ -294,9 +248,6 @@ INSTANTIATE_TEST_SUITE_P(
               },
               lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme A", "Uninstall FAIL : Acme B",
                      "Uninstall FAIL : Acme C"}),
-              {u"open", u"count", u"enumerate 0", u"enumerate 1", u"enumerate 2", u"enumerate 3",
-               u"delete Acme A", u"delete Acme B", u"delete Acme C", u"close"},
-              {},
               baseline,
               {},
               {}}),

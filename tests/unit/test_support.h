@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/console_memory.h"
+#include "platform/console_memory.h"
 #include "platform/files_memory.h"
 #include "platform/registry_memory.h"
 

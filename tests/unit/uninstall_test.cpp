@@ -20,7 +20,7 @@ protected:
     }
 
     void expect_keys_balanced() {
-        EXPECT_EQ(memory_registry().opened_keys, memory_registry().closed_keys);
+        EXPECT_EQ(memory_registry().open_keys, 0);
     }
 };
 
@@ -49,12 +49,13 @@ TEST_F(Uninstall, DeletesStringValuesBeginningWithTitleInScanOrder) {
     expect_keys_balanced();
 }
 
+// Deleting during the scan would shift the indexes and skip every second match.
 TEST_F(Uninstall, ScansEverythingBeforeDeletingAnything) {
-    memory_font_values() = {{u"T a", registry_string_type, u""}, {u"T b", registry_string_type, u""}};
+    memory_font_values() = {{u"T a", registry_string_type, u""},
+                            {u"T b", registry_string_type, u""},
+                            {u"T c", registry_string_type, u""}};
     uninstall_fonts(u"T");
-    EXPECT_EQ(memory_registry().calls,
-              (std::vector<String>{u"open", u"count", u"enumerate 0", u"enumerate 1", u"delete T a",
-                                   u"delete T b", u"close"}));
+    EXPECT_TRUE(remaining_names().empty());
 }
 
 TEST_F(Uninstall, NothingMatchingGivesHeaderOnly) {

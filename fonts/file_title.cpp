@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "fonts/file_title.h"
 
 String file_title(StringView name) {
     size_t dot = name.rfind(u'.');

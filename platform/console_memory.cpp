@@ -1,6 +1,7 @@
-#include "common/console_memory.h"
+#include "platform/console_memory.h"
 
 #include "common/console.h"
+#include "platform/console.h"
 
 std::string& captured_console_output() {
     static std::string output;

@@ -11,4 +11,8 @@ void console_write_wide(const wchar_t* text, int as_format) {
     } else {
         wprintf(L"%s\r\n", text);
     }
+    /* Into a pipe or a file, as under every fleet tool, msvcrt buffers fully:
+       a run that ends abnormally would lose the lines of what it already
+       changed. Each write reaches the output before the job goes on. */
+    fflush(stdout);
 }
