@@ -48,7 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"title keeps case and units", {u"/title:  aB\u00e9\u4e2d\U0001F600 "}, u"  aB\u00e9\u4e2d\U0001F600 ", false},
         ParseCase{"short argument", {u"/tit"}, u"", false},
         ParseCase{"title of colon text", {u"/title:/title:X"}, u"/title:X", false},
-        ParseCase{"non-ASCII look-alike of T", {u"/\u0422itle:Acme"}, u"", false}),
+        ParseCase{"non-ASCII look-alike of T", {u"/\u0422itle:Acme"}, u"", false},
+        // Letters that Unicode case folding maps onto ASCII letters of the
+        // option words: long s onto s, Kelvin sign onto k, dotless i.
+        ParseCase{"long s in uninstall is not folded", {u"/unin\u017Ftall", u"/title:Acme"}, u"Acme", false},
+        ParseCase{"dotless i in title is not folded", {u"/t\u0131tle:Acme"}, u"", false},
+        ParseCase{"Kelvin sign is no letter of an option", {u"/uninstall\u212A", u"/title:\u212A"}, u"\u212A", false}),
     [](const testing::TestParamInfo<ParseCase>& info) {
         std::string name = info.param.description;
         for (char& c : name) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
