@@ -64,8 +64,8 @@ def test_registry_paths_are_the_fonts_keys():
     text = GUIDE.read_text(encoding="utf-8")
     full = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
     keys = set()
-    for hive, rest in re.findall(r"\b(HKEY_LOCAL_MACHINE|HKEY_CURRENT_USER|HKLM|HKCU)\\([^\s`\"'|]+)", text):
-        keys.add(full.get(hive, hive) + "\\" + rest.rstrip(".,;:)"))
+    for hive, rest in re.findall(r"\b(HKEY_LOCAL_MACHINE|HKEY_CURRENT_USER|HKLM|HKCU)\\([^`\"'|\n]+)", text):
+        keys.add(full.get(hive, hive) + "\\" + rest.strip())
     fonts = FONTS_KEY.split("\\", 1)[1]
     assert keys == {f"HKEY_LOCAL_MACHINE\\{fonts}", f"HKEY_CURRENT_USER\\{fonts}"}
     # Configuration Manager takes hive and key apart.
@@ -85,7 +85,7 @@ def test_fleet_command_lines_are_the_story_s():
     text = GUIDE.read_text(encoding="utf-8")
     story = {command for _, command, _ in story_rows()}
     assert len(story_rows()) >= 8
-    used = set(re.findall(r"`(Typeloader-Deploy\.exe (?:un)?install [^`]+)`", text))
+    used = set(re.findall(r"`(Typeloader-Deploy\.exe (?:un)?install [^`<]+)`", text))
     gpo = re.findall(r"\| Script Parameters \| `([^`]+)` \|", text)
     assert gpo == ["install ContosoBrand-v01"]
     used.add(f"{DEPLOY} {gpo[0]}")
