@@ -1,5 +1,6 @@
 """The Ansible playbook packaging/deploy-fonts.yml: it passes
-ansible-playbook --syntax-check and ansible-lint, and it runs its update
+ansible-playbook --syntax-check and ansible-lint, uses only options that the
+installed ansible.windows modules document, and it runs its update
 story (install v01, update to v02, roll back to v01) on a local host whose
 ansible.windows modules are stand-ins (ansible_standin/): check mode runs
 nothing, "changed" and the restart come only from exit code 3010, each
@@ -12,6 +13,7 @@ import shutil
 import subprocess
 
 import pytest
+import yaml
 
 HERE = pathlib.Path(__file__).resolve().parent
 PLAYBOOK = HERE.parents[1] / "packaging" / "deploy-fonts.yml"
@@ -33,6 +35,22 @@ def test_playbook_passes_syntax_check_and_lint(work_dir):
     done = subprocess.run(["ansible-lint", "--offline", "deploy-fonts.yml"], cwd=lint, capture_output=True,
                           text=True, timeout=300, env={**os.environ, "HOME": str(lint)})
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_playbook_uses_only_options_of_the_real_modules():
+    """The stand-ins accept what they are written to accept; the installed
+    ansible.windows collection says what the real modules take."""
+    play = yaml.safe_load(PLAYBOOK.read_text(encoding="utf-8"))[0]
+    used = {}
+    for task in play["tasks"] + play["handlers"]:
+        module = next(key for key in task if key.startswith("ansible.windows."))
+        used.setdefault(module, set()).update(task[module] or {})
+    done = subprocess.run(["ansible-doc", "-j", *used], capture_output=True, text=True, timeout=300,
+                          env={**os.environ, "ANSIBLE_COLLECTIONS_PATH": ""})
+    assert done.returncode == 0, done.stderr
+    documented = json.loads(done.stdout)
+    for module, options in used.items():
+        assert options <= set(documented[module]["doc"]["options"]), (module, options)
 
 
 class Host:
