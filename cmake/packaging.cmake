@@ -5,7 +5,6 @@
 # The archive has no top-level folder; unpacked, it holds:
 #   Typeloader.exe
 #   Typeloader-Deploy.cmd  (the fleet wrapper: exit codes and a log)
-#   Detect-Fonts.ps1       (detection script for Intune and Configuration Manager)
 #   deploy-fonts.yml       (Ansible playbook)
 #   README.md              (the administrator's README, packaging/README.md)
 #   deploying.md           (the deployment guide)
@@ -29,7 +28,6 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/packaging/deploying.md
   ${PROJECT_SOURCE_DIR}/packaging/signing.md
   ${PROJECT_SOURCE_DIR}/packaging/Typeloader-Deploy.cmd
-  ${PROJECT_SOURCE_DIR}/packaging/Detect-Fonts.ps1
   ${PROJECT_SOURCE_DIR}/packaging/deploy-fonts.yml
   DESTINATION .)
 install(FILES ${TYPELOADER_NOTICES} DESTINATION .)

@@ -7,7 +7,8 @@ packages=(
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine64 python3-pytest python3-fonttools python3-pefile python3-yaml fonts-dejavu-core
   osslsigncode openssl git
-  ansible  # ansible-playbook and the ansible.windows collection: the playbook's syntax check
+  ansible  # ansible-playbook and the ansible.windows collection: the playbook's syntax check and check-mode run
+  ansible-lint  # the playbook's lint
 )
 
 missing=()

@@ -13,7 +13,7 @@ import pytest
 
 SBOM = f"Typeloader-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
 # What an administrator gets besides the exe comes from packaging/.
-FROM_PACKAGING = {"Typeloader-Deploy.cmd", "Detect-Fonts.ps1", "deploy-fonts.yml", "README.md",
+FROM_PACKAGING = {"Typeloader-Deploy.cmd", "deploy-fonts.yml", "README.md",
                   "deploying.md", "signing.md", "Font/README.txt"}
 FILES = {"Typeloader.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, "SHA256SUMS"} | FROM_PACKAGING
 TITLE = "TypeloaderReleaseCheck"
@@ -81,7 +81,7 @@ def test_readme_is_the_administrators_not_the_developers(archive, source_dir):
     readme = archive.read("README.md").decode("utf-8")
     assert readme != (source_dir / "README.md").read_text(encoding="utf-8")
     assert "scripts/" not in readme and "cmake" not in readme  # nothing the bundle does not hold
-    for word in ("Typeloader-Deploy.cmd", "3010", "deploying.md", "/uninstall /title:"):
+    for word in ("Typeloader-Deploy.exe install", "3010", "deploying.md", "/uninstall /title:"):
         assert word in readme
 
 
@@ -125,7 +125,7 @@ def test_font_folder_holds_only_its_note(archive):
     note = archive.read("Font/README.txt").decode("ascii")
     assert "*.ttf" in note
     assert "/title:" in note
-    assert "x.ttfx" in note and "Typeloader-Deploy.cmd install" in note
+    assert "x.ttfx" in note and "Typeloader-Deploy.exe install" in note
 
 
 def test_sha256sums_cover_every_other_file(archive):

@@ -1,8 +1,10 @@
 """The administrator's guide (packaging/deploying.md) against what it shows:
-its command blocks run under Wine in the unpacked bundle and print what the
-guide says, its playbook and detection script are the shipped files, its
-YAML parses, the playbook passes ansible-playbook --syntax-check, and the
+its links resolve; its story's command lines give, under Wine, the exit codes
+its table states (read Windows-side, in full) and the usage line it quotes;
+its by-hand command blocks print what it shows; its playbook is the shipped
+file and its YAML parses; its registry paths are the fonts keys; and the
 notes on which Font entries are taken agree everywhere."""
+import os
 import pathlib
 import re
 import shutil
@@ -13,17 +15,25 @@ import zipfile
 import pytest
 import yaml
 
+from conftest import BUILD_DIR, FONTS_KEY
 from make_font import make_font
+from wine_prefix import hex16
 
 PACKAGING = pathlib.Path(__file__).resolve().parents[2] / "packaging"
 GUIDE = PACKAGING / "deploying.md"
-FENCE = re.compile(r"^```(\w*)\n(.*?)^```\n", re.S | re.M)
+FENCE = re.compile(r"^ *```([\w-]*)\n(.*?)^ *```\n", re.S | re.M)
+# bat: run under Wine, its output compared with the text block right after it;
+# cmd: Windows command lines shown but not run (Wine's tools answer otherwise).
+LANGUAGES = {"bat", "cmd", "text", "sh", "powershell", "yaml"}
+ROOT = "C:\\Program Files\\Typeloader"
+DEPLOY = "Typeloader-Deploy.exe"
 
 
 def blocks():
     """[(language, text, text of the block right after it or None)] in order."""
     text = GUIDE.read_text(encoding="utf-8")
     found = [(m.group(1), m.group(2), m.start(), m.end()) for m in FENCE.finditer(text)]
+    assert {language for language, *_ in found} <= LANGUAGES
     out = []
     for i, (language, body, _, end) in enumerate(found):
         following = None
@@ -33,57 +43,65 @@ def blocks():
     return out
 
 
-def normalised(output):
-    text = output.decode("latin-1").replace("\r\r\n", "\n").replace("\r\n", "\n")
-    return text.replace("C:\\windows\\", "C:\\Windows\\").strip("\n")
+def anchor(heading):
+    """The anchor GitHub and most Markdown viewers give a heading."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
 
 
-@pytest.fixture(scope="module")
-def deploy_folder(wine, bundle_zip):
-    """The bundle unpacked to C:\\Deploy\\Typeloader with the guide's two fonts."""
-    folder = wine.drive_c / "Deploy" / "Typeloader"
-    shutil.rmtree(folder, ignore_errors=True)
-    with zipfile.ZipFile(bundle_zip) as opened:
-        opened.extractall(folder)
-    for style in ("Regular", "Bold"):
-        make_font(str(folder / "Font" / f"ContosoSans-{style}.ttf"), "ContosoSans", style)
-    return folder
-
-
-def run_line(wine, line, folder):
-    """Runs one command line as cmd.exe would from a prompt in `folder`. It goes
-    through a batch file: Wine would re-quote it as an argument of cmd /c."""
-    (wine.drive_c / "guide-line.cmd").write_bytes(
-        b"@echo off\r\ncd /d " + folder.encode() + b"\r\n" + line.encode("ascii") + b"\r\n")
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        subprocess.run([wine.wine, "cmd", "/c", r"C:\guide-line.cmd"], env=wine.env, stdin=subprocess.DEVNULL,
-                       stdout=out, stderr=err, timeout=300)
-        out.seek(0)
-        err.seek(0)
-        return out.read(), err.read()
-
-
-def test_command_blocks_print_what_the_guide_shows(wine, deploy_folder):
-    ran = []
-    bat_blocks = [(body, following) for language, body, following in blocks() if language == "bat"]
-    assert len(bat_blocks) >= 6
-    for body, expected in bat_blocks:
-        output = b""
-        for line in body.splitlines():
-            if line.startswith("cd /d "):
-                assert line == r"cd /d C:\Deploy\Typeloader"
-                continue
-            out, err = run_line(wine, line, "C:\\Deploy\\Typeloader")
-            output += out
-            ran.append(line)
-        assert expected is not None, f"no output block after: {body!r}"
-        assert normalised(output) == expected.strip("\n"), body
-    # The fleet tools' command lines in the tables are the ones run above.
+def test_every_link_of_the_guide_resolves():
     text = GUIDE.read_text(encoding="utf-8")
-    table_commands = set(re.findall(r"\| `(Typeloader-Deploy\.cmd (?:un)?install \w+)`", text))
-    assert table_commands == {"Typeloader-Deploy.cmd install ContosoBrand",
-                              "Typeloader-Deploy.cmd uninstall ContosoBrand"}
-    assert table_commands <= set(ran)
+    anchors = {anchor(h) for h in re.findall(r"^#+ (.+)$", FENCE.sub("", text), re.M)}
+    links = re.findall(r"\]\(([^)\s]+)\)", text)
+    assert len(links) > 20
+    for link in links:
+        if link.startswith("#"):
+            assert link[1:] in anchors, link
+        else:
+            assert not re.match(r"\w+:", link) and (PACKAGING / link).is_file(), link
+
+
+def test_registry_paths_are_the_fonts_keys():
+    text = GUIDE.read_text(encoding="utf-8")
+    full = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
+    keys = set()
+    for hive, rest in re.findall(r"\b(HKEY_LOCAL_MACHINE|HKEY_CURRENT_USER|HKLM|HKCU)\\([^`\"'|\n]+)", text):
+        keys.add(full.get(hive, hive) + "\\" + rest.strip())
+    fonts = FONTS_KEY.split("\\", 1)[1]
+    assert keys == {f"HKEY_LOCAL_MACHINE\\{fonts}", f"HKEY_CURRENT_USER\\{fonts}"}
+    # Configuration Manager takes hive and key apart.
+    assert f"key `{fonts}`" in text
+
+
+def story_rows():
+    """The story table: [(folder, command line, exit code)]."""
+    text = GUIDE.read_text(encoding="utf-8")
+    rows = re.findall(r"^\| [^|]+ \| `([^`]+)` \| `(Typeloader-Deploy\.exe [^`]+)` \| (\d+) \|$", text, re.M)
+    return [(folder, command, int(code)) for folder, command, code in rows]
+
+
+def test_fleet_command_lines_are_the_story_s():
+    """Every deploy command line of the guide (Intune, Configuration Manager,
+    Group Policy) is one that the story runs."""
+    text = GUIDE.read_text(encoding="utf-8")
+    story = {command for _, command, _ in story_rows()}
+    assert len(story_rows()) >= 8
+    used = set(re.findall(r"`(Typeloader-Deploy\.exe (?:un)?install [^`<]+)`", text))
+    gpo = re.findall(r"\| Script Parameters \| `([^`]+)` \|", text)
+    assert gpo == ["install ContosoBrand-v01"]
+    used.add(f"{DEPLOY} {gpo[0]}")
+    assert used <= story, used - story
+    for title in ("ContosoBrand-v01", "ContosoBrand-v02"):
+        assert {f"{DEPLOY} install {title}", f"{DEPLOY} uninstall {title}"} <= used
+
+
+def test_playbook_block_is_the_shipped_file():
+    shipped = (PACKAGING / "deploy-fonts.yml").read_text(encoding="utf-8")
+    assert [body for language, body, _ in blocks() if language == "yaml"] == [shipped]
+
+
+def test_yaml_blocks_parse():
+    parsed = [yaml.safe_load(body) for language, body, _ in blocks() if language == "yaml"]
+    assert parsed and all(parsed)
 
 
 @pytest.mark.skipif(shutil.which("sha256sum") is None, reason="sha256sum not installed")
@@ -98,49 +116,97 @@ def test_checksum_command_passes_on_the_unpacked_bundle(bundle_zip, work_dir):
     assert done.returncode == 0, done.stdout + done.stderr
 
 
-def test_playbook_and_detection_script_are_the_shipped_files():
-    by_start = {body.splitlines()[0]: body for language, body, _ in blocks() if language in ("yaml", "powershell")}
-    for name in ("deploy-fonts.yml", "Detect-Fonts.ps1"):
-        shipped = (PACKAGING / name).read_text(encoding="utf-8")
-        assert by_start.get(shipped.splitlines()[0]) == shipped, name
+def host_folder(wine, windows_path):
+    """The prefix's path for a Windows path, matching existing names in any case
+    as Windows does."""
+    path = wine.drive_c
+    for part in windows_path.split("\\")[1:]:
+        same = [p for p in path.iterdir() if p.name.lower() == part.lower()] if path.is_dir() else []
+        path = same[0] if same else path / part
+    return path
 
 
-def test_yaml_and_json_blocks_parse():
-    parsed = 0
-    for language, body, _ in blocks():
-        if language == "yaml":
-            yaml.safe_load(body)
-            parsed += 1
-        elif language == "json":
-            import json
-            json.loads(body)
-            parsed += 1
-    assert parsed >= 1
+@pytest.fixture(scope="module")
+def version_folders(wine, bundle_zip):
+    """The bundle unpacked for both versions, each with the guide's two fonts;
+    version 2's are other builds of the same files."""
+    folders = {}
+    for version in ("v01", "v02"):
+        windows_path = f"{ROOT}\\ContosoBrand-{version}"
+        folder = host_folder(wine, windows_path)
+        shutil.rmtree(folder, ignore_errors=True)
+        with zipfile.ZipFile(bundle_zip) as opened:
+            opened.extractall(folder)
+        for style in ("Regular", "Bold"):
+            font = folder / "Font" / f"ContosoSans-{style}.ttf"
+            make_font(str(font), "ContosoSans", style)
+            if version == "v02":
+                font.write_bytes(font.read_bytes() + b"\0" * 4)  # another build: other bytes, same name
+        folders[windows_path] = folder
+    return folders
 
 
-def test_playbook_runs_the_wrapper_with_argv_and_reads_its_exit_code():
-    play = yaml.safe_load((PACKAGING / "deploy-fonts.yml").read_text(encoding="utf-8"))[0]
-    command = next(task for task in play["tasks"] if "ansible.windows.win_command" in task)
-    assert command["ansible.windows.win_command"]["argv"] == [
-        "{{ typeloader_dir }}\\Typeloader-Deploy.cmd", "{{ typeloader_job }}", "{{ typeloader_title }}"]
-    assert command["changed_when"] == "typeloader.rc == 3010"
-    assert command["failed_when"] == "typeloader.rc not in [0, 3010]"
+def normalised(output):
+    text = output.decode("latin-1").replace("\r\r\n", "\n").replace("\r\n", "\n")
+    return text.replace("C:\\windows\\", "C:\\Windows\\").strip("\n")
 
 
-@pytest.mark.skipif(shutil.which("ansible-playbook") is None, reason="ansible not installed")
-def test_playbook_passes_ansible_syntax_check(bundle_zip, work_dir):
-    target = work_dir / "playbook"
-    shutil.rmtree(target, ignore_errors=True)
-    target.mkdir()
+def run_line(wine, line, folder):
+    """Runs one command line as cmd.exe would from a prompt in `folder`. It goes
+    through a batch file: Wine would re-quote it as an argument of cmd /c."""
+    (wine.drive_c / "guide-line.cmd").write_bytes(
+        b"@echo off\r\ncd /d \"" + folder.encode() + b"\"\r\n" + line.encode("ascii") + b"\r\n")
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        subprocess.run([wine.wine, "cmd", "/c", r"C:\guide-line.cmd"], env=wine.env, stdin=subprocess.DEVNULL,
+                       stdout=out, stderr=err, timeout=300)
+        out.seek(0)
+        return out.read()
+
+
+def test_by_hand_command_blocks_print_what_the_guide_shows(wine, version_folders):
+    bat_blocks = [(body, following) for language, body, following in blocks() if language == "bat"]
+    assert len(bat_blocks) == 4
+    folder = f"{ROOT}\\ContosoBrand-v01"
+    for body, expected in bat_blocks:
+        output = b""
+        for line in body.splitlines():
+            if line.startswith("cd /d "):
+                assert line == f'cd /d "{folder}"'
+                continue
+            output += run_line(wine, line, folder)
+        assert expected is not None, f"no output block after: {body!r}"
+        assert normalised(output) == expected.strip("\n"), body
+
+
+def tltest_exe():
+    path = pathlib.Path(os.environ.get("TLTEST_EXE") or BUILD_DIR / "tests" / "e2e" / "tltest.exe")
+    assert path.is_file(), f"build tltest.exe first: {path}"
+    return path
+
+
+def test_story_gives_the_exit_codes_of_the_guide(wine, bundle_zip, version_folders):
     with zipfile.ZipFile(bundle_zip) as opened:
-        (target / "deploy-fonts.yml").write_bytes(opened.read("deploy-fonts.yml"))
-    done = subprocess.run(["ansible-playbook", "--syntax-check", "-i", "localhost,", "deploy-fonts.yml"],
-                          cwd=target, capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stdout + done.stderr
-    # The collection that the playbook's modules come from.
-    listed = subprocess.run(["ansible-doc", "-t", "module", "ansible.windows.win_command"],
-                            capture_output=True, text=True, timeout=300)
-    assert listed.returncode == 0 and "argv" in listed.stdout, listed.stderr
+        if DEPLOY not in opened.namelist():
+            pytest.skip(f"{DEPLOY} is not in the bundle yet")
+    usage = [body.strip() for language, body, _ in blocks() if language == "text" and body.startswith("Usage : ")]
+    assert usage[0] == "Usage : Typeloader-Deploy install|uninstall <title>"
+    tltest = tltest_exe()
+    seen = []
+    for folder, command, expected in story_rows():
+        assert folder in version_folders, folder
+        code, out, err = wine.run(tltest, "code", hex16(f"{folder}\\{DEPLOY}"), hex16(command), hex16(folder))
+        assert code == 0, (command, err)
+        first, _, printed = out.decode("utf-8", "replace").partition("\n")
+        seen.append((command, int(first)))
+        assert int(first) == expected, (seen, printed)
+        if expected == 2:
+            assert usage[0] in printed.splitlines()
+    # The log is where the guide says, one CMTrace record per line.
+    log = host_folder(wine, "C:\\windows\\Logs\\Typeloader\\Typeloader-Deploy.log")
+    lines = log.read_text(encoding="utf-8").splitlines()
+    assert lines and all(re.fullmatch(r'<!\[LOG\[.*\]LOG\]!><time="[^"]+" date="[^"]+" '
+                                      r'component="Typeloader-Deploy" context="" type="[123]" thread="\d+" file="">',
+                                      line) for line in lines)
 
 
 # Rows: (file, its text): every place that says which Font entries are taken.
@@ -157,4 +223,5 @@ def test_notes_on_matching_agree(name, path):
     text = " ".join(path.read_text(encoding="utf-8").split())
     assert "x.ttfx" in text and "short name" in text, name
     assert "named like a font" in text, name
-    assert "sub-folders are not searched" not in text and "Only files whose names end in .ttf" not in text
+    assert "Typeloader-Deploy.cmd" not in text and "Detect-Fonts" not in text, name
+    assert "C:\\Deploy\\Typeloader" not in text.replace("`C:\\Deploy`", ""), name
