@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr PlatformStatus access_denied = 5;
+constexpr PlatformStatus access_denied = status_access_denied;
 constexpr uint32_t types[8] = {1, 1, 1, 2, 7, 3, 4, 0};  // REG_SZ weighted; EXPAND_SZ, MULTI_SZ, ...
 
 String number(size_t n) {

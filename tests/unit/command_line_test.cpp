@@ -118,14 +118,14 @@ TEST_F(RunTypeloader, StopsWhenDllSearchCannotBeRestricted) {
 TEST_F(RunTypeloader, QuietsErrorModeAndRunsInstall) {
     use_arguments({u"/title:Acme"});
     EXPECT_EQ(run_typeloader(), 0);
-    EXPECT_EQ(memory_files().error_mode, 0x8001u);
+    EXPECT_EQ(memory_files().error_mode, quiet_error_mode_flags);
     EXPECT_EQ(captured_console_output(), console_lines({"Install Font : Acme"}));
 }
 
 TEST_F(RunTypeloader, RunsUninstallAndExitsZeroEvenWhenEverythingFails) {
     use_arguments({u"-uninstall", u"/title:Acme"});
     memory_font_values() = {{u"Acme Sans", registry_string_type, u"x"}};
-    memory_registry().failures[u"delete Acme Sans"] = 5;
+    memory_registry().failures[u"delete Acme Sans"] = status_access_denied;
     EXPECT_EQ(run_typeloader(), 0);
     EXPECT_EQ(captured_console_output(),
               console_lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme Sans"}));

@@ -16,10 +16,10 @@
 
 namespace {
 
-constexpr PlatformStatus access_denied = 5;
-constexpr PlatformStatus more_data = 234;
-constexpr PlatformStatus no_more_items = 259;
-constexpr int32_t fonts_folder_not_found = static_cast<int32_t>(0x80070002);
+constexpr PlatformStatus access_denied = status_access_denied;
+constexpr PlatformStatus more_data = status_more_data;
+constexpr PlatformStatus no_more_items = status_no_more_items;
+constexpr PlatformStatus fonts_folder_not_found = status_hresult_file_not_found;
 
 const String key_path(font_registration_key_path);
 const String create_key = u"create " + key_path;

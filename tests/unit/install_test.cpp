@@ -97,7 +97,7 @@ TEST_F(Install, FailedCopyIsStillRegisteredAndFailedWriteIsReported) {
     add_font(u"A.ttf");
     add_font(u"B.ttf");
     memory_files().failures.insert(u"copy " + font_folder + u"\\A.ttf > " + fonts + u"\\A.ttf");
-    memory_registry().failures[u"set Acme B"] = 5;
+    memory_registry().failures[u"set Acme B"] = status_access_denied;
     install_fonts(u"Acme");
     EXPECT_EQ(find_memory_entry(fonts + u"\\A.ttf"), nullptr);
     EXPECT_EQ(registrations(), (std::vector<std::pair<String, String>>{{u"Acme A", fonts + u"\\A.ttf"}}));

@@ -86,7 +86,7 @@ TEST_P(UninstallFailures, GoesOnAsFarAsItCan) {
     memory_font_values() = {{u"Acme A", registry_string_type, u""},
                             {u"Acme B", registry_string_type, u""},
                             {u"Acme C", registry_string_type, u""}};
-    memory_registry().failures[ascii(GetParam().call)] = 5;
+    memory_registry().failures[ascii(GetParam().call)] = status_access_denied;
     uninstall_fonts(u"Acme");
     EXPECT_EQ(captured_console_output(), GetParam().output);
     EXPECT_EQ(remaining_names(), GetParam().remaining);
