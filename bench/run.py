@@ -23,7 +23,7 @@ FONTS_DIR = os.path.join(PREFIX, "drive_c", "windows", "Fonts")
 TITLE = "Bench"
 FONT_PREFIX = "BenchSans"  # every generated font name starts with it
 KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts"
-MINGW_CC = "x86_64-w64-mingw32-gcc-posix"
+MINGW_CC = "x86_64-w64-mingw32-gcc-win32"  # the one compiler the build takes
 # The link flags of Typeloader.exe (top-level CMakeLists.txt).
 LINK_FLAGS = ["-municode", "-static", "-s", "-Wl,--gc-sections", "-Wl,--no-insert-timestamp"]
 

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/growing_buffer.h"
 #include "platform/win32_handles.h"  // <windows.h> first
 
 #include <shlobj.h>
@@ -43,14 +44,9 @@ String temporary_folder() {
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
         return newer ? newer : &GetTempPathW;
     }();
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        // Too small a buffer gives the size needed, terminator included.
-        DWORD length = get_temp_path(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (length == 0) return String();
-        if (length < buffer.size()) return from_wide(buffer.data(), length);
-        buffer.assign(length, L'\0');
-    }
+    return fetch_growing(MAX_PATH, [](char16_t* buffer, size_t size) -> size_t {
+        return get_temp_path(static_cast<DWORD>(size), reinterpret_cast<wchar_t*>(buffer));
+    });
 }
 
 void create_folder(const String& path) { CreateDirectoryW(wide(path), nullptr); }

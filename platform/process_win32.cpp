@@ -1,14 +1,16 @@
 #include "platform/process.h"
 
+#include "platform/growing_buffer.h"
 #include "platform/win32_handles.h"  // <windows.h> first
 
 #include <shellapi.h>
 
-// shell32 is not a static import: the loader would bring it in before wmain,
-// and with it dependencies that are not KnownDLLs (version.dll; profapi.dll
-// and wldp.dll on some Windows builds), which it looks for beside the
-// executable first. Loaded from System32 by its flag after the search is
-// restricted, it cannot come from anywhere else.
+// shell32 and ole32 are not static imports. Windows serves a KnownDLL and its
+// dependencies from System32 whatever lies beside the executable, but the
+// loader resolves static imports before wmain can restrict the search, and
+// the import table keeps to the DLLs that are KnownDLLs on every Windows
+// (kernel32, advapi32, msvcrt). Loaded here with LOAD_LIBRARY_SEARCH_SYSTEM32,
+// after the search is restricted, they cannot come from anywhere else.
 HMODULE kept_system_module(SystemModule which) {
     switch (which) {
         case SystemModule::shell32: {
@@ -51,17 +53,10 @@ PlatformStatus split_command_line(const String& command_line, std::vector<String
 
 String executable_folder() {
     // A path longer than MAX_PATH would be cut by a fixed buffer and point the
-    // job at the wrong folder, so the buffer doubles until the whole path fits.
-    // A truncated path comes back as the full buffer size, terminator dropped.
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return String();
-        if (length < buffer.size()) {
-            String path = from_wide(buffer.data(), length);
-            size_t slash = path.rfind(u'\\');
-            return slash == String::npos ? String() : path.substr(0, slash);
-        }
-        buffer.assign(buffer.size() * 2, L'\0');
-    }
+    // job at the wrong folder, so the buffer grows until the whole path fits.
+    String path = fetch_growing(MAX_PATH, [](char16_t* buffer, size_t size) -> size_t {
+        return GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(size));
+    });
+    size_t slash = path.rfind(u'\\');
+    return slash == String::npos ? String() : path.substr(0, slash);
 }

@@ -61,7 +61,6 @@ String units_of(const std::string& bytes) {
 
 void CloseRegistryKey::operator()(RegistryKeyHandle* key) const {
     delete key;
-    --memory_registry().open_keys;
 }
 
 MemoryRegistry& memory_registry() {
@@ -82,7 +81,6 @@ PlatformStatus open_font_registration_key(RegistryKey& key) {
     String path(font_registration_key_path);
     if (!memory_registry().keys.count(path)) return status_file_not_found;
     key.reset(new RegistryKeyHandle{path});
-    ++memory_registry().open_keys;
     return status_success;
 }
 

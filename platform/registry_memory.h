@@ -21,8 +21,6 @@ struct MemoryRegistry {
     std::vector<String> calls;
     // A call whose text is listed here fails with the given status.
     std::map<String, PlatformStatus> failures;
-    // Keys open right now: every path that opens one must close it.
-    int open_keys = 0;
 };
 
 MemoryRegistry& memory_registry();

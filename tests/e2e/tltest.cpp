@@ -88,6 +88,31 @@ struct Handle {
     ~Handle() { if (value) CloseHandle(value); }
 };
 
+// "killafter N <command>": the program that run or code starts is ended with
+// TerminateProcess (exit code killed_exit_code) as soon as the fonts key holds
+// N values, as a crash or a kill would end it in the middle of its job.
+DWORD kill_at_value_count = 0;
+constexpr DWORD killed_exit_code = 0xDEAD;
+
+DWORD font_value_count() {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    DWORD count = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return count;
+}
+
+DWORD WINAPI kill_when_key_fills(void* process) {
+    while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        if (font_value_count() >= kill_at_value_count) {
+            TerminateProcess(process, killed_exit_code);
+            break;
+        }
+    }
+    return 0;
+}
+
 // Runs the program with exactly this command line and the given folder (or
 // none), collecting its standard output; 0 with the exit code, or the
 // helper's own failure status: 100 no pipe, 101 not started, 103 no code.
@@ -113,6 +138,8 @@ int run_program(const wchar_t* program_hex, const wchar_t* command_line_hex, con
         return 101;
     }
     Handle process{started.hProcess}, thread{started.hThread};
+    Handle killer;
+    if (kill_at_value_count) killer.value = CreateThread(nullptr, 0, kill_when_key_fills, process.value, 0, nullptr);
     CloseHandle(write_end.value);
     write_end.value = nullptr;  // the read below ends when the last writer closes
     char buffer[65536];
@@ -122,6 +149,7 @@ int run_program(const wchar_t* program_hex, const wchar_t* command_line_hex, con
         fprintf(stderr, "GetExitCodeProcess failed: %lu\n", GetLastError());
         return 103;
     }
+    if (killer.value) WaitForSingleObject(killer.value, INFINITE);
     return 0;
 }
 
@@ -212,6 +240,11 @@ int wmain(int argc, wchar_t** raw_argv) {
         argv += 2;
         argc -= 2;
     }
+    if (argc > 3 && std::wstring(argv[1]) == L"killafter") {
+        kill_at_value_count = static_cast<DWORD>(_wtoi(argv[2]));
+        argv += 2;
+        argc -= 2;
+    }
     std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"dump") return dump();
     if (command == L"set" && argc == 5) return set_value(argv[2], argv[3], argv[4]);
@@ -222,6 +255,6 @@ int wmain(int argc, wchar_t** raw_argv) {
     if (command == L"find" && argc == 3) return find(argv[2]);
     // Loads a DLL by the given name with the default search order.
     if (command == L"loadlibrary" && argc == 3) return LoadLibraryW(argv[2]) ? 0 : 1;
-    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | code PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX; [lock FILEHEX] before a command; @FILE for any hex\n");
+    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | code PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
     return 2;
 }

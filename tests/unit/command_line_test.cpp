@@ -48,7 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"title keeps case and units", {u"/title:  aB\u00e9\u4e2d\U0001F600 "}, u"  aB\u00e9\u4e2d\U0001F600 ", false},
         ParseCase{"short argument", {u"/tit"}, u"", false},
         ParseCase{"title of colon text", {u"/title:/title:X"}, u"/title:X", false},
-        ParseCase{"non-ASCII look-alike of T", {u"/\u0422itle:Acme"}, u"", false}),
+        ParseCase{"non-ASCII look-alike of T", {u"/\u0422itle:Acme"}, u"", false},
+        // Letters that Unicode case folding maps onto ASCII letters of the
+        // option words: long s onto s, Kelvin sign onto k, dotless i.
+        ParseCase{"long s in uninstall is not folded", {u"/unin\u017Ftall", u"/title:Acme"}, u"Acme", false},
+        ParseCase{"dotless i in title is not folded", {u"/t\u0131tle:Acme"}, u"", false},
+        ParseCase{"Kelvin sign is no letter of an option", {u"/uninstall\u212A", u"/title:\u212A"}, u"\u212A", false}),
     [](const testing::TestParamInfo<ParseCase>& info) {
         std::string name = info.param.description;
         for (char& c : name) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
@@ -113,14 +118,14 @@ TEST_F(RunTypeloader, StopsWhenDllSearchCannotBeRestricted) {
 TEST_F(RunTypeloader, QuietsErrorModeAndRunsInstall) {
     use_arguments({u"/title:Acme"});
     EXPECT_EQ(run_typeloader(), 0);
-    EXPECT_EQ(memory_files().error_mode, 0x8001u);
+    EXPECT_EQ(memory_files().error_mode, quiet_error_mode_flags);
     EXPECT_EQ(captured_console_output(), console_lines({"Install Font : Acme"}));
 }
 
 TEST_F(RunTypeloader, RunsUninstallAndExitsZeroEvenWhenEverythingFails) {
     use_arguments({u"-uninstall", u"/title:Acme"});
     memory_font_values() = {{u"Acme Sans", registry_string_type, u"x"}};
-    memory_registry().failures[u"delete Acme Sans"] = 5;
+    memory_registry().failures[u"delete Acme Sans"] = status_access_denied;
     EXPECT_EQ(run_typeloader(), 0);
     EXPECT_EQ(captured_console_output(),
               console_lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme Sans"}));

@@ -46,6 +46,11 @@ TEST(FontTableWalk, OrderIsBucketThenNewestFirst) {
     struct { std::vector<String> keys; std::vector<String> order; } cases[] = {
         {{u"FontA", u"FontB", u"FontC"}, {u"FontB", u"FontC", u"FontA"}},
         {{u"Font18", u"Font24", u"Font4"}, {u"Font4", u"Font24", u"Font18"}},
+        // 9, 18 and 19 units, around the lengths where the hash's stride changes.
+        {{u"Serif-Pro", u"Sans-Pro9", u"Condensed-Bold-018", u"Condensed-Bold-Ita", u"Condensed-Bold-0019",
+          u"Mono-Light-Italic19"},
+         {u"Mono-Light-Italic19", u"Condensed-Bold-0019", u"Sans-Pro9", u"Serif-Pro", u"Condensed-Bold-018",
+          u"Condensed-Bold-Ita"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("keys set " + readable(c.keys));
