@@ -8,6 +8,9 @@ packages=(
   wine wine64 python3-pytest python3-fonttools python3-pefile python3-yaml fonts-dejavu-core
   osslsigncode openssl git
   ansible  # ansible-playbook and the ansible.windows collection: the playbook's syntax check
+  python3-debian  # debian.copyright: the notices read the toolchain's copyright files
+  reprotest diffoscope faketime disorderfs  # check-reproducible.sh: vary the build, explain a difference
+  stress-ng python3-pytest-repeat  # repeat-e2e.sh: load and repeats
 )
 
 missing=()
