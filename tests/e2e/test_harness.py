@@ -1,11 +1,10 @@
 """The test bed itself: every Wine process starts the way the harness says, and
 a failed run is told apart from a program that failed."""
-import os
 import pathlib
 
 import pytest
 
-from wine_prefix import WineStartFailure, describe_run
+from wine_prefix import WineStartFailure
 
 ADDR_NO_RANDOMIZE = 0x0040000
 
