@@ -38,6 +38,11 @@ def test_a_program_ending_with_1_and_no_output_is_the_programs_failure(wine):
     assert wine.run_command_line("cmd.exe /c exit 1", program=r"C:\windows\system32\cmd.exe") == (1, b"")
 
 
+def test_the_whole_exit_code_arrives(wine):
+    # Linux sees only the low 8 bits of it (194); tltest reads it Windows-side.
+    assert wine.run_command_line("cmd.exe /c exit 3010", program=r"C:\windows\system32\cmd.exe") == (3010, b"")
+
+
 def test_a_process_wine_never_started_names_itself(wine):
     with pytest.raises(WineStartFailure) as failure:
         wine.run_command_line("Missing.exe", program=r"C:\Typeloader\Missing.exe")
