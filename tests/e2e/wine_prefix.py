@@ -180,11 +180,11 @@ class _Launcher(str):
 
     def __new__(cls, run):
         launcher = super().__new__(cls, "wine")
-        launcher.run = run
+        launcher._run = run
         return launcher
 
     def __call__(self, *args, timeout=600):
-        return self.run(*args, timeout=timeout)
+        return self._run(*args, timeout=timeout)
 
 
 class Wine:
