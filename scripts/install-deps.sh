@@ -9,6 +9,9 @@ packages=(
   osslsigncode openssl git
   ansible  # ansible-playbook and the ansible.windows collection: the playbook's syntax check and check-mode run
   ansible-lint  # the playbook's lint
+  python3-debian  # debian.copyright: the notices read the toolchain's copyright files
+  reprotest diffoscope faketime disorderfs  # check-reproducible.sh: vary the build, explain a difference
+  stress-ng python3-pytest-repeat  # repeat-e2e.sh: load and repeats
 )
 
 missing=()

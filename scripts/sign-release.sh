@@ -34,34 +34,11 @@ timestamp_url=${TYPELOADER_SIGN_TIMESTAMP_URL:-}
 [ -f "$p12" ] && [ -r "$p12" ] || fail "TYPELOADER_SIGN_PKCS12=$p12: no readable file there"
 [ -n "$password_file" ] || fail "TYPELOADER_SIGN_PASSWORD_FILE is not set: name a file whose first line is the password of $p12"
 [ -f "$password_file" ] && [ -r "$password_file" ] || fail "TYPELOADER_SIGN_PASSWORD_FILE=$password_file: no readable file there"
-command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (Debian package osslsigncode)"
-command -v openssl >/dev/null || fail "openssl is not installed (Debian package openssl)"
 
 work=$(mktemp -d "$(dirname "$exe")/.sign-release.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Check the certificate before signing, to say exactly what is wrong. The
-# password reaches openssl as "file:<path>", never as text on its command line.
-read_certificate() {
-    openssl pkcs12 "$@" -in "$p12" -passin "file:$password_file" -nokeys -clcerts -out "$work/certificate.pem" 2>"$work/openssl.log"
-}
-if ! read_certificate; then
-    if grep -Eqi "mac verify (failure|error)" "$work/openssl.log"; then
-        fail "wrong password for $p12 (the first line of $password_file does not open it); $exe is unchanged"
-    fi
-    # OpenSSL 3 reads PKCS#12 files encrypted the old way (RC2, as older
-    # Windows exports are) only with its legacy provider.
-    read_certificate -legacy ||
-        fail "$p12 is not a PKCS#12 file that openssl can read ($(head -n 1 "$work/openssl.log")); $exe is unchanged"
-fi
-grep -q "BEGIN CERTIFICATE" "$work/certificate.pem" || fail "$p12 holds no certificate with its private key; $exe is unchanged"
-subject=$(openssl x509 -in "$work/certificate.pem" -noout -subject -nameopt oneline | sed "s/^subject= *//")
-if ! openssl x509 -in "$work/certificate.pem" -noout -ext extendedKeyUsage 2>/dev/null | grep -q "Code Signing"; then
-    fail "$subject in $p12 is not a code-signing certificate (no codeSigning extended key usage); $exe is unchanged"
-fi
-openssl x509 -in "$work/certificate.pem" -noout -checkend 0 >/dev/null ||
-    fail "$subject in $p12 has expired ($(openssl x509 -in "$work/certificate.pem" -noout -enddate)); $exe is unchanged"
-
+# osslsigncode would sign a signed file again.
 if osslsigncode extract-signature -in "$exe" -out "$work/existing.sig" >/dev/null 2>&1; then
     fail "$exe is already signed: sign the unsigned build, so that removing the signature gives the build back"
 fi
@@ -72,9 +49,28 @@ if [ -n "$timestamp_url" ]; then
     arguments+=(-ts "$timestamp_url")
 fi
 if ! osslsigncode "${arguments[@]}" -in "$exe" -out "$signed" >"$work/osslsigncode.log" 2>&1; then
+    # osslsigncode names these two only among OpenSSL's error lines.
+    grep -q "mac verify failure" "$work/osslsigncode.log" &&
+        fail "wrong password for $p12 (the first line of $password_file does not open it); $exe is unchanged"
+    grep -q "Failed to extract PKCS#12 data" "$work/osslsigncode.log" &&
+        fail "$p12 is not a PKCS#12 file; $exe is unchanged"
     cat "$work/osslsigncode.log" >&2
     fail "osslsigncode could not sign $exe (see above); $exe is unchanged"
 fi
+
+# osslsigncode signs with any certificate, expired or made for something else.
+# The password reaches openssl as "file:<path>", never as text on its command
+# line; OpenSSL 3 reads the old RC2 encryption of older Windows exports only
+# with its legacy provider.
+read_certificate() {
+    openssl pkcs12 "$@" -in "$p12" -passin "file:$password_file" -nokeys -clcerts -out "$work/certificate.pem" 2>/dev/null
+}
+read_certificate || read_certificate -legacy || fail "openssl cannot read the certificate in $p12; $exe is unchanged"
+subject=$(openssl x509 -in "$work/certificate.pem" -noout -subject -nameopt oneline | sed "s/^subject= *//")
+openssl x509 -in "$work/certificate.pem" -noout -ext extendedKeyUsage 2>/dev/null | grep -q "Code Signing" ||
+    fail "$subject in $p12 is not a code-signing certificate (no codeSigning extended key usage); $exe is unchanged"
+openssl x509 -in "$work/certificate.pem" -noout -checkend 0 >/dev/null ||
+    fail "$subject in $p12 has expired ($(openssl x509 -in "$work/certificate.pem" -noout -enddate)); $exe is unchanged"
 
 # A signed release must stay comparable with a rebuild: removing the
 # signature has to give back the unsigned bytes exactly.

@@ -21,5 +21,5 @@ cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows
 
-# Two clean builds in different folders must give the same Typeloader.exe.
+# A build varied by reprotest must give the same Typeloader.exe.
 sh scripts/check-reproducible.sh

@@ -31,6 +31,8 @@ import sys
 import urllib.parse
 import uuid
 
+import debian.copyright
+
 TABLE = pathlib.Path(__file__).resolve().parents[1] / "cmake" / "third-party-packages.json"
 # Entries ld prints among the LOAD lines that are not files.
 LD_PSEUDO_INPUTS = {"dll stuff", "linker stubs"}
@@ -158,47 +160,21 @@ def copyright_file(package):
     return (pathlib.Path("/usr/share/doc") / package / "copyright").resolve()
 
 
-def dep5_paragraphs(text):
-    paragraphs = []
-    for block in re.split(r"\n\s*\n", text):
-        fields = {}
-        key = None
-        for line in block.splitlines():
-            if line[:1] in (" ", "\t") and key:
-                fields[key].append(line)
-            elif ":" in line:
-                key, _, value = line.partition(":")
-                fields[key] = [value.strip()]
-        if fields:
-            paragraphs.append(fields)
-    return paragraphs
-
-
-def _continuation(lines):
-    # A continuation line starts with one space; more is the text's own indentation.
-    body = []
-    for line in lines:
-        line = line[1:].rstrip() if line[:1] in (" ", "\t") else line.rstrip()
-        body.append("" if line == "." else line)
-    return body
-
-
 def dep5_notice(path, license_name):
     """The copyright lines and licence text of one licence in a machine-readable copyright file."""
-    paragraphs = dep5_paragraphs(path.read_text(encoding="utf-8"))
+    with path.open(encoding="utf-8") as opened:
+        copyright = debian.copyright.Copyright(opened, strict=False)
     holders = []
     text = None
-    for fields in paragraphs:
-        lines = fields.get("License")
-        if not lines or lines[0] != license_name:
+    for paragraph in [*copyright.all_files_paragraphs(), *copyright.all_license_paragraphs()]:
+        if paragraph.license is None or paragraph.license.synopsis != license_name:
             continue
-        if "Files" in fields:
-            for holder in [fields["Copyright"][0]] + _continuation(fields["Copyright"][1:]):
-                holder = holder.strip()
-                if holder and holder not in holders:
-                    holders.append(holder)
-        if len(lines) > 1 and text is None:
-            text = _continuation(lines[1:])
+        if isinstance(paragraph, debian.copyright.FilesParagraph):
+            for holder in paragraph.copyright.splitlines():
+                if holder.strip() and holder.strip() not in holders:
+                    holders.append(holder.strip())
+        if paragraph.license.text and text is None:
+            text = paragraph.license.text.splitlines()
     if text is None or not holders:
         raise Refused(f"{path}: no License: {license_name} with its text and copyright; "
                       "the copyright file changed: review the entry in cmake/third-party-packages.json")

@@ -9,7 +9,7 @@ from dataclasses import dataclass, field
 import pytest
 
 from wine_prefix import (REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_QWORD, REG_SZ,
-                         console_line, describe_run, hex16, program_result, quote, table_walk)
+                         describe_run, hex16, program_result, quote)
 
 PROGRAM = r"C:\Typeloader\Typeloader.exe"
 FONTS = "C:\\windows\\Fonts"
@@ -30,6 +30,11 @@ class Case:
     deep: int = 0          # the executable's full path in units; 0 for C:\Typeloader
     install: tuple = None  # (OK lines, FAIL lines) of the install, pinned
     uninstall: int = None  # OK lines of the uninstall, pinned
+    shown: bytes = None    # the title's console bytes, when not its ASCII
+
+    def __post_init__(self):
+        if self.shown is None:
+            self.shown = self.title.encode("ascii")
 
 
 def longest_title():
@@ -58,16 +63,18 @@ LONG_NAMES = [("KeyT" + "n" * (NAME_LIMIT - 5), REG_SZ, "x"), ("KeyT" + "n" * (N
 
 CASES = [
     # Titles.
-    Case("title of one unit", "\u00a7", install=(1, 0), uninstall=1),
+    Case("title of one unit", "\u00a7", install=(1, 0), uninstall=1, shown=b"\xa7"),
     Case("title of one unit that begins Wine's own fonts", "L", install=(1, 0)),
     Case("title with quotes", 'Say "Q" \\"', install=(1, 0), uninstall=1),
-    Case("title with tabs, CR and LF", "tab\there\rcr\nlf", install=(1, 0), uninstall=1),
+    Case("title with tabs, CR and LF", "tab\there\rcr\nlf", install=(1, 0), uninstall=1,
+         shown=b"tab\there\rcr\r\nlf"),
     Case("title of spaces", "   ", install=(1, 0), uninstall=1),
-    Case("title with a surrogate pair", "Emoji\U0001F600", install=(1, 0), uninstall=1),
-    Case("title with a lone high surrogate", "Lone\ud800", install=(1, 0), uninstall=1),
-    Case("title with a lone low surrogate", "\udc00Low", install=(1, 0), uninstall=1),
-    Case("title of a reversed pair", "\udc00\ud800", install=(1, 0), uninstall=1),
-    Case("title with every unit up to U+00FF", "".join(map(chr, range(1, 0x100))), install=(1, 0), uninstall=1),
+    Case("title with a surrogate pair", "Emoji\U0001F600", install=(1, 0), uninstall=1, shown=b"Emoji??"),
+    Case("title with a lone high surrogate", "Lone\ud800", install=(1, 0), uninstall=1, shown=b"Lone?"),
+    Case("title with a lone low surrogate", "\udc00Low", install=(1, 0), uninstall=1, shown=b"?Low"),
+    Case("title of a reversed pair", "\udc00\ud800", install=(1, 0), uninstall=1, shown=b"??"),
+    Case("title with every unit up to U+00FF", "".join(map(chr, range(1, 0x100))), install=(1, 0), uninstall=1,
+         shown=bytes(range(1, 10)) + b"\r\n" + bytes(range(11, 0x100))),
     # Registration names at the registry's limit: up to 16,383 units are
     # written and removed again; 16,384 and more are refused.
     Case("name of 16,382 units", "T" * (NAME_LIMIT - 4), fonts={"ab.ttf": b"a"}, install=(1, 0), uninstall=1),
@@ -159,21 +166,28 @@ def run(wine, case, uninstall, program_folder):
     return done.returncode, done.stdout
 
 
-def expected_install(wine, title, program_folder, before):
-    """Output and key the documented install gives, from the finder's own order."""
+def shown_name(case, name):
+    """The console bytes of a registration name: the title's, then the rest,
+    which is ASCII here but for one lone surrogate, shown as '?'."""
+    return case.shown + name[len(case.title):].encode("latin-1", "replace")
+
+
+def expected_install(wine, case, program_folder, before):
+    """Output lines (the header, then the rest in any order: their order is
+    test_install.py's), the key and the counts the documented install gives."""
     pattern = program_folder + "\\Font\\*.ttf"
     found = wine.find(pattern) if len(pattern) < FINDER_LIMIT else []
-    walk = [(key, copy) for key, copy in table_walk([(file_title(n), FONTS + "\\" + n) for n in found]) if key]
-    output = console_line("Install Font : " + title)
+    copies = {file_title(n): FONTS + "\\" + n for n in found if file_title(n)}  # the last of a title wins
+    lines = []
     after = list(before)
     ok = fail = 0
-    for key, copy in walk:
-        name = f"{title} {key}"
+    for key, copy in copies.items():
+        name = f"{case.title} {key}"
         if len(name) > NAME_LIMIT:
-            output += console_line("Install FAIL : " + name)
+            lines.append(b"Install FAIL : " + shown_name(case, name))
             fail += 1
             continue
-        output += console_line("Install OK : " + name)
+        lines.append(b"Install OK : " + shown_name(case, name))
         ok += 1
         # Value names ignore case: a write replaces the value in its place.
         same = [i for i, value in enumerate(after) if value[0].lower() == name.lower()]
@@ -181,14 +195,14 @@ def expected_install(wine, title, program_folder, before):
             after[same[0]] = (after[same[0]][0], REG_SZ, string_data(copy))
         else:
             after.append((name, REG_SZ, string_data(copy)))
-    return output, after, (ok, fail), walk
+    return sorted(lines), after, (ok, fail), copies
 
 
-def expected_uninstall(title, before):
+def expected_uninstall(case, before):
     doomed = [name for name, kind, _ in before
-              if kind == REG_SZ and name.startswith(title) and len(name) <= NAME_LIMIT]
-    output = console_line("Uninstall Font : " + title) + b"".join(
-        console_line("Uninstall OK : " + name) for name in doomed)
+              if kind == REG_SZ and name.startswith(case.title) and len(name) <= NAME_LIMIT]
+    output = b"Uninstall Font : " + case.shown + b"\r\r\n" + b"".join(
+        b"Uninstall OK : " + shown_name(case, name) + b"\r\r\n" for name in doomed)
     return output, [value for value in before if value[0] not in doomed], len(doomed)
 
 
@@ -233,14 +247,19 @@ def test_bad_input(wine, restored, case):
         wine.set_value(*value)
 
     before = wine.values()
-    output, expected, counts, walk = expected_install(wine, case.title, program_folder, before)
-    assert run(wine, case, False, program_folder) == (0, output)
+    lines, expected, counts, copies = expected_install(wine, case, program_folder, before)
+    code, output = run(wine, case, False, program_folder)
+    header = b"Install Font : " + case.shown + b"\r\r\n"
+    assert (code, output[:len(header)]) == (0, header)
+    rest = output[len(header):]
+    assert rest == b"" or rest.endswith(b"\r\r\n"), rest[-100:]
+    assert sorted(rest.split(b"\r\r\n")[:-1]) == lines
     # Wine lists a key's values sorted by name, not in the order of writing.
     after = wine.values()
     assert sorted(after) == sorted(expected)
     if case.install is not None:
         assert counts == case.install
-    for key, copy in walk:  # a copy for each file that could be read; none for the others
+    for copy in copies.values():  # a copy for each file that could be read; none for the others
         content = (case.fonts or {}).get(copy[len(FONTS) + 1:])
         source = unix_path(wine, program_folder) / "Font" / copy[len(FONTS) + 1:]
         target = wine.fonts_folder / copy[len(FONTS) + 1:]
@@ -249,7 +268,7 @@ def test_bad_input(wine, restored, case):
         else:
             assert target.read_bytes() == source.read_bytes(), copy
 
-    output, after, deleted = expected_uninstall(case.title, after)
+    output, after, deleted = expected_uninstall(case, after)
     assert run(wine, case, True, program_folder) == (0, output)
     assert wine.values() == after  # the same order, less the deleted values
     if case.uninstall is not None:

@@ -17,7 +17,6 @@ import shutil
 import pytest
 
 from make_font import make_font
-from wine_prefix import console_line
 
 TITLE = "E2ePlant"
 
@@ -116,5 +115,5 @@ def test_without_shell32_the_command_line_cannot_be_split(wine, baseline):
         code, out = wine.run("/title:" + TITLE)
     finally:
         wine.env["WINEDLLOVERRIDES"] = wine.base_overrides
-    assert (code, out) == (1, console_line("Usage : Typeloader [/uninstall] </title:title_string>"))
+    assert (code, out) == (1, b"Usage : Typeloader [/uninstall] </title:title_string>\r\r\n")
     assert wine.values() == baseline[1][2]

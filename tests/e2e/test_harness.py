@@ -1,11 +1,10 @@
 """The test bed itself: every Wine process starts the way the harness says, and
 a failed run is told apart from a program that failed."""
-import os
 import pathlib
 
 import pytest
 
-from wine_prefix import WineStartFailure, describe_run
+from wine_prefix import WineStartFailure
 
 ADDR_NO_RANDOMIZE = 0x0040000
 
@@ -37,6 +36,11 @@ def test_a_program_ending_with_1_and_no_output_is_the_programs_failure(wine):
     # What a start failure of Wine looks like from outside, done by a program:
     # the harness hands it to the test as the program's result, never repeats it.
     assert wine.run_command_line("cmd.exe /c exit 1", program=r"C:\windows\system32\cmd.exe") == (1, b"")
+
+
+def test_the_whole_exit_code_arrives(wine):
+    # Linux sees only the low 8 bits of it (194); tltest reads it Windows-side.
+    assert wine.run_command_line("cmd.exe /c exit 3010", program=r"C:\windows\system32\cmd.exe") == (3010, b"")
 
 
 def test_a_process_wine_never_started_names_itself(wine):

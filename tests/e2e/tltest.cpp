@@ -65,22 +65,41 @@ int dump() {
     return 0;
 }
 
+// Value names go to ntdll as counted strings, so that a name holding a null
+// unit is written and deleted whole; the Reg* calls would cut it there.
+struct CountedName {
+    USHORT length;
+    USHORT capacity;
+    const wchar_t* units;
+};
+
+template <typename Function>
+Function ntdll(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
 int set_value(const wchar_t* type, const wchar_t* name_hex, const wchar_t* data_hex) {
+    using SetValue = LONG(WINAPI*)(HANDLE, CountedName*, ULONG, ULONG, const void*, ULONG);
     HKEY key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) return 10;
     std::wstring name = unhex_text(name_hex);
     std::vector<unsigned char> data = unhex(data_hex);
-    LONG status = RegSetValueExW(key, name.c_str(), 0, static_cast<DWORD>(_wtoi(type)), data.data(), static_cast<DWORD>(data.size()));
+    CountedName counted{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
+    LONG status = ntdll<SetValue>("NtSetValueKey")(key, &counted, 0, static_cast<ULONG>(_wtoi(type)), data.data(),
+                                                   static_cast<ULONG>(data.size()));
     RegCloseKey(key);
-    return status == ERROR_SUCCESS ? 0 : 11;
+    return status == 0 ? 0 : 11;
 }
 
 int delete_value(const wchar_t* name_hex) {
+    using DeleteValue = LONG(WINAPI*)(HANDLE, CountedName*);
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return 10;
-    LONG status = RegDeleteValueW(key, unhex_text(name_hex).c_str());
+    std::wstring name = unhex_text(name_hex);
+    CountedName counted{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
+    LONG status = ntdll<DeleteValue>("NtDeleteValueKey")(key, &counted);
     RegCloseKey(key);
-    return status == ERROR_SUCCESS ? 0 : 11;
+    return status == 0 ? 0 : 11;
 }
 
 struct Handle {
@@ -153,30 +172,20 @@ int run_program(const wchar_t* program_hex, const wchar_t* command_line_hex, con
     return 0;
 }
 
-// Passes the program's standard output through unchanged and exits with its
-// exit code, naming that code on stderr, so that a run Wine never started
-// cannot pass for one. The harness compares it with the status Wine hands
-// back for tltest: both agree unless Wine lost or changed it on the way out.
-int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
+// The one exit-code protocol: the program's standard output passes through
+// unchanged, the exit code GetExitCodeProcess gave is named in full on stderr
+// ("tltest: program exit code N"; Linux sees only its low 8 bits), and tltest
+// exits with it, so that a run Wine never started cannot pass for one.
+// `code` also puts the code on a first line of standard output, for callers
+// that read it there.
+int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex, bool code_first) {
     std::string output;
     DWORD code = 0;
     int status = run_program(program_hex, command_line_hex, folder_hex, output, code);
-    write_out(output);
+    write_out(code_first && status == 0 ? std::to_string(code) + "\n" + output : output);
     if (status != 0) return status;
     fprintf(stderr, "tltest: program exit code %lu\n", code);
-    return static_cast<int>(code);
-}
-
-// Like run, but reports the exit code in full on the first line of standard
-// output ("<code>\n", then the program's output): Wine hands only the low 8
-// bits of an exit code to Linux, so 3010 would arrive as 194.
-int run_reporting_code(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
-    std::string output;
-    DWORD code = 0;
-    int status = run_program(program_hex, command_line_hex, folder_hex, output, code);
-    if (status != 0) return status;
-    write_out(std::to_string(code) + "\n" + output);
-    return 0;
+    return code_first ? 0 : static_cast<int>(code);
 }
 
 // The names FindFirstFileW/FindNextFileW give for a pattern, in their order.
@@ -249,8 +258,8 @@ int wmain(int argc, wchar_t** raw_argv) {
     if (command == L"dump") return dump();
     if (command == L"set" && argc == 5) return set_value(argv[2], argv[3], argv[4]);
     if (command == L"delete" && argc == 3) return delete_value(argv[2]);
-    if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
-    if (command == L"code" && (argc == 4 || argc == 5)) return run_reporting_code(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    if ((command == L"run" || command == L"code") && (argc == 4 || argc == 5))
+        return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr, command == L"code");
     if (command == L"families") return families();
     if (command == L"find" && argc == 3) return find(argv[2]);
     // Loads a DLL by the given name with the default search order.

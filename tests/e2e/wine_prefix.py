@@ -1,7 +1,9 @@
 """Private Wine prefixes for running the real Typeloader.exe.
 
 A template prefix is made once per build folder (wineboot takes seconds);
-each test module works in its own copy, with its own wineserver.
+each test module works in its own copy, with its own wineserver. The
+end-to-end tests and the release checks both use this one harness: their
+conftest.py files import the fixtures and the failure report below.
 """
 import os
 import pathlib
@@ -11,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import pytest
 
 FONTS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD = 1, 2, 3, 4, 7, 11
@@ -77,17 +81,6 @@ def unhex16(text):
     return bytes.fromhex(text).decode("utf-16-le", "surrogatepass")
 
 
-def console_line(text):
-    """The bytes one console line gives: each UTF-16 unit up to U+00FF as that
-    byte, every other unit as '?', LF as CR LF, then CR CR LF."""
-    units = text.encode("utf-16-le", "surrogatepass")
-    out = bytearray()
-    for i in range(0, len(units), 2):
-        unit = units[i] | units[i + 1] << 8
-        out += b"\r\n" if unit == 10 else bytes([unit]) if unit <= 0xFF else b"?"
-    return bytes(out) + b"\r\r\n"
-
-
 def quote(argument):
     """One argument written so that CommandLineToArgvW splits it back unchanged."""
     out, slashes = '"', 0
@@ -98,32 +91,6 @@ def quote(argument):
         out += "\\" * (slashes * 2 + 1 if unit == '"' else slashes) + unit
         slashes = 0
     return out + "\\" * (slashes * 2) + '"'
-
-
-def table_hash(key):
-    """The install job's table hash: FNV-style, sampling every (n // 10 + 1)th unit."""
-    units = [u for u in memoryview(key.encode("utf-16-le", "surrogatepass")).cast("H")]
-    stride = len(units) // 10 + 1
-    h = 0x811C9DC5
-    for i in range(0, len(units), stride):
-        h = (h * 0x01000193) & 0xFFFFFFFF
-        h ^= units[i]
-    return h
-
-
-def table_walk(items):
-    """Keys in the order the table walks them after setting `items` (key, value)
-    in order: by ascending bucket, newest key first, a replaced value in place."""
-    buckets = [[] for _ in range(17)]
-    for key, value in items:
-        chain = buckets[table_hash(key) % 17]
-        for entry in chain:
-            if entry[0] == key:
-                entry[1] = value
-                break
-        else:
-            chain.insert(0, [key, value])
-    return [(key, value) for chain in buckets for key, value in chain]
 
 
 TLTEST_EXIT = re.compile(rb"tltest: program exit code (-?\d+)\r?\n")
@@ -177,7 +144,7 @@ def describe_run(done):
     code = done.returncode
     status = (f"killed by signal {-code}" if code < 0 else f"{code} (0x{code:x})")
     lines = ["$ " + " ".join(shown), f"exit status as wine returned it: {status}"]
-    if tltest and "run" in args[program + 1:]:
+    if tltest and {"run", "code"} & set(args[program + 1:]):
         program = tltest_exit_code(done)
         lines.append("program exit code seen by tltest (GetExitCodeProcess): " +
                      ("none: tltest never saw the program end" if program is None else str(program)))
@@ -207,6 +174,19 @@ def registry_difference(before, after):
     return "\n".join(lines) or "no change"
 
 
+class _Launcher(str):
+    """Wine.wine: called, it runs Wine under the harness; as text it names
+    Wine's launcher, for a caller that builds its own command line."""
+
+    def __new__(cls, run):
+        launcher = super().__new__(cls, "wine")
+        launcher._run = run
+        return launcher
+
+    def __call__(self, *args, timeout=600):
+        return self._run(*args, timeout=timeout)
+
+
 class Wine:
     """One private prefix with Typeloader.exe in C:\\Typeloader."""
 
@@ -225,6 +205,7 @@ class Wine:
         subprocess.run(["wineserver", "-w"], env=base_environment(template), check=True, timeout=120)
         shutil.copytree(template, self.prefix, symlinks=True)
         self.env = base_environment(self.prefix)
+        self.wine = _Launcher(self._run_wine)
         self.journal = []  # every run of `wine` since the test began
         self.drive_c = self.prefix / "drive_c"
         self.program_dir = self.drive_c / "Typeloader"
@@ -243,7 +224,9 @@ class Wine:
     def close(self):
         stop_server(self.prefix)
 
-    def wine(self, *args, timeout=600):
+    def _run_wine(self, *args, timeout=600):
+        """Runs `wine ARGS` (a Windows path or a Unix one) and keeps the run in
+        the journal: a CompletedProcess with stdout and stderr bytes, `seconds`."""
         # Output goes through files, not pipes: Wine's background services
         # inherit the pipes and would hold them open long after the program ends.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -333,9 +316,42 @@ class Wine:
         done = self.wine(self.tltest, "find", hex16(pattern))
         return [unhex16(line) for line in done.stdout.decode("ascii").split()]
 
+    # The names the release checks knew.
+    def font_values(self):
+        return self.strings()
+
+    def fonts_dir(self):
+        return self.fonts_folder
+
     def families(self):
         done = self.wine(self.tltest, "families")
         return {unhex16(line) for line in done.stdout.decode("ascii").split()}
+
+
+@pytest.fixture(autouse=True)
+def wine_journal(request):
+    """Starts each test's record of Wine runs and keeps the fonts key as it was,
+    for the failure report."""
+    if "wine" not in request.fixturenames:
+        yield
+        return
+    machine = request.getfixturevalue("wine")
+    machine.journal = []
+    request.node.key_at_start = machine.values(journal=False)
+    yield
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A failed test, setup or teardown reports every Wine run it made (command
+    line, exit status as Wine returned it, time, Wine's stderr) and the change
+    of the fonts key since the test began."""
+    outcome = yield
+    report = outcome.get_result()
+    machine = getattr(item, "funcargs", {}).get("wine")
+    if report.failed and isinstance(machine, Wine):
+        report.sections.append((f"Wine runs of this test ({report.when})",
+                                machine.failure_report(getattr(item, "key_at_start", None))))
 
 
 if __name__ == "__main__":

@@ -1,29 +1,26 @@
-"""Shared fixtures for the release checks: paths and a private Wine prefix.
+"""Shared fixtures for the release checks: paths, and the end-to-end tests'
+Wine harness (tests/e2e/wine_prefix.py).
 
 Environment (set by ctest; the defaults fit `cmake --preset windows`):
   TYPELOADER_EXE            the built Typeloader.exe
   TYPELOADER_VERSION_PROBE  the built version_probe.exe
   TYPELOADER_ZIP            the bundle made by cpack
   TYPELOADER_RELEASE_WORK   scratch folder (Wine prefix, unpacked bundle)
-  TYPELOADER_WINE           the wine launcher
+  TLTEST_EXE, E2E_WORK_DIR  as for the end-to-end tests
   TYPELOADER_VERSION        the expected version, 1.0.0.2
 """
 import os
 import pathlib
-import shutil
-import subprocess
 import sys
-import tempfile
 
 import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "e2e"))
-from wine_prefix import LAUNCH, base_environment, make_template, stop_server  # noqa: E402
+from wine_prefix import Wine, pytest_runtest_makereport, wine_journal  # noqa: E402,F401 (fixture and hook)
 
 SOURCE_DIR = pathlib.Path(os.environ.get("TYPELOADER_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BUILD_DIR = SOURCE_DIR / "build" / "windows"
 VERSION = os.environ.get("TYPELOADER_VERSION", "1.0.0.2")
-FONTS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts"
 
 
 def _path(variable, default):
@@ -68,74 +65,13 @@ def work_dir():
     return path
 
 
-class Wine:
-    """Runs Windows programs in one private 64-bit prefix."""
-
-    def __init__(self, prefix):
-        self.prefix = prefix
-        self.wine = os.environ.get("TYPELOADER_WINE") or shutil.which("wine64") or shutil.which("wine") or "wine"
-        self.env = base_environment(prefix)
-
-    def run(self, program, *args, timeout=120):
-        """Runs a program; returns (exit code, stdout bytes, stderr bytes)."""
-        # Files, not pipes: Wine's background services inherit pipes and hold them open.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run([*LAUNCH, self.wine, str(program), *map(str, args)], env=self.env,
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
-            out.seek(0)
-            err.seek(0)
-            return done.returncode, out.read(), err.read()
-
-    def server(self, *args, timeout=120):
-        subprocess.run(["wineserver", *args], env=self.env, timeout=timeout, check=False)
-
-    @property
-    def drive_c(self):
-        return self.prefix / "drive_c"
-
-    def fonts_dir(self):
-        """The prefix's Windows Fonts folder, C:\\windows\\Fonts."""
-        windows = next(p for p in self.drive_c.iterdir() if p.name.lower() == "windows")
-        return next(p for p in windows.iterdir() if p.name.lower() == "fonts")
-
-    def font_values(self):
-        """The REG_SZ values of the font registration key, as {name: data}."""
-        code, out, err = self.run("reg", "query", FONTS_KEY)
-        assert code == 0, err
-        values = {}
-        for line in out.decode("utf-8", "replace").splitlines():
-            line = line.rstrip("\r")
-            if line.startswith("    ") and "    REG_SZ    " in line:
-                name, data = line[4:].split("    REG_SZ    ", 1)
-                values[name] = data
-        return values
-
-
 @pytest.fixture(scope="session")
 def wine(work_dir):
-    """A fresh prefix under the build tree for this session, never ~/.wine."""
-    prefix = work_dir / "prefix"
-    runner = Wine(prefix)
-    if prefix.exists():
-        stop_server(prefix)  # gone, not just told to go: the new copy may reuse the folder's inode
-        shutil.rmtree(prefix)
-    template = make_template()
-    subprocess.run(["wineserver", "-w"], env=base_environment(template), check=True, timeout=120)
-    shutil.copytree(template, prefix, symlinks=True)
-    yield runner
-    stop_server(prefix)
-
-
-def _console_lines(out):
-    """Splits Typeloader's output (each line ends in CR CR LF) into lines."""
-    text = out.decode("latin-1")
-    assert text == "" or text.endswith("\r\r\n"), repr(text)
-    return text.split("\r\r\n")[:-1]
-
-
-@pytest.fixture(scope="session")
-def console_lines():
-    return _console_lines
+    """The end-to-end tests' harness: a private prefix under the build tree,
+    never ~/.wine, with their failure report of every Wine run."""
+    machine = Wine(f"release-{work_dir.name}")
+    yield machine
+    machine.close()
 
 
 # What the link and the build step beside it leave in the build folder

@@ -149,31 +149,27 @@ def test_sha256sum_checks_the_unpacked_bundle(unpacked):
     assert done.stdout.count(": OK") == len(FILES) - 1
 
 
-def test_unpacked_program_without_title_prints_usage(wine, unpacked, console_lines):
-    code, out, _ = wine.run(unpacked / "Typeloader.exe", "/uninstall")
-    assert code == 1
-    assert console_lines(out) == ["Usage : Typeloader [/uninstall] </title:title_string>"]
+def test_unpacked_program_without_title_prints_usage(wine, unpacked):
+    assert wine.run("/uninstall", program=unpacked / "Typeloader.exe") == (
+        1, b"Usage : Typeloader [/uninstall] </title:title_string>\r\r\n")
 
 
-def test_unpacked_program_installs_and_uninstalls_a_font(wine, unpacked, console_lines):
+def test_unpacked_program_installs_and_uninstalls_a_font(wine, unpacked):
     font = sample_font_bytes()
     (unpacked / "Font" / f"{FONT_TITLE}.ttf").write_bytes(font)
-    name = f"{TITLE} {FONT_TITLE}"
-    assert not any(value.startswith(TITLE) for value in wine.font_values())
+    assert not any(name.startswith(TITLE) for name in wine.strings())
 
-    code, out, _ = wine.run(unpacked / "Typeloader.exe", f"/title:{TITLE}")
-    assert code == 0
-    assert console_lines(out) == [f"Install Font : {TITLE}", f"Install OK : {name}"]
+    assert wine.run(f"/title:{TITLE}", program=unpacked / "Typeloader.exe") == (
+        0, b"Install Font : TypeloaderReleaseCheck\r\r\nInstall OK : TypeloaderReleaseCheck ReleaseSample\r\r\n")
 
-    copy = wine.fonts_dir() / f"{FONT_TITLE}.ttf"
+    copy = wine.fonts_folder / f"{FONT_TITLE}.ttf"
     assert copy.read_bytes() == font
-    assert not (wine.fonts_dir() / "README.txt").exists()
-    values = wine.font_values()
-    assert [value for value in values if value.startswith(TITLE)] == [name]
-    assert values[name].lower() == rf"c:\windows\fonts\{FONT_TITLE}.ttf".lower()
+    assert not (wine.fonts_folder / "README.txt").exists()
+    values = wine.strings()
+    assert [name for name in values if name.startswith(TITLE)] == ["TypeloaderReleaseCheck ReleaseSample"]
+    assert values["TypeloaderReleaseCheck ReleaseSample"] == "C:\\windows\\Fonts\\ReleaseSample.ttf"
 
-    code, out, _ = wine.run(unpacked / "Typeloader.exe", "-UNINSTALL", f"-Title:{TITLE}")
-    assert code == 0
-    assert console_lines(out) == [f"Uninstall Font : {TITLE}", f"Uninstall OK : {name}"]
-    assert not any(value.startswith(TITLE) for value in wine.font_values())
+    assert wine.run("-UNINSTALL", f"-Title:{TITLE}", program=unpacked / "Typeloader.exe") == (
+        0, b"Uninstall Font : TypeloaderReleaseCheck\r\r\nUninstall OK : TypeloaderReleaseCheck ReleaseSample\r\r\n")
+    assert not any(name.startswith(TITLE) for name in wine.strings())
     assert copy.read_bytes() == font  # the copied file stays

@@ -233,7 +233,7 @@ def test_authenticode_digest_is_the_same_signed_and_unsigned(signed, typeloader_
 @pytest.mark.parametrize("args", [["/uninstall"], ["/uninstall", "/title:TypeloaderSignedCheckNothing"]],
                          ids=["usage", "uninstall of nothing"])
 def test_signed_exe_runs_like_the_build(args, signed, typeloader_exe, wine):
-    assert wine.run(signed, *args) == wine.run(typeloader_exe, *args)
+    assert wine.run(*args, program=signed) == wine.run(*args, program=typeloader_exe)
 
 
 def test_signed_exe_shows_the_same_version_and_manifest(signed, typeloader_exe, wine, version_probe):

@@ -1,14 +1,11 @@
-"""THIRD-PARTY-NOTICES.txt and the SPDX document, checked against the link map.
-
-The map is read here on its own (LOAD lines and archive members), each file's
-package is asked of dpkg directly, and both outputs of scripts/third_party.py
-must agree with that. Broken maps and tables must stop the step."""
+"""THIRD-PARTY-NOTICES.txt and the SPDX document, checked against the link map
+as scripts/third_party.py reads it (its one gate: every file a reviewed
+package's). Broken maps and tables must stop the step."""
 import hashlib
 import json
 import os
 import pathlib
 import re
-import shutil
 import subprocess
 import sys
 
@@ -28,38 +25,13 @@ def run_step(source_dir, *args, env=None):
     return done.returncode, done.stdout, done.stderr
 
 
-def owner(path):
-    """The Debian package of a file, asked of dpkg with the symlinks resolved."""
-    for candidate in (os.path.realpath(path), os.path.normpath(path)):
-        done = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
-        if done.returncode == 0:
-            return done.stdout.split(":")[0].strip()
-    return None
-
-
 @pytest.fixture(scope="module")
-def linked_packages(link_map, build_dir):
-    """{package: set of file names} of every file outside the build that the map names."""
-    paths = set()
-    in_members = False
-    for line in link_map.read_text(errors="replace").splitlines():
-        if line.startswith("Archive member included"):
-            in_members = True
-        elif line.startswith(("Discarded input sections", "Memory Configuration")):
-            in_members = False
-        elif in_members and re.match(r"^\S.*\([^()]+\)$", line):
-            paths.add(line[:line.index("(")])
-        elif line.startswith("LOAD ") and line[5:] not in ("dll stuff", "linker stubs"):
-            paths.add(line[5:].strip())
-    packages = {}
-    for path in paths:
-        full = pathlib.Path(path) if os.path.isabs(path) else build_dir / path
-        if full.resolve().is_relative_to(build_dir.resolve()):
-            continue
-        package = owner(str(full))
-        assert package, f"no package owns {full}"
-        packages.setdefault(package, set()).add(full.name)
-    return packages
+def linked_packages(source_dir, link_map, build_dir):
+    """{package: set of file names} outside the build, as the step's own gate reads the map."""
+    sys.path.insert(0, str(source_dir / "scripts"))
+    import third_party
+    linked, _ = third_party.classify(link_map, build_dir)
+    return {package: {label.split("(")[0] for label in labels} for package, labels in linked.items()}
 
 
 @pytest.fixture(scope="module")

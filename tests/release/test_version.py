@@ -12,8 +12,9 @@ WINDOWS_SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}
 
 
 def probe(wine, version_probe, exe):
-    code, out, err = wine.run(version_probe, exe)
-    assert code == 0, (code, err.decode(errors="replace"))
+    done = wine.wine(version_probe, exe)
+    code, out = done.returncode, done.stdout
+    assert code == 0, code
     head, _, manifest = out.partition(b"---manifest---\n")
     fields = dict(line.split("=", 1) for line in head.decode("utf-8").splitlines())
     assert int(fields["manifest.bytes"]) == len(manifest)
@@ -76,6 +77,6 @@ def test_manifest_identity(shown, version):
 
 def test_probe_fails_on_a_program_without_version(wine, version_probe):
     # The probe itself carries no version resource: the check can fail.
-    code, out, _ = wine.run(version_probe, version_probe)
-    assert code == 3
-    assert b"fixed.file" not in out
+    done = wine.wine(version_probe, version_probe)
+    assert done.returncode == 3
+    assert b"fixed.file" not in done.stdout
