@@ -174,19 +174,6 @@ def registry_difference(before, after):
     return "\n".join(lines) or "no change"
 
 
-class _Launcher(str):
-    """Wine.wine: called, it runs Wine under the harness; as text it names
-    Wine's launcher, for a caller that builds its own command line."""
-
-    def __new__(cls, run):
-        launcher = super().__new__(cls, "wine")
-        launcher._run = run
-        return launcher
-
-    def __call__(self, *args, timeout=600):
-        return self._run(*args, timeout=timeout)
-
-
 class Wine:
     """One private prefix with Typeloader.exe in C:\\Typeloader."""
 
@@ -205,7 +192,6 @@ class Wine:
         subprocess.run(["wineserver", "-w"], env=base_environment(template), check=True, timeout=120)
         shutil.copytree(template, self.prefix, symlinks=True)
         self.env = base_environment(self.prefix)
-        self.wine = _Launcher(self._run_wine)
         self.journal = []  # every run of `wine` since the test began
         self.drive_c = self.prefix / "drive_c"
         self.program_dir = self.drive_c / "Typeloader"
@@ -224,7 +210,7 @@ class Wine:
     def close(self):
         stop_server(self.prefix)
 
-    def _run_wine(self, *args, timeout=600):
+    def wine(self, *args, timeout=600):
         """Runs `wine ARGS` (a Windows path or a Unix one) and keeps the run in
         the journal: a CompletedProcess with stdout and stderr bytes, `seconds`."""
         # Output goes through files, not pipes: Wine's background services

@@ -4,20 +4,17 @@ its table states (read Windows-side, in full) and the usage line it quotes;
 its by-hand command blocks print what it shows; its playbook is the shipped
 file and its YAML parses; its registry paths are the fonts keys; and the
 notes on which Font entries are taken agree everywhere."""
-import os
 import pathlib
 import re
 import shutil
 import subprocess
-import tempfile
 import zipfile
 
 import pytest
 import yaml
 
-from conftest import BUILD_DIR, FONTS_KEY
 from make_font import make_font
-from wine_prefix import hex16
+from wine_prefix import FONTS_KEY
 
 PACKAGING = pathlib.Path(__file__).resolve().parents[2] / "packaging"
 GUIDE = PACKAGING / "deploying.md"
@@ -156,11 +153,7 @@ def run_line(wine, line, folder):
     through a batch file: Wine would re-quote it as an argument of cmd /c."""
     (wine.drive_c / "guide-line.cmd").write_bytes(
         b"@echo off\r\ncd /d \"" + folder.encode() + b"\"\r\n" + line.encode("ascii") + b"\r\n")
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        subprocess.run([wine.wine, "cmd", "/c", r"C:\guide-line.cmd"], env=wine.env, stdin=subprocess.DEVNULL,
-                       stdout=out, stderr=err, timeout=300)
-        out.seek(0)
-        return out.read()
+    return wine.wine("cmd", "/c", r"C:\guide-line.cmd", timeout=300).stdout
 
 
 def test_by_hand_command_blocks_print_what_the_guide_shows(wine, version_folders):
@@ -178,27 +171,19 @@ def test_by_hand_command_blocks_print_what_the_guide_shows(wine, version_folders
         assert normalised(output) == expected.strip("\n"), body
 
 
-def tltest_exe():
-    path = pathlib.Path(os.environ.get("TLTEST_EXE") or BUILD_DIR / "tests" / "e2e" / "tltest.exe")
-    assert path.is_file(), f"build tltest.exe first: {path}"
-    return path
-
-
 def test_story_gives_the_exit_codes_of_the_guide(wine, bundle_zip, version_folders):
     with zipfile.ZipFile(bundle_zip) as opened:
         if DEPLOY not in opened.namelist():
             pytest.skip(f"{DEPLOY} is not in the bundle yet")
     usage = [body.strip() for language, body, _ in blocks() if language == "text" and body.startswith("Usage : ")]
     assert usage[0] == "Usage : Typeloader-Deploy install|uninstall <title>"
-    tltest = tltest_exe()
     seen = []
     for folder, command, expected in story_rows():
         assert folder in version_folders, folder
-        code, out, err = wine.run(tltest, "code", hex16(f"{folder}\\{DEPLOY}"), hex16(command), hex16(folder))
-        assert code == 0, (command, err)
-        first, _, printed = out.decode("utf-8", "replace").partition("\n")
-        seen.append((command, int(first)))
-        assert int(first) == expected, (seen, printed)
+        code, out = wine.run_command_line(command, program=f"{folder}\\{DEPLOY}", folder=folder)
+        printed = out.decode("utf-8", "replace")
+        seen.append((command, code))
+        assert code == expected, (seen, printed)
         if expected == 2:
             assert usage[0] in printed.splitlines()
     # The log is where the guide says, one CMTrace record per line.
