@@ -70,46 +70,6 @@ TEST_F(Uninstall, NonLatinTitleMatchesExactUnitsAndPrintsQuestionMarks) {
     EXPECT_EQ(remaining_names(), std::vector<String>{u"\u4e2d Sans"});
 }
 
-struct FailureCase {
-    const char* call;
-    std::string output;
-    std::vector<String> remaining;
-};
-
-void PrintTo(const FailureCase& row, std::ostream* out) {
-    *out << "failing call \"" << row.call << "\", remaining " << readable(row.remaining);
-}
-
-class UninstallFailures : public Uninstall, public testing::WithParamInterface<FailureCase> {};
-
-TEST_P(UninstallFailures, GoesOnAsFarAsItCan) {
-    memory_font_values() = {{u"Acme A", registry_string_type, u""},
-                            {u"Acme B", registry_string_type, u""},
-                            {u"Acme C", registry_string_type, u""}};
-    memory_registry().failures[ascii(GetParam().call)] = status_access_denied;
-    uninstall_fonts(u"Acme");
-    EXPECT_EQ(captured_console_output(), GetParam().output);
-    EXPECT_EQ(remaining_names(), GetParam().remaining);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Calls, UninstallFailures,
-    testing::Values(
-        FailureCase{"open", console_lines({"Uninstall Font : Acme"}), {u"Acme A", u"Acme B", u"Acme C"}},
-        FailureCase{"count", console_lines({"Uninstall Font : Acme"}), {u"Acme A", u"Acme B", u"Acme C"}},
-        FailureCase{"enumerate 1",
-                    console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme C"}),
-                    {u"Acme B"}},
-        FailureCase{"delete Acme B",
-                    console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme A",
-                                   "Uninstall FAIL : Acme B", "Uninstall OK : Acme C"}),
-                    {u"Acme B"}}),
-    [](const testing::TestParamInfo<FailureCase>& info) {
-        std::string name = info.param.call;
-        for (char& c : name) if (c == ' ') c = '_';
-        return name;
-    });
-
 TEST_F(Uninstall, NameWithANullUnitNeverLeadsToDeletingAnotherValue) {
     const String with_null = String(u"Acme") + u'\0' + u"x";
     memory_font_values() = {{with_null, registry_string_type, u""},
