@@ -40,6 +40,9 @@ PlatformStatus read_whole_file(const String& path, std::string& bytes) {
     unique_hfile file = open_entry(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (!file) return GetLastError();
     if (PlatformStatus status = require_plain_file(file.get())) return status;
+    // Wine reports a link only by path, not through the handle.
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return status_stopped_on_link;
     char buffer[65536];
     for (;;) {
         DWORD got = 0;

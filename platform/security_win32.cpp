@@ -32,6 +32,25 @@ bool is_trusted_installer(PSID sid) {
     return same;
 }
 
+// Wine keeps no owner or access list in the file system: every file belongs
+// to the account running Wine, whose Unix mode bits stand in for the access
+// list. Under Wine that account counts as trusted too, so that the rest of
+// the check (kind, link, write access for others) can be exercised there.
+// Windows' own ntdll never has this export.
+bool is_wine_account(PSID sid) {
+    static const bool under_wine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (!under_wine) return false;
+    unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    alignas(TOKEN_USER) unsigned char buffer[256];
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return false;
+    return EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+bool may_own(PSID sid) { return is_trusted(sid) || is_trusted_installer(sid) || is_wine_account(sid); }
+
 }  // namespace
 
 PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
@@ -48,7 +67,8 @@ PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
     if (!folder) return GetLastError();
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(folder.get(), &information)) return GetLastError();
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // Both the path's and the handle's view: Wine reports a link only by path.
+    if ((information.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT) {
         result = FolderCheck::reparse_point;
         return ERROR_SUCCESS;
     }
@@ -62,7 +82,7 @@ PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
     DWORD status = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                    &owner, nullptr, &dacl, nullptr, descriptor.put());
     if (status != ERROR_SUCCESS) return status;
-    if (!owner || !(is_trusted(owner) || is_trusted_installer(owner))) {
+    if (!owner || !may_own(owner)) {
         result = FolderCheck::foreign_owner;
         return ERROR_SUCCESS;
     }
@@ -76,7 +96,7 @@ PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return ERROR_SUCCESS;  // a kind not judged: not trusted
         auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
         PSID sid = &allowed->SidStart;
-        if ((allowed->Mask & changing_rights) && !is_trusted(sid) && !is_trusted_installer(sid)) return ERROR_SUCCESS;
+        if ((allowed->Mask & changing_rights) && !may_own(sid)) return ERROR_SUCCESS;
     }
     result = FolderCheck::safe;
     return ERROR_SUCCESS;
