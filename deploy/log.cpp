@@ -1,6 +1,6 @@
 #include "deploy/log.h"
 
-#include <cstdio>
+#include <cstdlib>
 
 #include "platform/files.h"
 #include "platform/standard_output.h"
@@ -10,6 +10,12 @@ namespace {
 String decimal(uint64_t number) {
     std::string digits = std::to_string(number);
     return String(digits.begin(), digits.end());
+}
+
+// At least `width` digits, zeros in front.
+std::string padded(int number, size_t width) {
+    std::string digits = std::to_string(number);
+    return std::string(digits.size() < width ? width - digits.size() : 0, '0') + digits;
 }
 
 String reason(FolderCheck check) {
@@ -73,12 +79,12 @@ std::string cmtrace_record(StringView message, RecordType type, const LocalTime&
         if (unit == u'\r' || unit == u'\n') unit = u' ';
     }
     for (size_t at; (at = text.find(u"]LOG]!>")) != String::npos;) text.replace(at, 7, u"]LOG] !>");
-    char stamp[160];
-    std::snprintf(stamp, sizeof(stamp),
-                  "]LOG]!><time=\"%02d:%02d:%02d.%03d%+04d\" date=\"%02d-%02d-%04d\" component=\"Typeloader-Deploy\" "
-                  "context=\"\" type=\"%d\" thread=\"%u\" file=\"\">\r\n",
-                  time.hour, time.minute, time.second, time.millisecond, time.bias_minutes, time.month, time.day,
-                  time.year, static_cast<int>(type), static_cast<unsigned>(thread));
+    std::string stamp = "]LOG]!><time=\"" + padded(time.hour, 2) + ":" + padded(time.minute, 2) + ":" +
+                        padded(time.second, 2) + "." + padded(time.millisecond, 3) +
+                        (time.bias_minutes < 0 ? "-" : "+") + padded(std::abs(time.bias_minutes), 3) + "\" date=\"" +
+                        padded(time.month, 2) + "-" + padded(time.day, 2) + "-" + padded(time.year, 4) +
+                        "\" component=\"Typeloader-Deploy\" context=\"\" type=\"" + std::to_string(static_cast<int>(type)) +
+                        "\" thread=\"" + std::to_string(thread) + "\" file=\"\">\r\n";
     return "<![LOG[" + utf8(text) + stamp;
 }
 
