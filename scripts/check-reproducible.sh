@@ -1,10 +1,11 @@
 #!/bin/sh
 # Two clean builds of the windows preset from the same sources, in two source
 # and build folders of different absolute paths, must give the same
-# Typeloader.exe byte for byte, and neither path may show in the binary.
+# Typeloader.exe and Typeloader-Deploy.exe byte for byte, and neither path may
+# show in either binary.
 # Prints the Debian packages of the toolchain that made them and the exe's
-# SHA-256; when the toolchain is the one the README records, the hash must be
-# the README's too, so that the recorded release build stays rebuildable.
+# SHA-256 of each exe; when the toolchain is the one the README records, each
+# hash must be the README's too, so that the recorded release build stays rebuildable.
 # Run from the repository root. Sources are the tracked files as they stand.
 set -eu
 
@@ -31,7 +32,7 @@ build_copy() {
     mkdir -p "$src"
     (cd "$repo" && git ls-files -z | tar --null -T - -cf -) | tar -C "$src" -xf -
     (cd "$src" && cmake --preset windows >"$work/$2.log" 2>&1 &&
-        cmake --build --preset windows --target Typeloader -j 2 >>"$work/$2.log" 2>&1) || {
+        cmake --build --preset windows --target Typeloader Typeloader-Deploy -j 2 >>"$work/$2.log" 2>&1) || {
         cat "$work/$2.log" >&2
         echo "check-reproducible: build in $src failed" >&2
         exit 1
@@ -44,42 +45,45 @@ second="$work/second-copy/deeper/src"
 build_copy "$first" one
 build_copy "$second" two
 
-exe1="$first/build/windows/Typeloader.exe"
-exe2="$second/build/windows/Typeloader.exe"
 status=0
-hash=$(sha256sum "$exe1" | cut -d' ' -f1)
 echo "check-reproducible: toolchain"
 toolchain_table
-if cmp "$exe1" "$exe2"; then
-    echo "check-reproducible: identical, Typeloader.exe SHA-256 $hash"
-else
-    echo "check-reproducible: the two builds differ" >&2
-    status=1
-fi
-
-for exe in "$exe1" "$exe2"; do
-    for path in "$work" "$repo" "$first" "$second" typeloader-repro; do
-        if grep -q -a -F "$path" "$exe"; then
-            echo "check-reproducible: $exe holds the path $path" >&2
-            status=1
-        fi
-    done
-done
-# The README's record: the same table lines, then the hash in backquotes.
 recorded_table=$(grep -E '^\| (g\+\+|gcc|mingw|binutils)-' "$repo/README.md" || true)
-recorded_hash=$(sed -n 's/^Typeloader.exe SHA-256: `\([0-9a-f]\{64\}\)`.*/\1/p' "$repo/README.md")
-if [ -z "$recorded_hash" ]; then
-    echo "check-reproducible: README.md records no Typeloader.exe SHA-256" >&2
-    status=1
-elif [ "$recorded_table" = "$(toolchain_table)" ]; then
-    if [ "$recorded_hash" != "$hash" ]; then
-        echo "check-reproducible: same toolchain as README.md records, but the exe's SHA-256 is" >&2
-        echo "  $hash, not the recorded $recorded_hash: update README.md with the change" >&2
-        status=1
+for name in Typeloader.exe Typeloader-Deploy.exe; do
+    exe1="$first/build/windows/$name"
+    exe2="$second/build/windows/$name"
+    hash=$(sha256sum "$exe1" | cut -d' ' -f1)
+    if cmp "$exe1" "$exe2"; then
+        echo "check-reproducible: identical, $name SHA-256 $hash"
     else
-        echo "check-reproducible: matches the release build recorded in README.md"
+        echo "check-reproducible: the two builds of $name differ" >&2
+        status=1
     fi
-else
-    echo "check-reproducible: this toolchain differs from the one README.md records; its hash is not comparable"
-fi
+
+    for exe in "$exe1" "$exe2"; do
+        for path in "$work" "$repo" "$first" "$second" typeloader-repro; do
+            if grep -q -a -F "$path" "$exe"; then
+                echo "check-reproducible: $exe holds the path $path" >&2
+                status=1
+            fi
+        done
+    done
+    # The README's record: the same table lines, then each hash in backquotes.
+    pattern=$(printf '%s' "$name" | sed 's/\./\\./g')
+    recorded_hash=$(sed -n "s/^$pattern SHA-256: \`\([0-9a-f]\{64\}\)\`.*/\1/p" "$repo/README.md")
+    if [ -z "$recorded_hash" ]; then
+        echo "check-reproducible: README.md records no $name SHA-256" >&2
+        status=1
+    elif [ "$recorded_table" = "$(toolchain_table)" ]; then
+        if [ "$recorded_hash" != "$hash" ]; then
+            echo "check-reproducible: same toolchain as README.md records, but the SHA-256 of $name is" >&2
+            echo "  $hash, not the recorded $recorded_hash: update README.md with the change" >&2
+            status=1
+        else
+            echo "check-reproducible: $name matches the release build recorded in README.md"
+        fi
+    else
+        echo "check-reproducible: this toolchain differs from the one README.md records; its hash is not comparable"
+    fi
+done
 exit $status

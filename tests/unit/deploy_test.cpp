@@ -178,6 +178,7 @@ TEST(Ownership, TheTitleASpaceAndTheDataFileTitle) {
         {"other data", u"Acme Sans", u"C:\\Windows\\Fonts\\Serif.ttf", false},
         {"file title differs in case", u"Acme Sans", u"C:\\Windows\\Fonts\\sans.ttf", false},
         {"title alone", u"Acme", u"C:\\Windows\\Fonts\\Acme.ttf", false},
+        {"no space after the title", u"Acme-Sans", u"C:\\Windows\\Fonts\\Sans.ttf", false},
         {"another version of the title", u"Acme-v02 Sans", u"C:\\Windows\\Fonts\\Sans.ttf", false},
     };
     for (const Row& row : rows) EXPECT_EQ(is_own_registration(u"Acme", row.name, row.data), row.own) << row.description;
@@ -343,6 +344,14 @@ INSTANTIATE_TEST_SUITE_P(
                        };
                    }},
         VerifyCase{"a FAIL line", [] { memory_registry().failures[u"set Acme B"] = 5; }},
+        VerifyCase{"a FAIL line though every copy and value is in place",
+                   [] {
+                       memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
+                           run_real_typeloader(p, l, o);
+                           o += "Install FAIL : Acme C\r\r\n";
+                           return 0u;
+                       };
+                   }},
         VerifyCase{"a copy failed, not in use",
                    [] { memory_files().failures.insert(u"copy " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"); }},
         VerifyCase{"another header",
