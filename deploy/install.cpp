@@ -44,8 +44,6 @@ bool registered_as_copy(const std::vector<RegistryValue>& values, const PlannedF
     return value && value->type == registry_string_type && equals_ignoring_ascii_case(registry_text(value->data), font.copy);
 }
 
-String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
-
 // Why an entry of the Font folder cannot be installed; empty when it can.
 String entry_refusal(const FoundFile& found, std::string& bytes) {
     EntryKind kind = EntryKind::missing;

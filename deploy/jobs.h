@@ -30,5 +30,8 @@ bool verify_typeloader_run(DeployLog& log, const TypeloaderRun& run, StringView 
 
 String decimal_text(uint64_t number);
 
+// The text in double quotes, as records show names and titles.
+String quoted(StringView text);
+
 // Logs the verdict and gives its exit code back.
 int log_verdict(DeployLog& log, int exit_code, StringView verdict);

@@ -9,6 +9,15 @@ String decimal_text(uint64_t number) {
     return String(digits.begin(), digits.end());
 }
 
+String quoted(StringView text) {
+    String out;
+    out.reserve(text.size() + 2);
+    out += u'"';
+    out += text;
+    out += u'"';
+    return out;
+}
+
 int log_verdict(DeployLog& log, int exit_code, StringView verdict) {
     RecordType type = exit_code == exit_failed ? RecordType::error : RecordType::information;
     log_record(log, type, String(verdict) + u" Exit code " + decimal_text(static_cast<uint64_t>(exit_code)) + u".");

@@ -9,8 +9,6 @@
 
 namespace {
 
-String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
-
 String folder_of(StringView path) {
     size_t slash = path.rfind(u'\\');
     return String(slash == StringView::npos ? StringView() : path.substr(0, slash));
@@ -47,6 +45,14 @@ bool remove_copy(DeployLog& log, const String& copy, const std::vector<String>& 
     if (kind != EntryKind::file) {
         log_record(log, RecordType::warning, u"Copy " + copy + u" kept: it is not a plain file.");
         return true;
+    }
+    // A replacement staged by an install while the font was in use would
+    // bring the copy back at the restart.
+    const String staged = copy + u".Typeloader-Deploy";
+    EntryKind staged_kind = EntryKind::missing;
+    if (entry_kind(staged, staged_kind) == status_success && staged_kind == EntryKind::file &&
+        delete_file(staged) == status_success) {
+        log_record(log, RecordType::information, u"Staged replacement " + staged + u" deleted.");
     }
     PlatformStatus status = delete_file(copy);
     if (status == status_success) {

@@ -76,6 +76,8 @@ PlatformStatus append_to_file(const String& path, const std::string& bytes) {
     unique_hfile file = open_entry(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS);
     if (!file) return GetLastError();
     if (PlatformStatus status = require_plain_file(file.get())) return status;
+    DWORD attributes = GetFileAttributesW(wide(path));  // Wine shows a link by path only
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return status_stopped_on_link;
     DWORD written = 0;
     if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return GetLastError();
     return written == bytes.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;

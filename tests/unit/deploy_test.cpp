@@ -409,13 +409,16 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
         {u"Acme Away", registry_string_type, u"D:\\Elsewhere\\Away.ttf"},
         {u"Windows Serif", registry_string_type, u"SERIF.TTF"},  // a bare name keeps the file
     };
-    for (const char16_t* name : {u"Sans.ttf", u"Serif.ttf", u"Busy.ttf"}) add_memory_file(fonts + u"\\" + name, "f");
+    for (const char16_t* name : {u"Sans.ttf", u"Serif.ttf", u"Busy.ttf", u"Sans.ttf.Typeloader-Deploy"}) {
+        add_memory_file(fonts + u"\\" + name, "f");
+    }
     find_memory_entry_to_change(fonts + u"\\Busy.ttf")->in_use = true;
     add_memory_folder(u"D:\\Elsewhere");
     add_memory_file(u"D:\\Elsewhere\\Away.ttf", "f");
     EXPECT_EQ(deploy_uninstall(log, u"Acme"), 3010);
     ASSERT_EQ(memory_font_values().size(), 1u);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf.Typeloader-Deploy"), nullptr);  // would come back at the restart
     EXPECT_NE(find_memory_entry(fonts + u"\\Serif.ttf"), nullptr);
     EXPECT_NE(find_memory_entry(u"D:\\Elsewhere\\Away.ttf"), nullptr);
     ASSERT_EQ(memory_files().restart_operations.size(), 1u);
