@@ -388,8 +388,8 @@ def test_signed_bundle_sums_and_sbom_are_of_the_signed_exe(signed_bundle, typelo
     signed_hash = hashlib.sha256(signed_bundle[name]).hexdigest()
     sums = dict(reversed(line.split("  ", 1)) for line in signed_bundle["SHA256SUMS"].decode().splitlines())
     assert sums[name] == signed_hash
-    for name, digest in sums.items():
-        assert hashlib.sha256(signed_bundle[name]).hexdigest() == digest, name
+    for summed, digest in sums.items():
+        assert hashlib.sha256(signed_bundle[summed]).hexdigest() == digest, summed
     document = json.loads(signed_bundle[f"{sbom_stem}-{version}.spdx.json"])
     exe = next(package for package in document["packages"] if package["name"] == name)
     assert exe["checksums"] == [{"algorithm": "SHA256", "checksumValue": signed_hash}]
