@@ -122,16 +122,23 @@ bool put_back(DeployLog& log, const std::vector<PlannedFont>& plan, const std::v
     return all;
 }
 
-// A copy still different after the run: a font in use gets the new file
-// staged beside it and put in its place at the next restart.
+// A copy still different after the run is copied once more here: a font in
+// use refuses that with an in-use status (a sharing violation, or a mapped
+// file), and the new file is then staged beside it and put in its place at
+// the next restart. Any other outcome than identical bytes is a failure.
 bool settle_copy(DeployLog& log, const PlannedFont& font) {
+    const String what = u"Verify copy " + font.copy + u" identical to " + font.source;
     if (same_contents(font.copy, font.bytes)) {
-        log_record(log, RecordType::information, u"Verify copy " + font.copy + u" identical to " + font.source + u": OK");
+        log_record(log, RecordType::information, what + u": OK");
         return true;
     }
-    PlatformStatus status = check_replaceable(font.copy);
+    PlatformStatus status = copy_file_replacing(font.source, font.copy);
+    if (status == status_success && same_contents(font.copy, font.bytes)) {
+        log_record(log, RecordType::warning, what + u": OK after a second copy");
+        return true;
+    }
     if (!is_in_use_status(status)) {
-        log_record(log, RecordType::error, u"Verify copy " + font.copy + u" identical to " + font.source + u": FAILED");
+        log_record(log, RecordType::error, what + u": FAILED" + (status ? u" (error " + decimal_text(status) + u")" : String()));
         return false;
     }
     const String staged = font.copy + u".Typeloader-Deploy";

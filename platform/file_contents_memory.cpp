@@ -125,9 +125,3 @@ PlatformStatus system_windows_folder(String& path) {
     path = memory_files().windows_folder;
     return status_success;
 }
-
-PlatformStatus check_replaceable(const String& path) {
-    const MemoryEntry* entry = find_memory_entry(path);
-    if (!entry) return status_file_not_found;
-    return entry->in_use ? status_sharing_violation : status_success;
-}

@@ -111,8 +111,3 @@ PlatformStatus system_windows_folder(String& path) {
     while (!path.empty() && path.back() == u'\\') path.pop_back();
     return ERROR_SUCCESS;
 }
-
-PlatformStatus check_replaceable(const String& path) {
-    unique_hfile file = open_entry(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
-    return file ? ERROR_SUCCESS : GetLastError();
-}

@@ -73,7 +73,3 @@ bool is_in_use_status(PlatformStatus status);
 // The system Windows folder (the one for every session), without a trailing
 // backslash.
 PlatformStatus system_windows_folder(String& path);
-
-// Opens the file for writing with every kind of sharing and closes it again:
-// an in-use status when another process holds it without sharing writes.
-PlatformStatus check_replaceable(const String& path);

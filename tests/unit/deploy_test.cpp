@@ -352,8 +352,11 @@ INSTANTIATE_TEST_SUITE_P(
                            return 0u;
                        };
                    }},
-        VerifyCase{"a copy failed, not in use",
-                   [] { memory_files().failures.insert(u"copy " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"); }},
+        VerifyCase{"a copy failed twice, not in use",
+                   [] {
+                       memory_files().failures.insert(u"copy " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf");
+                       memory_files().file_failures[u"copy replacing " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"] = 5;
+                   }},
         VerifyCase{"another header",
                    [] {
                        memory_files().program_runner = [](const String&, const String&, std::string& output) {
@@ -370,6 +373,14 @@ INSTANTIATE_TEST_SUITE_P(
                        };
                    }},
         VerifyCase{"not started", [] { memory_files().program_start_status = 2; }}));
+
+TEST_F(Deploy, CopyThatFailedOnceIsCopiedAgain) {
+    add_font(u"Sans.ttf");
+    memory_files().failures.insert(u"copy " + font_folder + u"\\Sans.ttf > " + fonts + u"\\Sans.ttf");
+    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes);
+    EXPECT_TRUE(memory_files().restart_operations.empty());
+}
 
 TEST_F(Deploy, FontInUseIsReplacedAtTheNextRestart) {
     add_memory_file(fonts + u"\\Sans.ttf", "old");
