@@ -193,16 +193,26 @@ int deploy_install(DeployLog& log, const String& title) {
     }
     for (const PlannedFont& font : plan) {
         String refusal = copy_refusal(title, font, before);
-        if (!refusal.empty()) refusals.push_back(refusal);
+        if (refusal.empty()) {
+            log_record(log, RecordType::information, u"Check " + font.copy + u": replaces no other registration's font: OK");
+        } else {
+            refusals.push_back(refusal);
+        }
     }
     // The guard of a later uninstall: what it would take must all be ours.
+    bool guarded = true;
     for (const String& name : uninstall_scan(key, title)) {
         const RegistryValue* value = value_named(before, name);
         String data = value ? registry_text(value->data) : String();
         if (!is_own_registration(title, name, data)) {
+            guarded = false;
             refusals.push_back(quoted(name) + u" (" + data + u") is not this title's registration, and an uninstall of " +
                                quoted(title) + u" would remove it");
         }
+    }
+    if (guarded) {
+        log_record(log, RecordType::information, u"Check title " + quoted(title) +
+                                                     u": an uninstall would remove only this title's registrations: OK");
     }
     key.reset();
     if (!refusals.empty()) {

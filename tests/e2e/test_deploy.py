@@ -93,6 +93,9 @@ def test_install_then_nothing_to_change_then_uninstall(wine):
     assert not any(line.startswith("Running:") for line in lines(again))
     assert machine(wine) == installed
 
+    # The folder the program made: Wine shows its access list as Unix mode bits,
+    # so "SYSTEM and Administrators only" shows as nothing for others.
+    assert log_folder(wine).stat().st_mode & 0o007 == 0
     # The log holds every line printed, as CMTrace records, UTF-8 after its BOM.
     log = (log_folder(wine) / "Typeloader-Deploy.log").read_bytes()
     assert log.startswith(b"\xef\xbb\xbf")
