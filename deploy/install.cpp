@@ -122,27 +122,36 @@ bool put_back(DeployLog& log, const std::vector<PlannedFont>& plan, const std::v
     return all;
 }
 
+enum class CopyState { identical, in_use, failed };
+
 // A copy still different after the run is copied once more here: a font in
 // use refuses that with an in-use status (a sharing violation, or a mapped
-// file), and the new file is then staged beside it and put in its place at
-// the next restart. Any other outcome than identical bytes is a failure.
-bool settle_copy(DeployLog& log, const PlannedFont& font) {
+// file). Any other outcome than identical bytes is a failure.
+CopyState check_copy(DeployLog& log, const PlannedFont& font) {
     const String what = u"Verify copy " + font.copy + u" identical to " + font.source;
     if (same_contents(font.copy, font.bytes)) {
         log_record(log, RecordType::information, what + u": OK");
-        return true;
+        return CopyState::identical;
     }
     PlatformStatus status = copy_file_replacing(font.source, font.copy);
     if (status == status_success && same_contents(font.copy, font.bytes)) {
         log_record(log, RecordType::warning, what + u": OK after a second copy");
-        return true;
+        return CopyState::identical;
     }
-    if (!is_in_use_status(status)) {
-        log_record(log, RecordType::error, what + u": FAILED" + (status ? u" (error " + decimal_text(status) + u")" : String()));
-        return false;
+    if (is_in_use_status(status)) {
+        log_record(log, RecordType::warning, what + u": in use (error " + decimal_text(status) + u")");
+        return CopyState::in_use;
     }
+    log_record(log, RecordType::error, what + u": FAILED" + (status ? u" (error " + decimal_text(status) + u")" : String()));
+    return CopyState::failed;
+}
+
+// The new file staged beside a copy in use and put in its place at the next
+// restart, as Windows Installer does for files in use. Done only once all else
+// is verified, so that a failed install schedules nothing.
+bool stage_for_restart(DeployLog& log, const PlannedFont& font) {
     const String staged = font.copy + u".Typeloader-Deploy";
-    status = copy_file_replacing(font.source, staged);
+    PlatformStatus status = copy_file_replacing(font.source, staged);
     if (status == status_success && !same_contents(staged, font.bytes)) status = 1;
     if (status == status_success) status = replace_at_restart(staged, font.copy);
     if (status) {
@@ -230,8 +239,15 @@ int deploy_install(DeployLog& log, const String& title) {
 
     TypeloaderRun run = run_typeloader_job(log, false, title);
     bool verified = verify_typeloader_run(log, run, u"Install Font : " + title, u"Install FAIL : ");
+    std::vector<const PlannedFont*> in_use;
+    if (run.started && verified) {
+        for (const PlannedFont& font : plan) {
+            CopyState state = check_copy(log, font);
+            if (state == CopyState::in_use) in_use.push_back(&font);
+            verified &= state != CopyState::failed;
+        }
+    }
     if (run.started) {
-        for (const PlannedFont& font : plan) verified &= settle_copy(log, font);
         std::vector<RegistryValue> after;
         status = open_font_registration_key(key);
         if (status == status_success) status = read_all_values(key, after);
@@ -243,6 +259,9 @@ int deploy_install(DeployLog& log, const String& title) {
                            (registered ? u": OK" : u": FAILED"));
             verified &= registered;
         }
+    }
+    if (verified) {
+        for (const PlannedFont* font : in_use) verified &= stage_for_restart(log, *font);
     }
     if (!verified) {
         bool restored = put_back(log, plan, before);

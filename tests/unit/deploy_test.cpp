@@ -315,6 +315,7 @@ TEST_P(InstallVerifyFailure, PutsTheKeyBackAndExitsOne) {
     memory_font_values() = {{u"Acme A", registry_string_type, fonts + u"\\A.ttf"},
                             {u"Zeta", 2, u"z.ttf"}};
     add_memory_file(fonts + u"\\A.ttf", "old");
+    find_memory_entry_to_change(fonts + u"\\A.ttf")->in_use = true;  // a failed install schedules nothing
     add_font(u"A.ttf");
     add_font(u"B.ttf");
     GetParam().arrange();
@@ -327,6 +328,7 @@ TEST_P(InstallVerifyFailure, PutsTheKeyBackAndExitsOne) {
         EXPECT_EQ(memory_font_values()[i].data, before[i].data);
     }
     EXPECT_TRUE(output_mentions("Failed: the fonts key is put back as it was")) << readable(memory_files().output_lines);
+    EXPECT_TRUE(memory_files().restart_operations.empty());
 }
 
 uint32_t failing_with(uint32_t code, const String& program, const String& line, std::string& output) {
