@@ -224,10 +224,10 @@ def test_any_title_reaches_typeloader_intact(wine, title):
     assert machine(wine) == before
 
 
+# The whole table of job words and usage is the host tests'; here the real
+# split of quoted words and the usage line's bytes.
 @pytest.mark.parametrize("command_line, code", [
-    ('d "install" "E2eQuoted"', 3010), ('d UNINSTALL "E2eQuoted"', 3010),
-    ("d", 2), ("d install", 2), ('d install ""', 2), ("d install E2e Two", 2), ("d remove E2eQuoted", 2),
-    ("d /title:E2eQuoted", 2)])
+    ('d "install" "E2eQuoted"', 3010), ('d UNINSTALL "E2eQuoted"', 3010), ('d install ""', 2), ("d install E2e Two", 2)])
 def test_job_words_quoted_or_not_and_usage(wine, command_line, code):
     add_fonts(wine, "DepQ.ttf")
     got, out = deploy(wine, command_line)

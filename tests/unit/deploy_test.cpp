@@ -203,16 +203,6 @@ TEST(LogRotation, OnlyPastOneMebibyte) {
     EXPECT_TRUE(log_needs_rotation(1024 * 1024 + 1));
 }
 
-TEST_F(Deploy, LogRotatesAtTheStartOfARun) {
-    add_memory_file(log_folder + u"\\Typeloader-Deploy.log", std::string(1024 * 1024 + 1, 'x'));
-    add_memory_file(log_folder + u"\\Typeloader-Deploy.lo_", "older");
-    ASSERT_TRUE(open_deploy_log(log, refusal));
-    log_record(log, RecordType::information, u"first");
-    EXPECT_EQ(find_memory_entry(log_folder + u"\\Typeloader-Deploy.lo_")->contents.size(), 1024u * 1024 + 1);
-    const std::string& fresh = find_memory_entry(log_folder + u"\\Typeloader-Deploy.log")->contents;
-    EXPECT_TRUE(fresh.starts_with("\xEF\xBB\xBF<![LOG[first]LOG]!>")) << fresh;
-}
-
 TEST_F(Deploy, CleanInstallThenNothingToChange) {
     memory_font_values() = {{u"Arial (TrueType)", registry_string_type, u"arial.ttf"}};
     add_font(u"Sans.ttf");
