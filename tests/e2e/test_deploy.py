@@ -287,3 +287,24 @@ def test_planted_programs_in_the_current_folder_are_never_run(wine):
     code, out = deploy(wine, "d uninstall E2eCwd", folder=r"C:\planted-cwd")
     assert code == 3010, out
     shutil.rmtree(planted)
+
+
+def test_failed_install_puts_the_key_back(wine):
+    """Typeloader.exe replaced by a faulty one (tltest under that name), which
+    writes wrong data for a value that existed and for a new one: the run fails
+    and both are as before, Windows' own and other values untouched."""
+    add_fonts(wine, "DepOld.ttf")
+    assert job(wine, "install", "E2ePut")[0] == 3010
+    add_fonts(wine, "DepNew.ttf")
+    before = machine(wine)
+    real = wine.program_dir / "Typeloader.exe"
+    kept = real.read_bytes()
+    shutil.copy2(wine.tltest, real)
+    try:
+        code, out = job(wine, "install", "E2ePut")
+    finally:
+        real.write_bytes(kept)
+    assert code == 1, out
+    assert lines(out)[-1] == "Failed: the fonts key is put back as it was; the copies stay. Exit code 1."
+    assert machine(wine) == before
+    assert job(wine, "uninstall", "E2ePut")[0] == 3010
