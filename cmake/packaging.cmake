@@ -4,7 +4,7 @@
 #
 # The archive has no top-level folder; unpacked, it holds:
 #   Typeloader.exe
-#   Typeloader-Deploy.cmd  (the fleet wrapper: exit codes and a log)
+#   Typeloader-Deploy.exe  (what fleet tools run: verified install, guarded uninstall, a log)
 #   deploy-fonts.yml       (Ansible playbook)
 #   README.md              (the administrator's README, packaging/README.md)
 #   deploying.md           (the deployment guide)
@@ -13,26 +13,26 @@
 #   LICENSE
 #   THIRD-PARTY-NOTICES.txt         (licences and notices of what the toolchain linked in)
 #   Typeloader-<version>.spdx.json  (SPDX 2.3 bill of materials of the exe as shipped)
+#   Typeloader-Deploy-<version>.spdx.json  (the same for Typeloader-Deploy.exe)
 #   SHA256SUMS             (sha256sum format, one line for each other file)
 #
 # Everything an administrator reads or runs besides the exe lives in packaging/.
 # With TYPELOADER_SIGN_PKCS12 and TYPELOADER_SIGN_PASSWORD_FILE set, the
-# bundle's Typeloader.exe is Authenticode-signed before the SBOM and the sums
+# bundle's Typeloader.exe and Typeloader-Deploy.exe are Authenticode-signed before the SBOM and the sums
 # are made (scripts/sign-release.sh); without them it is the unsigned build.
 
-install(TARGETS Typeloader RUNTIME DESTINATION .)
+install(TARGETS Typeloader Typeloader-Deploy RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/Font/README.txt DESTINATION Font)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 install(FILES
   ${PROJECT_SOURCE_DIR}/packaging/README.md
   ${PROJECT_SOURCE_DIR}/packaging/deploying.md
   ${PROJECT_SOURCE_DIR}/packaging/signing.md
-  ${PROJECT_SOURCE_DIR}/packaging/Typeloader-Deploy.cmd
   ${PROJECT_SOURCE_DIR}/packaging/deploy-fonts.yml
   DESTINATION .)
 install(FILES ${TYPELOADER_NOTICES} DESTINATION .)
 # Signing (when configured) and the SBOM of the staged exe: after the exe is staged, before the sums.
-install(CODE "set(TYPELOADER_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")\nset(TYPELOADER_BINARY_DIR \"${PROJECT_BINARY_DIR}\")\nset(TYPELOADER_BUILT_EXE \"$<TARGET_FILE:Typeloader>\")\nset(TYPELOADER_LINK_MAP \"${TYPELOADER_LINK_MAP}\")\nset(TYPELOADER_SBOM_NAME \"${TYPELOADER_SBOM_NAME}\")\nset(TYPELOADER_VERSION \"${PROJECT_VERSION}\")\nset(TYPELOADER_BUILD_PYTHON \"${TYPELOADER_BUILD_PYTHON}\")")
+install(CODE "set(TYPELOADER_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")\nset(TYPELOADER_BINARY_DIR \"${PROJECT_BINARY_DIR}\")\nset(TYPELOADER_BUILT_EXE \"$<TARGET_FILE:Typeloader>\")\nset(TYPELOADER_LINK_MAP \"${TYPELOADER_LINK_MAP}\")\nset(TYPELOADER_SBOM_NAME \"${TYPELOADER_SBOM_NAME}\")\nset(TYPELOADER_DEPLOY_BUILT_EXE \"$<TARGET_FILE:Typeloader-Deploy>\")\nset(TYPELOADER_DEPLOY_LINK_MAP \"${TYPELOADER_DEPLOY_LINK_MAP}\")\nset(TYPELOADER_DEPLOY_SBOM_NAME \"${TYPELOADER_DEPLOY_SBOM_NAME}\")\nset(TYPELOADER_VERSION \"${PROJECT_VERSION}\")\nset(TYPELOADER_BUILD_PYTHON \"${TYPELOADER_BUILD_PYTHON}\")")
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/sign-and-describe.cmake)
 # Last rule: checksums of everything installed above, made in the staging folder.
 install(CODE "set(TYPELOADER_SUMS_ROOT \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")")

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "common/strings.h"
 #include "platform/status.h"
@@ -35,3 +37,39 @@ inline constexpr size_t finder_pattern_limit = 260;
 // Calls `each` for every entry that matches the wildcard pattern, in the order
 // the file system lists them. Folders that match are yielded like files.
 void find_files(const String& pattern, const std::function<void(const FoundFile&)>& each);
+
+// What an entry is, without following a link.
+enum class EntryKind { missing, file, folder, reparse_point };
+
+PlatformStatus entry_kind(const String& path, EntryKind& kind);
+
+// A link is never followed: reading one gives status_stopped_on_link.
+inline constexpr PlatformStatus status_stopped_on_link = 681;  // ERROR_STOPPED_ON_SYMLINK
+
+// The whole file; a reparse point or a folder is refused.
+PlatformStatus read_whole_file(const String& path, std::string& bytes);
+
+// Size of a file; status_file_not_found when there is none.
+PlatformStatus file_size(const String& path, uint64_t& size);
+
+PlatformStatus copy_file_replacing(const String& from, const String& to);
+
+PlatformStatus delete_file(const String& path);
+
+// Appends to the file, creating it when missing; a link is not followed.
+PlatformStatus append_to_file(const String& path, const std::string& bytes);
+
+// Renames a file, replacing an existing one of the new name.
+PlatformStatus rename_replacing(const String& from, const String& to);
+
+// Replacing or deleting a file in use, at the next restart.
+PlatformStatus replace_at_restart(const String& staged, const String& target);
+PlatformStatus delete_at_restart(const String& path);
+
+// Whether a status says that another process holds the file (sharing or lock
+// violation, a mapped file).
+bool is_in_use_status(PlatformStatus status);
+
+// The system Windows folder (the one for every session), without a trailing
+// backslash.
+PlatformStatus system_windows_folder(String& path);

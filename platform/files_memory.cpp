@@ -74,6 +74,7 @@ void add_memory_file(const String& path, const std::string& contents) {
 }
 
 const MemoryEntry* find_memory_entry(const String& path) { return entry_at(path); }
+MemoryEntry* find_memory_entry_to_change(const String& path) { return entry_at(path); }
 
 PlatformStatus system_fonts_folder(String& path) {
     memory_files().calls.push_back(u"fonts folder");
@@ -100,7 +101,7 @@ void copy_file(const String& from, const String& to) {
     if (memory_files().failures.count(call)) return;
     const MemoryEntry* source = entry_at(from);
     const MemoryEntry* target = entry_at(to);
-    if (!source || source->is_folder || (target && target->is_folder)) return;
+    if (!source || source->is_folder || (target && (target->is_folder || target->in_use))) return;
     if (!folder_exists(parent_of(to))) return;
     std::string contents = source->contents;
     add_memory_file(to, contents);

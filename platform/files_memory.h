@@ -3,6 +3,8 @@
 // The in-memory process and file system behind the process and file
 // operations in host builds.
 
+#include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -15,6 +17,16 @@ struct MemoryEntry {
     String path;  // full path, backslash separators
     bool is_folder = false;
     std::string contents;
+    bool reparse_point = false;     // a link: never followed
+    bool in_use = false;            // held open without sharing: no copy onto it, no delete, no rename
+    bool foreign_owner = false;     // a folder owned by someone other than SYSTEM or Administrators
+    bool others_may_change = false; // a folder whose access entries let others write
+};
+
+// A replacement (or, with an empty target, a deletion) waiting for the restart.
+struct RestartOperation {
+    String from;
+    String to;
 };
 
 struct MemoryFiles {
@@ -36,6 +48,16 @@ struct MemoryFiles {
     std::vector<String> calls;
     // A copy or folder creation whose call text is listed here fails.
     std::set<String> failures;
+    // What the deploy jobs need beyond Typeloader.exe's own operations.
+    String windows_folder = u"C:\\Windows";
+    std::vector<RestartOperation> restart_operations;
+    // Runs a program for run_program: its exit code, its output appended.
+    std::function<uint32_t(const String& program, const String& command_line, std::string& output)> program_runner;
+    PlatformStatus program_start_status = status_success;
+    std::map<String, String> file_versions;  // by path; a missing one fails
+    std::vector<String> output_lines;         // written by write_output_line
+    // A file operation whose call text is listed here fails with the status.
+    std::map<String, PlatformStatus> file_failures;
 };
 
 MemoryFiles& memory_files();
@@ -47,3 +69,4 @@ void reset_memory_files();
 void add_memory_folder(const String& path);
 void add_memory_file(const String& path, const std::string& contents);
 const MemoryEntry* find_memory_entry(const String& path);
+MemoryEntry* find_memory_entry_to_change(const String& path);

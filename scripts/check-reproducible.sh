@@ -1,14 +1,14 @@
 #!/bin/sh
-# reprotest builds Typeloader.exe twice from the tracked files, the second
-# time with the build varied (path, environment, time, locale, time zone,
-# umask, kernel personality, CPUs, file order, host name, home, PATH), and
-# diffoscope explains any difference. Prints the Debian packages of the
-# toolchain and the exe's SHA-256; when the toolchain is the one the README
-# records, the hash must be the README's too, so that the recorded release
-# build stays rebuildable. Run from the repository root.
+# reprotest builds Typeloader.exe and Typeloader-Deploy.exe twice from the
+# tracked files, the second time with the build varied (path, environment,
+# time, locale, time zone, umask, kernel personality, CPUs, file order, host
+# name, home, PATH), and diffoscope explains any difference. Prints the Debian
+# packages of the toolchain and each exe's SHA-256; when the toolchain is the
+# one the README records, each hash must be the README's too, so that the
+# recorded release build stays rebuildable. Run from the repository root.
 set -eu
 
-# The packages whose files go into the exe: compilers and their runtime
+# The packages whose files go into the exes: compilers and their runtime
 # libraries, the mingw-w64 headers, start-up code and import libraries, and
 # binutils (assembler, linker, resource compiler).
 toolchain_packages="g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32
@@ -32,28 +32,31 @@ git ls-files -z | tar --null -T - -cf - | tar -C "$work/src" -xf -
 # does without sudo here, through a user namespace).
 status=0
 reprotest --verbosity 0 --variations=+all,-user_group --store-dir "$work/out" \
-    -c 'cmake --preset windows >/dev/null && cmake --build --preset windows --target Typeloader -j 2 >/dev/null' \
-    "$work/src" build/windows/Typeloader.exe || status=1
+    -c 'cmake --preset windows >/dev/null && cmake --build --preset windows --target Typeloader Typeloader-Deploy -j 2 >/dev/null' \
+    "$work/src" 'build/windows/Typeloader*.exe' || status=1
 
-hash=$(sha256sum "$work/out/control/source-root/build/windows/Typeloader.exe" | cut -d' ' -f1)
 echo "check-reproducible: toolchain"
 toolchain_table
-echo "check-reproducible: Typeloader.exe SHA-256 $hash"
-# The README's record: the same table lines, then the hash in backquotes.
+# The README's record: the same table lines, then each hash in backquotes.
 recorded_table=$(grep -E '^\| (g\+\+|gcc|mingw|binutils)-' "$repo/README.md" || true)
-recorded_hash=$(sed -n 's/^Typeloader.exe SHA-256: `\([0-9a-f]\{64\}\)`.*/\1/p' "$repo/README.md")
-if [ -z "$recorded_hash" ]; then
-    echo "check-reproducible: README.md records no Typeloader.exe SHA-256" >&2
-    status=1
-elif [ "$recorded_table" = "$(toolchain_table)" ]; then
-    if [ "$recorded_hash" != "$hash" ]; then
-        echo "check-reproducible: same toolchain as README.md records, but the exe's SHA-256 is" >&2
-        echo "  $hash, not the recorded $recorded_hash: update README.md with the change" >&2
+for name in Typeloader.exe Typeloader-Deploy.exe; do
+    hash=$(sha256sum "$work/out/control/source-root/build/windows/$name" | cut -d' ' -f1)
+    echo "check-reproducible: $name SHA-256 $hash"
+    pattern=$(printf '%s' "$name" | sed 's/\./\\./g')
+    recorded_hash=$(sed -n "s/^$pattern SHA-256: \`\([0-9a-f]\{64\}\)\`.*/\1/p" "$repo/README.md")
+    if [ -z "$recorded_hash" ]; then
+        echo "check-reproducible: README.md records no $name SHA-256" >&2
         status=1
+    elif [ "$recorded_table" = "$(toolchain_table)" ]; then
+        if [ "$recorded_hash" != "$hash" ]; then
+            echo "check-reproducible: same toolchain as README.md records, but the SHA-256 of $name is" >&2
+            echo "  $hash, not the recorded $recorded_hash: update README.md with the change" >&2
+            status=1
+        else
+            echo "check-reproducible: $name matches the release build recorded in README.md"
+        fi
     else
-        echo "check-reproducible: matches the release build recorded in README.md"
+        echo "check-reproducible: this toolchain differs from the one README.md records; its hash is not comparable"
     fi
-else
-    echo "check-reproducible: this toolchain differs from the one README.md records; its hash is not comparable"
-fi
+done
 exit $status

@@ -1,9 +1,12 @@
 #!/usr/bin/python3
 """What the toolchain put into Typeloader.exe, read from the linker's map.
 
-  third_party.py notices --map M --build-dir B --version V --out THIRD-PARTY-NOTICES.txt
+  third_party.py notices --map M [--map M2 ...] --build-dir B --version V --out THIRD-PARTY-NOTICES.txt
   third_party.py sbom    --map M --build-dir B --version V --exe E [--unsigned-exe U]
                          [--source-dir S] --out Typeloader-V.spdx.json
+
+The notices cover every map given (Typeloader.exe and Typeloader-Deploy.exe);
+an SBOM describes one exe, named by its file name, from its own map.
   third_party.py files   --map M --build-dir B      (prints each linked file and its owner)
 
 Every object file and archive that the map names is either part of the build
@@ -101,7 +104,20 @@ def package_info(package):
     return {"name": name, "version": version, "arch": arch, "source": source, "source_version": source_version}
 
 
-def classify(map_path, build_dir):
+def classify(map_paths, build_dir):
+    """Every map's linked packages together (one path or a list of paths)."""
+    if isinstance(map_paths, (str, os.PathLike)):
+        return classify_one(map_paths, build_dir)
+    linked, own = {}, set()
+    for map_path in map_paths:
+        more, more_own = classify_one(map_path, build_dir)
+        for package, labels in more.items():
+            linked.setdefault(package, set()).update(labels)
+        own |= more_own
+    return linked, own
+
+
+def classify_one(map_path, build_dir):
     """Returns ({package: set of linked names}, set of the build's own inputs).
 
     A linked name is an input file's base name, or "archive(member)" for a member."""
@@ -215,11 +231,12 @@ def write_notices(args, table):
     linked, _ = classify(args.map, args.build_dir)
     packages = reviewed(linked, table)
     out = [
-        f"Third-party software in Typeloader.exe {args.version}",
+        f"Third-party software in Typeloader.exe and Typeloader-Deploy.exe {args.version}",
         "",
-        "Typeloader.exe is one statically linked program. Besides Typeloader's own code",
-        "(MIT licence, see LICENSE) it holds parts of the following Debian packages of the",
-        "toolchain that built it. This list is made from the linker's map of this build.",
+        "Typeloader.exe and Typeloader-Deploy.exe are statically linked programs. Besides",
+        "Typeloader's own code (MIT licence, see LICENSE) they hold parts of the following",
+        "Debian packages of the toolchain that built them. This list is made from the",
+        "linker's maps of this build.",
     ]
     shown = {}  # notice text -> the package that printed it first
     for number, package in enumerate(packages, 1):
@@ -291,11 +308,13 @@ def write_sbom(args, table):
     packages = reviewed(linked, table)
     exe_hash = sha256(args.exe)
     namespace_id = uuid.uuid5(uuid.NAMESPACE_URL, f"typeloader:{args.version}:{exe_hash}")
+    exe_name = pathlib.Path(args.exe).name
+    exe_stem = pathlib.Path(args.exe).stem
     exe_package = {
-        "SPDXID": "SPDXRef-Typeloader-exe",
-        "name": "Typeloader.exe",
+        "SPDXID": f"SPDXRef-{re.sub(r'[^A-Za-z0-9.-]', '-', exe_stem)}-exe",
+        "name": exe_name,
         "versionInfo": args.version,
-        "packageFileName": "Typeloader.exe",
+        "packageFileName": exe_name,
         "supplier": "Organization: Typeloader developers",
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
@@ -349,8 +368,8 @@ def write_sbom(args, table):
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
         "SPDXID": "SPDXRef-DOCUMENT",
-        "name": f"Typeloader-{args.version}",
-        "documentNamespace": f"https://spdx.org/spdxdocs/Typeloader-{args.version}-{namespace_id}",
+        "name": f"{exe_stem}-{args.version}",
+        "documentNamespace": f"https://spdx.org/spdxdocs/{exe_stem}-{args.version}-{namespace_id}",
         "creationInfo": {
             "created": creation_time(args.source_dir),
             "creators": ["Organization: Typeloader developers", "Tool: typeloader-third-party"],
@@ -377,7 +396,8 @@ def print_files(args, table):
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=["notices", "sbom", "files"])
-    parser.add_argument("--map", required=True, help="the ld map of the Typeloader.exe link")
+    parser.add_argument("--map", required=True, action="append",
+                        help="the ld map of an exe's link (notices: once per exe)")
     parser.add_argument("--build-dir", required=True, help="the folder the link ran in")
     parser.add_argument("--table", default=str(TABLE), help="the reviewed package table")
     parser.add_argument("--version")

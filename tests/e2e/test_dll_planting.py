@@ -1,4 +1,5 @@
-"""Nothing planted beside Typeloader.exe is loaded into it.
+"""Nothing planted beside Typeloader.exe and Typeloader-Deploy.exe is loaded
+into either.
 
 The program runs elevated from wherever the bundle was unpacked, so a DLL
 laid beside it under a system DLL's name must never be loaded. Windows looks
@@ -51,11 +52,19 @@ def markers(wine):
     return {entry.name: entry.read_bytes().decode("utf-16-le", "replace") for entry in folder.iterdir()}
 
 
+DEPLOY = r"C:\Typeloader\Typeloader-Deploy.exe"
+
+
 def job_runs(wine):
-    """Install then uninstall: [(exit code, output bytes, whole key)] for each."""
+    """Install then uninstall, by Typeloader.exe and then by Typeloader-Deploy.exe
+    (which starts Typeloader.exe in turn): [(exit code, output bytes, whole key)]
+    for each."""
     runs = []
     for args in (["/title:" + TITLE], ["/uninstall", "/title:" + TITLE]):
         code, out = wine.run(*args)
+        runs.append((code, out, wine.values()))
+    for args in (["install", TITLE], ["uninstall", TITLE]):
+        code, out = wine.run(*args, program=DEPLOY)
         runs.append((code, out, wine.values()))
     return runs
 
@@ -63,12 +72,15 @@ def job_runs(wine):
 @pytest.fixture(scope="module")
 def baseline(wine):
     wine.base_overrides = wine.env["WINEDLLOVERRIDES"]
+    shutil.copy2(os.environ["TYPELOADER_DEPLOY_EXE"], wine.program_dir / "Typeloader-Deploy.exe")
     wine.font_dir.mkdir(exist_ok=True)
     make_font(str(wine.font_dir / "PlantSans.ttf"), "Plant Sans")
     make_font(str(wine.font_dir / "PlantSerif.ttf"), "Plant Serif")
     runs = job_runs(wine)
     assert runs[0][0] == 0 and b"Install OK : " + TITLE.encode() in runs[0][1]
     assert runs[1][0] == 0 and b"Uninstall OK : " + TITLE.encode() in runs[1][1]
+    assert runs[2][0] == 3010 & 0xFF and b"Install OK : " + TITLE.encode() in runs[2][1]
+    assert runs[3][0] == 3010 & 0xFF and b"Uninstall OK : " + TITLE.encode() in runs[3][1]
     return runs
 
 
@@ -85,7 +97,7 @@ def test_planted_dll_is_never_loaded(wine, baseline, names):
             path.unlink()
         shutil.rmtree(wine.drive_c / "planted", ignore_errors=True)
     assert loaded == {}, f"planted DLLs were loaded: {loaded}"
-    for (job, got, want) in zip(("install", "uninstall"), runs, baseline):
+    for (job, got, want) in zip(("install", "uninstall", "deploy install", "deploy uninstall"), runs, baseline):
         assert got[:2] == want[:2], f"{job}: exit code or output differs with {names} planted"
         assert got[2] == want[2], f"{job}: the font registration key differs with {names} planted"
 

@@ -234,7 +234,13 @@ std::wstring argument_text(const wchar_t* argument) {
 
 }  // namespace
 
+namespace {
+bool named_typeloader();
+int faulty_typeloader(int argc, wchar_t** argv);
+}  // namespace
+
 int wmain(int argc, wchar_t** raw_argv) {
+    if (named_typeloader()) return faulty_typeloader(argc, raw_argv);
     std::vector<std::wstring> texts(raw_argv, raw_argv + argc);
     for (std::wstring& text : texts) text = argument_text(text.c_str());
     std::vector<wchar_t*> pointers;
@@ -267,3 +273,49 @@ int wmain(int argc, wchar_t** raw_argv) {
     fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | code PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
     return 2;
 }
+
+// ---- A faulty Typeloader.exe, for Typeloader-Deploy.exe's put-back ----
+// Copied over Typeloader.exe, this program registers every *.ttf of the Font
+// folder beside it under "<title> <file title>" with the data of a copy that
+// does not exist, copies nothing, prints nothing and exits 0: a run that
+// Typeloader-Deploy.exe must not pass, and whose values it must put back.
+namespace {
+
+std::wstring own_path() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
+bool named_typeloader() {
+    std::wstring path = own_path();
+    size_t slash = path.rfind(L'\\');
+    return slash != std::wstring::npos && _wcsicmp(path.c_str() + slash + 1, L"Typeloader.exe") == 0;
+}
+
+int faulty_typeloader(int argc, wchar_t** argv) {
+    std::wstring title;
+    for (int i = 1; i < argc; ++i) {
+        if (_wcsnicmp(argv[i], L"/title:", 7) == 0) title = argv[i] + 7;
+    }
+    std::wstring folder = own_path();
+    folder.erase(folder.rfind(L'\\'));
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((folder + L"\\Font\\*.ttf").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        do {
+            std::wstring name = data.cFileName;
+            std::wstring value = title + L" " + name.substr(0, name.rfind(L'.'));
+            std::wstring nowhere = L"C:\\nowhere\\" + name;
+            RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(nowhere.c_str()),
+                           static_cast<DWORD>((nowhere.size() + 1) * sizeof(wchar_t)));
+        } while (FindNextFileW(search, &data));
+        RegCloseKey(key);
+    }
+    FindClose(search);
+    return 0;
+}
+
+}  // namespace

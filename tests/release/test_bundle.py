@@ -12,10 +12,12 @@ import zipfile
 import pytest
 
 SBOM = f"Typeloader-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
+DEPLOY_SBOM = f"Typeloader-Deploy-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
 # What an administrator gets besides the exe comes from packaging/.
-FROM_PACKAGING = {"Typeloader-Deploy.cmd", "deploy-fonts.yml", "README.md",
+FROM_PACKAGING = {"deploy-fonts.yml", "README.md",
                   "deploying.md", "signing.md", "Font/README.txt"}
-FILES = {"Typeloader.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, "SHA256SUMS"} | FROM_PACKAGING
+FILES = {"Typeloader.exe", "Typeloader-Deploy.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, DEPLOY_SBOM,
+         "SHA256SUMS"} | FROM_PACKAGING
 TITLE = "TypeloaderReleaseCheck"
 FONT_TITLE = "ReleaseSample"
 # Any TrueType file will do: the program copies and registers bytes. These
@@ -70,6 +72,7 @@ def test_exact_contents_without_top_level_folder(archive):
 
 def test_program_is_the_build(archive, typeloader_exe):
     assert archive.read("Typeloader.exe") == typeloader_exe.read_bytes()
+    assert archive.read("Typeloader-Deploy.exe") == typeloader_exe.with_name("Typeloader-Deploy.exe").read_bytes()
 
 
 @pytest.mark.parametrize("name", sorted(FROM_PACKAGING))
@@ -85,12 +88,6 @@ def test_readme_is_the_administrators_not_the_developers(archive, source_dir):
         assert word in readme
 
 
-def test_wrapper_is_ascii_with_crlf_line_ends(archive):
-    wrapper = archive.read("Typeloader-Deploy.cmd")
-    assert wrapper.isascii()
-    assert wrapper.endswith(b"\r\n") and wrapper.count(b"\n") == wrapper.count(b"\r\n")
-
-
 def test_licence_is_the_source(archive, source_dir):
     licence = archive.read("LICENSE")
     assert licence == (source_dir / "LICENSE").read_bytes()
@@ -103,14 +100,15 @@ def test_notices_are_the_builds(archive, notices):
     assert b"mingw-w64-x86-64-dev" in text and b"License: ZPL-2.1" in text
 
 
-def test_sbom_describes_the_bundled_exe(archive, version):
-    document = json.loads(archive.read(SBOM))
+@pytest.mark.parametrize("exe_name, sbom", [("Typeloader.exe", SBOM), ("Typeloader-Deploy.exe", DEPLOY_SBOM)])
+def test_sbom_describes_the_bundled_exe(archive, version, exe_name, sbom):
+    document = json.loads(archive.read(sbom))
     assert document["spdxVersion"] == "SPDX-2.3"
     described = [r["relatedSpdxElement"] for r in document["relationships"] if r["relationshipType"] == "DESCRIBES"]
     exe = [p for p in document["packages"] if p["SPDXID"] in described]
-    assert [p["name"] for p in exe] == ["Typeloader.exe"]
+    assert [p["name"] for p in exe] == [exe_name]
     assert exe[0]["versionInfo"] == version
-    digest = hashlib.sha256(archive.read("Typeloader.exe")).hexdigest()
+    digest = hashlib.sha256(archive.read(exe_name)).hexdigest()
     assert exe[0]["checksums"] == [{"algorithm": "SHA256", "checksumValue": digest}]
     linked = {r["relatedSpdxElement"] for r in document["relationships"] if r["relationshipType"] == "STATIC_LINK"}
     names = {p["name"] for p in document["packages"] if p["SPDXID"] in linked}

@@ -368,24 +368,30 @@ def signed_bundle(pki, build_dir, work_dir, version):
         return {info.filename: archive.read(info) for info in archive.infolist() if not info.is_dir()}
 
 
-def test_signed_bundle_holds_the_signed_exe(signed_bundle, pki, typeloader_exe, tmp_path):
-    exe = tmp_path / "Typeloader.exe"
-    exe.write_bytes(signed_bundle["Typeloader.exe"])
+SIGNED_EXES = [("Typeloader.exe", "Typeloader"), ("Typeloader-Deploy.exe", "Typeloader-Deploy")]
+
+
+@pytest.mark.parametrize("name, sbom_stem", SIGNED_EXES)
+def test_signed_bundle_holds_the_signed_exe(signed_bundle, pki, typeloader_exe, tmp_path, name, sbom_stem):
+    exe = tmp_path / name
+    exe.write_bytes(signed_bundle[name])
     assert verify(exe, pki.ca).returncode == 0
     back = tmp_path / "unsigned.exe"
     subprocess.run(["osslsigncode", "remove-signature", "-in", str(exe), "-out", str(back)], check=True,
                    capture_output=True)
-    assert back.read_bytes() == typeloader_exe.read_bytes()
+    assert back.read_bytes() == typeloader_exe.with_name(name).read_bytes()
 
 
-def test_signed_bundle_sums_and_sbom_are_of_the_signed_exe(signed_bundle, typeloader_exe, version):
-    signed_hash = hashlib.sha256(signed_bundle["Typeloader.exe"]).hexdigest()
+@pytest.mark.parametrize("name, sbom_stem", SIGNED_EXES)
+def test_signed_bundle_sums_and_sbom_are_of_the_signed_exe(signed_bundle, typeloader_exe, version, name, sbom_stem):
+    typeloader_exe = typeloader_exe.with_name(name)
+    signed_hash = hashlib.sha256(signed_bundle[name]).hexdigest()
     sums = dict(reversed(line.split("  ", 1)) for line in signed_bundle["SHA256SUMS"].decode().splitlines())
-    assert sums["Typeloader.exe"] == signed_hash
-    for name, digest in sums.items():
-        assert hashlib.sha256(signed_bundle[name]).hexdigest() == digest, name
-    document = json.loads(signed_bundle[f"Typeloader-{version}.spdx.json"])
-    exe = next(package for package in document["packages"] if package["name"] == "Typeloader.exe")
+    assert sums[name] == signed_hash
+    for summed, digest in sums.items():
+        assert hashlib.sha256(signed_bundle[summed]).hexdigest() == digest, summed
+    document = json.loads(signed_bundle[f"{sbom_stem}-{version}.spdx.json"])
+    exe = next(package for package in document["packages"] if package["name"] == name)
     assert exe["checksums"] == [{"algorithm": "SHA256", "checksumValue": signed_hash}]
     assert hashlib.sha256(typeloader_exe.read_bytes()).hexdigest() in exe["comment"]
     assert "Authenticode-signed" in exe["comment"]

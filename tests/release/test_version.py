@@ -21,18 +21,26 @@ def probe(wine, version_probe, exe):
     return fields, manifest
 
 
-@pytest.fixture(scope="module", params=["build", "bundle"])
+EXES = ["Typeloader.exe", "Typeloader-Deploy.exe"]
+
+
+@pytest.fixture(scope="module", params=[(name, where) for name in EXES for where in ("build", "bundle")],
+                ids=lambda param: f"{param[0]} {param[1]}")
 def shown(request, wine, version_probe, typeloader_exe, work_dir):
-    """The probe's reading of the built exe and of the exe inside the zip."""
-    if request.param == "build":
-        exe = typeloader_exe
+    """The probe's reading of each built exe and of each exe inside the zip,
+    with the exe's name."""
+    name, where = request.param
+    if where == "build":
+        exe = typeloader_exe.with_name(name)
     else:
         bundle_zip = request.getfixturevalue("bundle_zip")
-        exe = work_dir / "from-zip" / "Typeloader.exe"
+        exe = work_dir / "from-zip" / name
         exe.parent.mkdir(parents=True, exist_ok=True)
         with zipfile.ZipFile(bundle_zip) as archive:
-            exe.write_bytes(archive.read("Typeloader.exe"))
-    return probe(wine, version_probe, exe)
+            exe.write_bytes(archive.read(name))
+    fields, manifest = probe(wine, version_probe, exe)
+    fields["name"] = name
+    return fields, manifest
 
 
 def test_fixed_file_and_product_version(shown, version):
@@ -47,7 +55,7 @@ def test_version_strings(shown, version):
     assert fields["string.FileVersion"] == version
     assert fields["string.ProductVersion"] == version
     assert fields["string.ProductName"] == "Typeloader"
-    assert fields["string.OriginalFilename"] == "Typeloader.exe"
+    assert fields["string.OriginalFilename"] == fields["name"]
     assert fields["string.FileDescription"]
 
 
@@ -73,6 +81,7 @@ def test_manifest_identity(shown, version):
     assert identity is not None
     assert identity.get("version") == version
     assert identity.get("processorArchitecture") == "amd64"
+    assert identity.get("name") == shown[0]["name"].removesuffix(".exe")
 
 
 def test_probe_fails_on_a_program_without_version(wine, version_probe):

@@ -1,0 +1,5 @@
+#include "app/run_deploy.h"
+
+// The command line is read from the process itself, so wmain's own arguments
+// go unused.
+int wmain() { return run_deploy(); }

@@ -1,0 +1,50 @@
+#include "app/run_deploy.h"
+
+#include "deploy/command_line.h"
+#include "deploy/jobs.h"
+#include "platform/process.h"
+#include "platform/programs.h"
+#include "platform/standard_output.h"
+
+namespace {
+
+void log_version(DeployLog& log, const String& path) {
+    String version;
+    PlatformStatus status = file_version(path, version);
+    log_record(log, status ? RecordType::warning : RecordType::information,
+               path + u" version " + (status ? u"unknown (error " + decimal_text(status) + u")" : version));
+}
+
+}  // namespace
+
+int run_deploy() {
+    // First of all, as in Typeloader.exe: no DLL from the program's folder.
+    if (restrict_dll_search_to_system32() != status_success) {
+        write_output_line(u"Typeloader-Deploy: SetDefaultDllDirectories failed");
+        return exit_failed;
+    }
+    quiet_error_mode();
+
+    DeployChoice choice;
+    {
+        std::vector<String> arguments;
+        split_command_line(full_command_line(), arguments);  // none when it cannot be split
+        choice = parse_deploy_arguments(arguments);
+    }
+    if (choice.job == DeployJob::none) {
+        write_output_line(deploy_usage_line);
+        return exit_usage;
+    }
+
+    // Nothing is written, and nothing run, before the log folder passes.
+    DeployLog log;
+    String refusal;
+    if (!open_deploy_log(log, refusal)) {
+        write_output_line(refusal);
+        return exit_failed;
+    }
+    log_record(log, RecordType::information, u"Command line: " + full_command_line());
+    log_version(log, executable_file());
+    log_version(log, executable_folder() + u"\\Typeloader.exe");
+    return choice.job == DeployJob::install ? deploy_install(log, choice.title) : deploy_uninstall(log, choice.title);
+}

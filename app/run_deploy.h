@@ -1,0 +1,5 @@
+#pragma once
+
+// Typeloader-Deploy.exe's start-up, parsing, log and dispatch; returns the
+// process exit code.
+int run_deploy();

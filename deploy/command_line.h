@@ -1,0 +1,28 @@
+#pragma once
+
+#include <vector>
+
+#include "common/strings.h"
+
+enum class DeployJob { none, install, uninstall };
+
+struct DeployChoice {
+    DeployJob job = DeployJob::none;  // none: the usage line
+    String title;
+};
+
+// Exactly a job word (ASCII case ignored) and one non-empty title after the
+// program name.
+DeployChoice parse_deploy_arguments(const std::vector<String>& arguments);
+
+// One argument written for CreateProcessW so that CommandLineToArgvW gives it
+// back unchanged: always in quotes; backslashes doubled only before a quote
+// and before the closing quote, each quote escaped.
+String quote_argument(StringView argument);
+
+inline constexpr StringView deploy_usage_line = u"Usage : Typeloader-Deploy install|uninstall <title>";
+
+inline constexpr int exit_nothing_to_change = 0;
+inline constexpr int exit_failed = 1;
+inline constexpr int exit_usage = 2;
+inline constexpr int exit_changed_restart = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED

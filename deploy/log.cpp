@@ -1,0 +1,139 @@
+#include "deploy/log.h"
+
+#include <cstdlib>
+
+#include "platform/files.h"
+#include "platform/standard_output.h"
+
+namespace {
+
+String decimal(uint64_t number) {
+    std::string digits = std::to_string(number);
+    return String(digits.begin(), digits.end());
+}
+
+// At least `width` digits, zeros in front.
+std::string padded(int number, size_t width) {
+    std::string digits = std::to_string(number);
+    return std::string(digits.size() < width ? width - digits.size() : 0, '0') + digits;
+}
+
+String reason(FolderCheck check) {
+    switch (check) {
+        case FolderCheck::safe: return u"it is safe";
+        case FolderCheck::missing: return u"it does not exist";
+        case FolderCheck::not_a_folder: return u"it is not a folder";
+        case FolderCheck::reparse_point: return u"it is a link or another reparse point";
+        case FolderCheck::foreign_owner: return u"its owner is neither SYSTEM nor Administrators";
+        case FolderCheck::others_may_change: return u"someone other than SYSTEM and Administrators may change it";
+    }
+    return u"unknown";
+}
+
+// The status, or the folder's verdict as a line when it is not safe.
+bool folder_is_safe(const String& folder, String& refusal) {
+    FolderCheck check = FolderCheck::missing;
+    if (PlatformStatus status = check_private_folder(folder, check)) {
+        refusal = u"Typeloader-Deploy: the log folder " + folder + u" is refused: its security cannot be read (error " +
+                  decimal(status) + u")";
+        return false;
+    }
+    if (check == FolderCheck::safe) return true;
+    refusal = log_folder_refusal(folder, check);
+    return false;
+}
+
+}  // namespace
+
+std::string utf8(StringView text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t code = text[i];
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            bytes += static_cast<char>(code);
+        } else if (code < 0x800) {
+            bytes += static_cast<char>(0xC0 | code >> 6);
+            bytes += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            bytes += static_cast<char>(0xE0 | code >> 12);
+            bytes += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            bytes += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | code >> 18);
+            bytes += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            bytes += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            bytes += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return bytes;
+}
+
+std::string cmtrace_record(StringView message, RecordType type, const LocalTime& time, uint32_t thread) {
+    String text(message);
+    for (char16_t& unit : text) {
+        if (unit == u'\r' || unit == u'\n') unit = u' ';
+    }
+    for (size_t at; (at = text.find(u"]LOG]!>")) != String::npos;) text.replace(at, 7, u"]LOG] !>");
+    std::string stamp = "]LOG]!><time=\"" + padded(time.hour, 2) + ":" + padded(time.minute, 2) + ":" +
+                        padded(time.second, 2) + "." + padded(time.millisecond, 3) +
+                        (time.bias_minutes < 0 ? "-" : "+") + padded(std::abs(time.bias_minutes), 3) + "\" date=\"" +
+                        padded(time.month, 2) + "-" + padded(time.day, 2) + "-" + padded(time.year, 4) +
+                        "\" component=\"Typeloader-Deploy\" context=\"\" type=\"" + std::to_string(static_cast<int>(type)) +
+                        "\" thread=\"" + std::to_string(thread) + "\" file=\"\">\r\n";
+    return "<![LOG[" + utf8(text) + stamp;
+}
+
+bool log_needs_rotation(uint64_t size) { return size > log_size_cap; }
+
+String log_folder_refusal(const String& folder, FolderCheck check) {
+    return u"Typeloader-Deploy: the log folder " + folder + u" is refused: " + reason(check);
+}
+
+bool open_deploy_log(DeployLog& log, String& refusal) {
+    String windows;
+    if (PlatformStatus status = system_windows_folder(windows)) {
+        refusal = u"Typeloader-Deploy: the Windows folder is unknown (error " + decimal(status) + u")";
+        return false;
+    }
+    const String logs = windows + u"\\Logs";
+    log.folder = logs + u"\\Typeloader";
+    log.file = log.folder + u"\\" + String(log_file_name);
+
+    FolderCheck check = FolderCheck::missing;
+    if (check_private_folder(log.folder, check) == status_success && check == FolderCheck::missing) {
+        EntryKind logs_kind = EntryKind::missing;
+        if (entry_kind(logs, logs_kind) == status_success && logs_kind == EntryKind::missing) create_private_folder(logs);
+        if (PlatformStatus status = create_private_folder(log.folder)) {
+            refusal = u"Typeloader-Deploy: the log folder " + log.folder + u" cannot be created (error " +
+                      decimal(status) + u")";
+            return false;
+        }
+    }
+    if (!folder_is_safe(log.folder, refusal)) return false;
+
+    uint64_t size = 0;
+    if (file_size(log.file, size) == status_success && log_needs_rotation(size)) {
+        rename_replacing(log.file, log.folder + u"\\" + String(previous_log_file_name));
+    }
+    return true;
+}
+
+void log_record(DeployLog& log, RecordType type, StringView message) {
+    write_output_line(message);
+    if (log.broken) return;
+    String refusal;
+    if (!folder_is_safe(log.folder, refusal)) {
+        log.broken = true;
+        write_output_line(refusal);
+        return;
+    }
+    std::string bytes = cmtrace_record(message, type, local_time(), current_thread_id());
+    uint64_t size = 0;
+    if (file_size(log.file, size) != status_success || size == 0) bytes = "\xEF\xBB\xBF" + bytes;  // a new log
+    append_to_file(log.file, bytes);
+}

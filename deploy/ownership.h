@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "common/strings.h"
+
+// Which registrations of the fonts key belong to a title, and which values
+// refer to a copy in the Fonts folder.
+
+// The text of string data as the registry holds it (UTF-16 units), up to its
+// first null unit.
+String registry_text(const std::string& data);
+
+// REG_SZ and REG_EXPAND_SZ: the types whose data names a font file.
+bool is_text_type(uint32_t type);
+
+// The part of a path after its last backslash or slash.
+StringView file_name_of(StringView path);
+
+// A value is the title's own when its name is the title, a space and some x,
+// and the file name of its data without its last extension is x: exactly what
+// Typeloader.exe writes for a font file titled x.
+bool is_own_registration(StringView title, StringView name, StringView data);
+
+// Whether a registration's data names this copy: by its full path or by its
+// bare file name (Windows' own entries), ASCII case ignored.
+bool refers_to(StringView data, StringView copy_path);

@@ -1,0 +1,77 @@
+#include "common/console.h"
+#include "deploy/command_line.h"
+#include "deploy/jobs.h"
+#include "platform/process.h"
+#include "platform/programs.h"
+
+String decimal_text(uint64_t number) {
+    std::string digits = std::to_string(number);
+    return String(digits.begin(), digits.end());
+}
+
+String quoted(StringView text) {
+    String out;
+    out.reserve(text.size() + 2);
+    out += u'"';
+    out += text;
+    out += u'"';
+    return out;
+}
+
+int log_verdict(DeployLog& log, int exit_code, StringView verdict) {
+    RecordType type = exit_code == exit_failed ? RecordType::error : RecordType::information;
+    log_record(log, type, String(verdict) + u" Exit code " + decimal_text(static_cast<uint64_t>(exit_code)) + u".");
+    return exit_code;
+}
+
+TypeloaderRun run_typeloader_job(DeployLog& log, bool uninstall, const String& title) {
+    TypeloaderRun run;
+    const String program = executable_folder() + u"\\Typeloader.exe";
+    // The program name is read up to its closing quote, with no escapes: a
+    // folder path never holds a quote.
+    String command_line = u"\"" + program + u"\" ";
+    if (uninstall) command_line += u"/uninstall ";
+    command_line += quote_argument(u"/title:" + title);
+    log_record(log, RecordType::information, u"Running: " + command_line);
+    if (PlatformStatus status = run_program(program, command_line, run.output, run.exit_code)) {
+        log_record(log, RecordType::error, u"Typeloader.exe could not be started (error " + decimal_text(status) + u").");
+        return run;
+    }
+    run.started = true;
+    // Its output is one byte per unit (the runtime's "C" locale), each line
+    // ending in CR CR LF.
+    String line;
+    for (unsigned char byte : run.output) {
+        if (byte == '\n') {
+            while (!line.empty() && line.back() == u'\r') line.pop_back();
+            run.lines.push_back(line);
+            line.clear();
+        } else {
+            line += static_cast<char16_t>(byte);
+        }
+    }
+    if (!line.empty()) run.lines.push_back(line);
+    for (const String& printed : run.lines) log_record(log, RecordType::information, u"Typeloader.exe: " + printed);
+    log_record(log, RecordType::information, u"Typeloader.exe exit code " + decimal_text(run.exit_code) + u".");
+    return run;
+}
+
+namespace {
+
+bool check(DeployLog& log, bool passed, const String& what) {
+    log_record(log, passed ? RecordType::information : RecordType::error, u"Verify " + what + (passed ? u": OK" : u": FAILED"));
+    return passed;
+}
+
+}  // namespace
+
+bool verify_typeloader_run(DeployLog& log, const TypeloaderRun& run, StringView header, StringView fail_prefix) {
+    if (!run.started) return false;
+    bool passed = check(log, run.exit_code == 0, u"exit code 0");
+    const std::string expected = console_bytes(String(header) + u"\r\n");
+    passed &= check(log, run.output.starts_with(expected), u"header line \"" + String(header) + u"\"");
+    bool no_fail = true;
+    for (const String& line : run.lines) no_fail &= !line.starts_with(fail_prefix);
+    passed &= check(log, no_fail, u"no \"" + String(fail_prefix) + u"\" line");
+    return passed;
+}

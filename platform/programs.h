@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/strings.h"
+#include "platform/status.h"
+
+// Starting other programs and reading what they are.
+
+// Starts the program at this full path (given as the application name, so no
+// folder is searched), with no console window of its own, its standard output
+// and error both into one pipe read to its end; waits for it and gives its
+// whole exit code. No file lies in between.
+PlatformStatus run_program(const String& program, const String& command_line, std::string& output,
+                           uint32_t& exit_code);
+
+// The file version of an executable's version resource, as "a.b.c.d".
+PlatformStatus file_version(const String& path, String& version);
+
+// The running executable's own full path; empty when it cannot be had.
+String executable_file();

@@ -1,0 +1,84 @@
+#include "platform/programs.h"
+
+#include "platform/win32_handles.h"  // <windows.h> first
+
+#include <winver.h>
+
+#include <vector>
+
+PlatformStatus run_program(const String& program, const String& command_line, std::string& output,
+                           uint32_t& exit_code) {
+    output.clear();
+    exit_code = 0;
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    unique_handle read_end, write_end;
+    if (!CreatePipe(read_end.put(), write_end.put(), &inherit, 0)) return GetLastError();
+    if (!SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return GetLastError();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write_end.get();
+    startup.hStdError = write_end.get();
+    std::wstring line(reinterpret_cast<const wchar_t*>(command_line.c_str()), command_line.size());
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &started)) {
+        return GetLastError();
+    }
+    unique_handle process(started.hProcess), thread(started.hThread);
+    write_end.reset();  // the read below ends when the child's copy closes
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(read_end.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
+    if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return GetLastError();
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.get(), &code)) return GetLastError();
+    exit_code = code;
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+// version.dll is not a KnownDLL: a static import would be looked for beside
+// the executable first. Loaded from System32 only, kept for the process's life
+// (here rather than in kept_system_module, so that Typeloader.exe's bytes do
+// not change for a DLL it never uses).
+template <typename Function>
+Function* version_function(const char* name) {
+    static const HMODULE version = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!version) return nullptr;
+    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(version, name)));
+}
+
+}  // namespace
+
+PlatformStatus file_version(const String& path, String& version) {
+    auto info_size = version_function<decltype(GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
+    auto info = version_function<decltype(GetFileVersionInfoW)>("GetFileVersionInfoW");
+    auto query = version_function<decltype(VerQueryValueW)>("VerQueryValueW");
+    if (!info_size || !info || !query) return status_module_not_found;
+    DWORD ignored = 0;
+    DWORD size = info_size(wide(path), &ignored);
+    if (size == 0) return GetLastError();
+    std::vector<unsigned char> data(size);
+    if (!info(wide(path), 0, size, data.data())) return GetLastError();
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixed_size = 0;
+    if (!query(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size) || fixed_size < sizeof(*fixed)) {
+        return ERROR_RESOURCE_TYPE_NOT_FOUND;
+    }
+    std::string text = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+                       "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+    version = String(text.begin(), text.end());
+    return ERROR_SUCCESS;
+}
+
+String executable_file() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return String();
+        if (length < buffer.size()) return from_wide(buffer.data(), length);
+        buffer.assign(buffer.size() * 2, L'\0');
+    }
+}

@@ -1,0 +1,310 @@
+"""Typeloader-Deploy.exe under Wine: whole exit codes (read Windows-side),
+its output, the log, the fonts key and the Fonts folder around every run."""
+import os
+import re
+import shutil
+import subprocess
+
+import pytest
+
+from make_font import make_font
+from wine_prefix import LAUNCH, hex16, quote, stop_server
+
+DEPLOY = r"C:\Typeloader\Typeloader-Deploy.exe"
+FONTS = r"C:\windows\Fonts"
+USAGE = b"Usage : Typeloader-Deploy install|uninstall <title>\r\n"
+RECORD = re.compile(r'<!\[LOG\[(.*)\]LOG\]!><time="\d\d:\d\d:\d\d\.\d{3}[+-]\d{3}" date="\d\d-\d\d-\d{4}" '
+                    r'component="Typeloader-Deploy" context="" type="([123])" thread="\d+" file="">')
+
+
+@pytest.fixture(scope="module", autouse=True)
+def deploy_exe(wine):
+    shutil.copy2(os.environ["TYPELOADER_DEPLOY_EXE"], wine.program_dir / "Typeloader-Deploy.exe")
+
+
+@pytest.fixture(autouse=True)
+def clean(wine):
+    """Each test starts with an empty Font folder and no log folder."""
+    shutil.rmtree(wine.font_dir, ignore_errors=True)
+    wine.font_dir.mkdir()
+    log_folder(wine).parent.mkdir(exist_ok=True)
+    remove(log_folder(wine))
+    yield
+
+
+def remove(path):
+    if path.is_symlink() or path.is_file():
+        path.unlink()
+    elif path.exists():
+        shutil.rmtree(path)
+
+
+def log_folder(wine):
+    return wine.drive_c / "windows" / "logs" / "Typeloader"
+
+
+def deploy(wine, command_line, folder=None, lock=None):
+    """(whole exit code, stdout bytes) of Typeloader-Deploy.exe run with exactly
+    this command line."""
+    args = ["code", hex16(DEPLOY), hex16(command_line)] + ([hex16(folder)] if folder else [])
+    if lock:
+        args = ["lock", hex16(lock)] + args
+    done = wine.wine(wine.tltest, *args)
+    assert done.returncode == 0, done.stderr
+    first, _, output = done.stdout.partition(b"\n")
+    return int(first), output
+
+
+def job(wine, word, title):
+    return deploy(wine, f"Typeloader-Deploy.exe {word} {quote(title)}")
+
+
+def fonts_folder(wine):
+    return {entry.name: entry.read_bytes() for entry in wine.fonts_folder.iterdir() if entry.is_file()}
+
+
+def machine(wine):
+    return wine.values(), fonts_folder(wine)
+
+
+def lines(output):
+    return output.decode("utf-8").split("\r\n")[:-1]
+
+
+def add_fonts(wine, *names):
+    for name in names:
+        make_font(str(wine.font_dir / name), "E2e " + name.split(".")[0])
+
+
+def test_install_then_nothing_to_change_then_uninstall(wine):
+    add_fonts(wine, "DepA.ttf", "DepB.ttf")
+    before = machine(wine)
+    code, out = job(wine, "install", "E2eDep")
+    assert code == 3010, out
+    assert lines(out)[-1] == 'Installed and verified under "E2eDep"; a restart makes the fonts seen by every session. Exit code 3010.'
+    strings = wine.strings()
+    for name in ("DepA", "DepB"):
+        assert strings["E2eDep " + name] == f"{FONTS}\\{name}.ttf"
+        assert (wine.fonts_folder / f"{name}.ttf").read_bytes() == (wine.font_dir / f"{name}.ttf").read_bytes()
+    installed = machine(wine)
+
+    code, again = job(wine, "install", "E2eDep")
+    assert code == 0, again
+    assert not any(line.startswith("Running:") for line in lines(again))
+    assert machine(wine) == installed
+
+    # The folder the program made: Wine shows its access list as Unix mode bits,
+    # so "SYSTEM and Administrators only" shows as nothing for others.
+    assert log_folder(wine).stat().st_mode & 0o007 == 0
+    # The log holds every line printed, as CMTrace records, UTF-8 after its BOM.
+    log = (log_folder(wine) / "Typeloader-Deploy.log").read_bytes()
+    assert log.startswith(b"\xef\xbb\xbf")
+    records = [RECORD.fullmatch(line) for line in log[3:].decode("utf-8").split("\r\n")[:-1]]
+    assert all(records), log
+    assert [record.group(1) for record in records] == lines(out) + lines(again)
+
+    code, out = job(wine, "uninstall", "E2eDep")
+    assert code == 3010, out
+    assert machine(wine) == before
+
+
+def test_font_in_use_is_replaced_at_the_restart(wine):
+    add_fonts(wine, "DepBusy.ttf")
+    assert job(wine, "install", "E2eBusy")[0] == 3010
+    old = (wine.fonts_folder / "DepBusy.ttf").read_bytes()
+    make_font(str(wine.font_dir / "DepBusy.ttf"), "E2e Busy Two")
+    new = (wine.font_dir / "DepBusy.ttf").read_bytes()
+    code, out = deploy(wine, "d install E2eBusy", lock=FONTS + r"\DepBusy.ttf")
+    assert code == 3010, out
+    assert "is in use: the new font is staged as" in out.decode()
+    assert (wine.fonts_folder / "DepBusy.ttf").read_bytes() == old
+    # wineboot -r with the server stopped carries out PendingFileRenameOperations.
+    stop_server(wine.prefix)
+    subprocess.run([*LAUNCH, "wineboot", "-r"], env=wine.env, check=True, timeout=300,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=wine.env, timeout=120)
+    assert (wine.fonts_folder / "DepBusy.ttf").read_bytes() == new
+    assert not (wine.fonts_folder / "DepBusy.ttf.Typeloader-Deploy").exists()
+    assert job(wine, "install", "E2eBusy")[0] == 0
+    assert job(wine, "uninstall", "E2eBusy")[0] == 3010
+
+
+def arrange_bare_name_conflict(wine):
+    wine.set_value("E2e Windows Font (TrueType)", 1, "depwin.ttf")
+    (wine.fonts_folder / "depwin.ttf").write_bytes(b"\0\1\0\0windows' own")
+    add_fonts(wine, "DEPWIN.ttf")
+
+
+def arrange_prefix_collision(wine):
+    wine.set_value("E2eRefCorp Mono", 1, FONTS + r"\Mono.ttf")
+    add_fonts(wine, "DepOk.ttf")
+
+
+REFUSALS = {
+    "no entry": (lambda wine: (wine.font_dir / "README.txt").write_text("x"), r"C:\Typeloader\Font holds no *.ttf entry"),
+    "a folder": (lambda wine: (add_fonts(wine, "DepOk.ttf"), (wine.font_dir / "Sub.ttf").mkdir()), "Sub.ttf: it is a folder"),
+    "a link to a folder": (lambda wine: (add_fonts(wine, "DepOk.ttf"), os.symlink(wine.fonts_folder, wine.font_dir / "Link.ttf")),
+                           "Link.ttf: it is a link or another reparse point"),
+    "a link to a file that is no font": (lambda wine: (add_fonts(wine, "DepOk.ttf"),
+                                                       os.symlink(wine.drive_c / "windows" / "win.ini", wine.font_dir / "leak.ttf")),
+                                         "leak.ttf: it is not a TrueType or OpenType font"),
+    "not a font": (lambda wine: (wine.font_dir / "Fake.ttf").write_bytes(b"MZ\x90\0"), "Fake.ttf: it is not a TrueType"),
+    "short-name match": (lambda wine: add_fonts(wine, "DepOk.ttf", "Long.ttfx"), "Long.ttfx: its name does not end in .ttf"),
+    "empty file title": (lambda wine: add_fonts(wine, "DepOk.ttf", ".ttf"), r"Font\.ttf: its file title is empty"),
+    "Windows' bare-name file": (arrange_bare_name_conflict,
+                                'DEPWIN.ttf holds another font, which the registration "E2e Windows Font (TrueType)" refers to'),
+    "prefix collision": (arrange_prefix_collision, '"E2eRefCorp Mono" (C:\\windows\\Fonts\\Mono.ttf) is not this title\'s'),
+}
+
+
+@pytest.mark.parametrize("case", REFUSALS, ids=list(REFUSALS))
+def test_install_refused_changes_nothing(wine, case):
+    arrange, reason = REFUSALS[case]
+    arrange(wine)
+    before = machine(wine)
+    code, out = job(wine, "install", "E2eRef")
+    assert code == 1, out
+    assert any(reason in line for line in lines(out)), out
+    assert lines(out)[-1] == "Refused: nothing was changed. Exit code 1."
+    assert machine(wine) == before
+    for name in ("E2e Windows Font (TrueType)", "E2eRefCorp Mono"):
+        wine.delete_value(name)
+
+
+def test_guarded_uninstall_and_titles_that_never_collide(wine):
+    add_fonts(wine, "DepV.ttf")
+    assert job(wine, "install", "Contoso-v02")[0] == 3010
+    assert job(wine, "install", "Contoso-v01")[0] == 3010  # the same copy under another title
+    wine.set_value("Contoso-v02Extra Mono", 1, FONTS + r"\Mono.ttf")
+    before = machine(wine)
+    code, out = job(wine, "uninstall", "Contoso-v02")
+    assert code == 1, out
+    assert 'Refused: "Contoso-v02Extra Mono" (C:\\windows\\Fonts\\Mono.ttf) is not this title\'s registration' in out.decode()
+    assert machine(wine) == before
+    wine.delete_value("Contoso-v02Extra Mono")
+    assert job(wine, "uninstall", "Contoso-v01")[0] == 3010
+    assert wine.strings()["Contoso-v02 DepV"] == FONTS + r"\DepV.ttf"
+    # The copy is still registered under v02, so it stays.
+    assert (wine.fonts_folder / "DepV.ttf").exists()
+    assert job(wine, "uninstall", "Contoso-v02")[0] == 3010
+    assert not (wine.fonts_folder / "DepV.ttf").exists()
+
+
+def test_bare_name_registration_keeps_its_file(wine):
+    add_fonts(wine, "DepShared.ttf")
+    assert job(wine, "install", "E2eShare")[0] == 3010
+    wine.set_value("E2e Windows Shared", 1, "depshared.TTF")
+    code, out = job(wine, "uninstall", "E2eShare")
+    assert code == 3010, out
+    assert "E2eShare DepShared" not in wine.strings()
+    assert (wine.fonts_folder / "DepShared.ttf").exists()
+    wine.delete_value("E2e Windows Shared")
+
+
+def test_uninstall_of_an_unknown_title(wine):
+    before = machine(wine)
+    code, out = job(wine, "uninstall", "E2eNobody")
+    assert code == 0, out
+    assert lines(out)[-1] == 'Nothing registered under "E2eNobody"; Typeloader.exe was not run. Exit code 0.'
+    assert machine(wine) == before
+
+
+@pytest.mark.parametrize("title", ["E2e Spaced Title", 'E2e "quoted"', "E2e % ^ & | < > !", "E2e trailing\\",
+                                   "E2e back\\\\slashes\\\"", "E2e Caf\u00e9 \u4e2d\u6587 \U0001F600"],
+                         ids=["spaces", "quotes", "cmd metacharacters", "trailing backslash", "backslashes and quote",
+                              "above U+00FF"])
+def test_any_title_reaches_typeloader_intact(wine, title):
+    add_fonts(wine, "DepT.ttf")
+    before = machine(wine)
+    code, out = job(wine, "install", title)
+    assert code == 3010, out
+    assert wine.strings()[title + " DepT"] == FONTS + r"\DepT.ttf"
+    code, out = job(wine, "uninstall", title)
+    assert code == 3010, out
+    assert machine(wine) == before
+
+
+# The whole table of job words and usage is the host tests'; here the real
+# split of quoted words and the usage line's bytes.
+@pytest.mark.parametrize("command_line, code", [
+    ('d "install" "E2eQuoted"', 3010), ('d UNINSTALL "E2eQuoted"', 3010), ('d install ""', 2), ("d install E2e Two", 2)])
+def test_job_words_quoted_or_not_and_usage(wine, command_line, code):
+    add_fonts(wine, "DepQ.ttf")
+    got, out = deploy(wine, command_line)
+    assert got == code, out
+    if code == 2:
+        assert out == USAGE
+        assert not log_folder(wine).exists()
+
+
+def make_world_writable(wine):
+    log_folder(wine).mkdir()
+    os.chmod(log_folder(wine), 0o777)
+
+
+LOG_FOLDERS = {
+    "a file": (lambda wine: log_folder(wine).write_bytes(b""), "it is not a folder"),
+    "a link": (lambda wine: os.symlink(wine.drive_c / "windows", log_folder(wine)), "it is a link or another reparse point"),
+    "a folder others may write": (make_world_writable, "someone other than SYSTEM and Administrators may change it"),
+}
+
+
+@pytest.mark.parametrize("case", LOG_FOLDERS, ids=list(LOG_FOLDERS))
+def test_unsafe_log_folder_is_refused_before_anything(wine, case):
+    arrange, reason = LOG_FOLDERS[case]
+    add_fonts(wine, "DepLog.ttf")
+    arrange(wine)
+    win_ini = (wine.drive_c / "windows" / "win.ini").read_bytes()
+    before = machine(wine)
+    code, out = job(wine, "install", "E2eLog")
+    assert code == 1
+    assert out == f"Typeloader-Deploy: the log folder C:\\windows\\Logs\\Typeloader is refused: {reason}\r\n".encode()
+    assert machine(wine) == before
+    assert not (wine.drive_c / "windows" / "Typeloader-Deploy.log").exists()
+    assert (wine.drive_c / "windows" / "win.ini").read_bytes() == win_ini
+
+
+def test_full_log_starts_afresh_keeping_one_previous(wine):
+    log_folder(wine).mkdir()
+    os.chmod(log_folder(wine), 0o750)
+    full = b"x" * (1024 * 1024 + 1)
+    (log_folder(wine) / "Typeloader-Deploy.log").write_bytes(full)
+    (log_folder(wine) / "Typeloader-Deploy.lo_").write_bytes(b"older")
+    assert job(wine, "uninstall", "E2eNobody")[0] == 0
+    assert (log_folder(wine) / "Typeloader-Deploy.lo_").read_bytes() == full
+    assert (log_folder(wine) / "Typeloader-Deploy.log").stat().st_size < 2000
+
+
+def test_planted_programs_in_the_current_folder_are_never_run(wine):
+    planted = wine.drive_c / "planted-cwd"
+    planted.mkdir(exist_ok=True)
+    for name in ("Typeloader.exe", "find.exe", "find.bat", "cmd.exe"):
+        shutil.copy2(wine.tltest, planted / name)  # would print its usage and exit 2
+    add_fonts(wine, "DepCwd.ttf")
+    code, out = deploy(wine, "d install E2eCwd", folder=r"C:\planted-cwd")
+    assert code == 3010, out
+    assert "Typeloader.exe: Install OK : E2eCwd DepCwd" in lines(out)
+    code, out = deploy(wine, "d uninstall E2eCwd", folder=r"C:\planted-cwd")
+    assert code == 3010, out
+    shutil.rmtree(planted)
+
+
+def test_failed_install_puts_the_key_back(wine):
+    """Typeloader.exe replaced by a faulty one (tltest under that name), which
+    writes wrong data for a value that existed and for a new one: the run fails
+    and both are as before, Windows' own and other values untouched."""
+    add_fonts(wine, "DepOld.ttf")
+    assert job(wine, "install", "E2ePut")[0] == 3010
+    add_fonts(wine, "DepNew.ttf")
+    before = machine(wine)
+    real = wine.program_dir / "Typeloader.exe"
+    kept = real.read_bytes()
+    shutil.copy2(wine.tltest, real)
+    try:
+        code, out = job(wine, "install", "E2ePut")
+    finally:
+        real.write_bytes(kept)
+    assert code == 1, out
+    assert lines(out)[-1] == "Failed: the fonts key is put back as it was; the copies stay. Exit code 1."
+    assert machine(wine) == before
+    assert job(wine, "uninstall", "E2ePut")[0] == 3010

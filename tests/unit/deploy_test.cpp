@@ -1,0 +1,527 @@
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "app/run_deploy.h"
+#include "deploy/command_line.h"
+#include "deploy/jobs.h"
+#include "deploy/log.h"
+#include "deploy/ownership.h"
+#include "platform/console.h"
+#include "fonts/jobs.h"
+#include "test_support.h"
+
+namespace {
+
+const String font_folder = u"C:\\Tools\\Font";
+const String fonts = u"C:\\Windows\\Fonts";
+const String log_folder = u"C:\\Windows\\Logs\\Typeloader";
+const std::string font_bytes = std::string("\0\1\0\0", 4) + "glyphs";
+
+// CommandLineToArgvW's rules, written from its documentation: the oracle for
+// quote_argument, and the split of the in-memory Typeloader.exe.
+std::vector<String> split_like_windows(StringView line) {
+    std::vector<String> arguments;
+    size_t at = 0;
+    String program;
+    if (!line.empty() && line[0] == u'"') {
+        size_t end = line.find(u'"', 1);
+        program = String(line.substr(1, end - 1));
+        at = end == StringView::npos ? line.size() : end + 1;
+    } else {
+        while (at < line.size() && line[at] != u' ' && line[at] != u'\t') program += line[at++];
+    }
+    arguments.push_back(program);
+    for (;;) {
+        while (at < line.size() && (line[at] == u' ' || line[at] == u'\t')) ++at;
+        if (at == line.size()) return arguments;
+        String argument;
+        bool quoted = false;
+        while (at < line.size() && (quoted || (line[at] != u' ' && line[at] != u'\t'))) {
+            size_t slashes = 0;
+            while (at < line.size() && line[at] == u'\\') ++slashes, ++at;
+            if (at < line.size() && line[at] == u'"') {
+                argument.append(slashes / 2, u'\\');
+                if (slashes % 2) {
+                    argument += u'"';
+                } else if (quoted && at + 1 < line.size() && line[at + 1] == u'"') {
+                    argument += u'"';
+                    ++at;
+                } else {
+                    quoted = !quoted;
+                }
+                ++at;
+            } else {
+                argument.append(slashes, u'\\');
+                if (at < line.size() && (quoted || (line[at] != u' ' && line[at] != u'\t'))) argument += line[at++];
+            }
+        }
+        arguments.push_back(argument);
+    }
+}
+
+// Typeloader.exe in memory: the real jobs, started by the deploy jobs.
+uint32_t run_real_typeloader(const String&, const String& command_line, std::string& output) {
+    CommandChoice choice = parse_arguments(split_like_windows(command_line));
+    captured_console_output().clear();
+    if (choice.title.empty()) {
+        write_console_line(usage_line);
+    } else if (choice.uninstall) {
+        uninstall_fonts(choice.title);
+    } else {
+        install_fonts(choice.title);
+    }
+    output = captured_console_output();
+    return 0;
+}
+
+class Deploy : public testing::Test {
+protected:
+    void SetUp() override {
+        reset_machine();
+        add_memory_folder(font_folder);
+        add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
+        add_memory_folder(u"C:\\Windows\\Logs");
+        add_memory_folder(log_folder);
+        memory_files().program_runner = run_real_typeloader;
+        open_deploy_log(log, refusal);
+    }
+
+    void add_font(const String& name, const std::string& contents = font_bytes) {
+        add_memory_file(font_folder + u"\\" + name, contents);
+    }
+
+    bool ran_typeloader() {
+        for (const String& call : memory_files().calls) {
+            if (call.starts_with(u"run ")) return true;
+        }
+        return false;
+    }
+
+    // The whole machine state the jobs may change.
+    std::string state() {
+        std::string text;
+        for (const MemoryValue& value : memory_font_values()) {
+            text += readable(value.name) + "=" + std::to_string(value.type) + ":" + readable(value.data) + "\n";
+        }
+        for (const MemoryEntry& entry : memory_files().entries) {
+            if (entry.path.starts_with(log_folder)) continue;
+            text += readable(entry.path) + (entry.is_folder ? "/" : "=" + entry.contents) + "\n";
+        }
+        for (const RestartOperation& operation : memory_files().restart_operations) {
+            text += "restart " + readable(operation.from) + ">" + readable(operation.to) + "\n";
+        }
+        return text;
+    }
+
+    bool output_mentions(const std::string& fragment) {
+        for (const String& line : memory_files().output_lines) {
+            if (line.find(ascii(fragment)) != String::npos) return true;
+        }
+        return false;
+    }
+
+    DeployLog log;
+    String refusal;
+};
+
+struct ChoiceCase {
+    const char* description;
+    std::vector<String> arguments;  // after the program name
+    DeployJob job;
+};
+
+void PrintTo(const ChoiceCase& row, std::ostream* out) { *out << row.description << " " << readable(row.arguments); }
+
+class DeployArguments : public testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(DeployArguments, JobWordAndOneTitleOrUsage) {
+    std::vector<String> arguments{u"Typeloader-Deploy.exe"};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    DeployChoice choice = parse_deploy_arguments(arguments);
+    EXPECT_EQ(choice.job, GetParam().job);
+    EXPECT_EQ(choice.title, GetParam().job == DeployJob::none ? String() : arguments.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DeployArguments,
+    testing::Values(ChoiceCase{"install", {u"install", u"Acme"}, DeployJob::install},
+                    ChoiceCase{"case of the job word", {u"UnInstall", u"Acme Sans"}, DeployJob::uninstall},
+                    ChoiceCase{"nothing", {}, DeployJob::none},
+                    ChoiceCase{"no title", {u"install"}, DeployJob::none},
+                    ChoiceCase{"empty title", {u"install", u""}, DeployJob::none},
+                    ChoiceCase{"two titles", {u"install", u"Acme", u"Sans"}, DeployJob::none},
+                    ChoiceCase{"unknown job", {u"remove", u"Acme"}, DeployJob::none},
+                    ChoiceCase{"Typeloader's options", {u"/uninstall", u"/title:Acme"}, DeployJob::none},
+                    ChoiceCase{"a non-ASCII letter is not folded", {u"\u0130nstall", u"Acme"}, DeployJob::none}));
+
+TEST(QuoteArgument, SplitsBackUnchanged) {
+    const String titles[] = {u"Acme",         u"Acme Sans",      u"a\"b",    u"ends\\",     u"ends\\\\",
+                             u"\\\"",         u"% ^ & | < > !",  u"\"",      u"a\\b\\\\\"c", u"\u0416\u4E2D\U0001F600",
+                             u"\ttab\t",      u"x\\ y",          u"\"\"",    u" "};
+    for (const String& title : titles) {
+        std::vector<String> split = split_like_windows(u"\"C:\\T\\Typeloader.exe\" " + quote_argument(u"/title:" + title));
+        ASSERT_EQ(split.size(), 2u) << readable(title);
+        EXPECT_EQ(split[1], u"/title:" + title) << readable(title);
+    }
+}
+
+TEST(Ownership, TheTitleASpaceAndTheDataFileTitle) {
+    struct Row {
+        const char* description;
+        String name, data;
+        bool own;
+    } rows[] = {
+        {"what install writes", u"Acme Sans", u"C:\\Windows\\Fonts\\Sans.ttf", true},
+        {"a bare file name", u"Acme Sans", u"Sans.ttf", true},
+        {"only the last extension goes", u"Acme My.Font", u"C:\\F\\My.Font.ttf", true},
+        {"longer title sharing the prefix", u"AcmeCorp Mono", u"C:\\Windows\\Fonts\\Mono.ttf", false},
+        {"other data", u"Acme Sans", u"C:\\Windows\\Fonts\\Serif.ttf", false},
+        {"file title differs in case", u"Acme Sans", u"C:\\Windows\\Fonts\\sans.ttf", false},
+        {"title alone", u"Acme", u"C:\\Windows\\Fonts\\Acme.ttf", false},
+        {"no space after the title", u"Acme-Sans", u"C:\\Windows\\Fonts\\Sans.ttf", false},
+        {"another version of the title", u"Acme-v02 Sans", u"C:\\Windows\\Fonts\\Sans.ttf", false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(is_own_registration(u"Acme", row.name, row.data), row.own) << row.description;
+}
+
+TEST(CmtraceRecord, FormatBiasAndOneLine) {
+    LocalTime time{2026, 3, 7, 9, 5, 4, 32, -60};
+    EXPECT_EQ(cmtrace_record(u"Install \u00E9\u4E2D", RecordType::warning, time, 412),
+              "<![LOG[Install \xC3\xA9\xE4\xB8\xAD]LOG]!><time=\"09:05:04.032-060\" date=\"03-07-2026\" "
+              "component=\"Typeloader-Deploy\" context=\"\" type=\"2\" thread=\"412\" file=\"\">\r\n");
+    time.bias_minutes = 480;
+    EXPECT_NE(cmtrace_record(u"x", RecordType::information, time, 1).find("time=\"09:05:04.032+480\""), std::string::npos);
+    time.bias_minutes = 0;
+    std::string record = cmtrace_record(u"a\r\nb]LOG]!>c", RecordType::error, time, 1);
+    EXPECT_EQ(record.substr(0, 24), "<![LOG[a  b]LOG] !>c]LOG");
+    EXPECT_NE(record.find("+000\""), std::string::npos);
+    EXPECT_EQ(utf8(u"\xD800x"), "\xEF\xBF\xBDx");
+}
+
+TEST(LogRotation, OnlyPastOneMebibyte) {
+    EXPECT_FALSE(log_needs_rotation(1024 * 1024));
+    EXPECT_TRUE(log_needs_rotation(1024 * 1024 + 1));
+}
+
+TEST_F(Deploy, CleanInstallThenNothingToChange) {
+    memory_font_values() = {{u"Arial (TrueType)", registry_string_type, u"arial.ttf"}};
+    add_font(u"Sans.ttf");
+    add_font(u"Serif.TTF", font_bytes + "2");
+    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Serif.TTF")->contents, font_bytes + "2");
+    std::string installed = state();
+    EXPECT_NE(installed.find("u\"Acme Serif\"=1:u\"C:\\u005CWindows"), std::string::npos) << installed;
+    memory_files().calls.clear();
+    memory_files().output_lines.clear();
+    EXPECT_EQ(deploy_install(log, u"Acme"), 0);
+    EXPECT_FALSE(ran_typeloader());
+    EXPECT_EQ(state(), installed);
+    EXPECT_TRUE(output_mentions("Nothing to change")) << readable(memory_files().output_lines);
+}
+
+TEST_F(Deploy, ChangedFontIsInstalledAgain) {
+    add_font(u"Sans.ttf");
+    deploy_install(log, u"Acme");
+    add_font(u"Sans.ttf", font_bytes + "v2");  // same title, new contents
+    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes + "v2");
+}
+
+struct RefusalCase {
+    const char* description;
+    std::function<void()> arrange;
+    const char* reason;  // a fragment of the refusal line
+};
+
+void PrintTo(const RefusalCase& row, std::ostream* out) { *out << row.description; }
+
+class InstallRefusal : public Deploy, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(InstallRefusal, NothingChangesAndTheReasonIsNamed) {
+    memory_font_values() = {{u"Arial (TrueType)", registry_string_type, u"arial.ttf"}};
+    add_memory_file(fonts + u"\\arial.ttf", "windows' own");
+    GetParam().arrange();
+    std::string before = state();
+    EXPECT_EQ(deploy_install(log, u"Acme"), 1);
+    EXPECT_EQ(state(), before);
+    EXPECT_FALSE(ran_typeloader());
+    EXPECT_TRUE(output_mentions(GetParam().reason)) << readable(memory_files().output_lines);
+}
+
+const auto add_good_font = [] { add_memory_file(font_folder + u"\\Good.ttf", font_bytes); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InstallRefusal,
+    testing::Values(
+        RefusalCase{"empty Font folder", [] { add_memory_file(font_folder + u"\\README.txt", "x"); }, "holds no *.ttf entry"},
+        RefusalCase{"a folder", [] { add_good_font(); add_memory_folder(font_folder + u"\\Sub.ttf"); }, "Sub.ttf: it is a folder"},
+        RefusalCase{"a link",
+                    [] {
+                        add_good_font();
+                        add_memory_file(font_folder + u"\\leak.ttf", font_bytes);
+                        find_memory_entry_to_change(font_folder + u"\\leak.ttf")->reparse_point = true;
+                    },
+                    "leak.ttf: it is a link"},
+        RefusalCase{"not a font", [] { add_good_font(); add_memory_file(font_folder + u"\\Fake.ttf", "MZ\x90\x00"); },
+                    "Fake.ttf: it is not a TrueType or OpenType font"},
+        RefusalCase{"short-name match", [] { add_good_font(); add_memory_file(font_folder + u"\\Sans.ttfx", font_bytes); },
+                    "Sans.ttfx: its name does not end in .ttf"},
+        RefusalCase{"empty file title", [] { add_good_font(); add_memory_file(font_folder + u"\\.ttf", font_bytes); },
+                    ".ttf: its file title is empty"},
+        RefusalCase{"Windows' bare-name file with other contents",
+                    [] { add_memory_file(font_folder + u"\\ARIAL.ttf", font_bytes); },
+                    "holds another font, which the registration \"Arial (TrueType)\""},
+        RefusalCase{"another title's file",
+                    [] {
+                        memory_font_values().push_back({u"Other Good", registry_string_type, fonts + u"\\Good.ttf"});
+                        add_memory_file(fonts + u"\\Good.ttf", "other");
+                        add_good_font();
+                    },
+                    "the registration \"Other Good\" refers to"},
+        RefusalCase{"a longer title under the prefix",
+                    [] {
+                        memory_font_values().push_back({u"AcmeCorp Mono", registry_string_type, fonts + u"\\Mono.ttf"});
+                        add_good_font();
+                    },
+                    "\"AcmeCorp Mono\" (C:\\Windows\\Fonts\\Mono.ttf) is not this title's registration"},
+        RefusalCase{"its name with another type",
+                    [] {
+                        memory_font_values().push_back({u"Acme Good", 2, u"%WINDIR%\\x"});
+                        add_good_font();
+                    },
+                    "\"Acme Good\" exists with another type"}));
+
+struct VerifyCase {
+    const char* description;
+    std::function<void()> arrange;
+};
+
+void PrintTo(const VerifyCase& row, std::ostream* out) { *out << row.description; }
+
+class InstallVerifyFailure : public Deploy, public testing::WithParamInterface<VerifyCase> {};
+
+TEST_P(InstallVerifyFailure, PutsTheKeyBackAndExitsOne) {
+    // One value this run changes, one it adds, one it must never touch.
+    memory_font_values() = {{u"Acme A", registry_string_type, fonts + u"\\A.ttf"},
+                            {u"Zeta", 2, u"z.ttf"}};
+    add_memory_file(fonts + u"\\A.ttf", "old");
+    find_memory_entry_to_change(fonts + u"\\A.ttf")->in_use = true;  // a failed install schedules nothing
+    add_font(u"A.ttf");
+    add_font(u"B.ttf");
+    GetParam().arrange();
+    auto before = memory_font_values();
+    EXPECT_EQ(deploy_install(log, u"Acme"), 1);
+    ASSERT_EQ(memory_font_values().size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(memory_font_values()[i].name, before[i].name);
+        EXPECT_EQ(memory_font_values()[i].type, before[i].type);
+        EXPECT_EQ(memory_font_values()[i].data, before[i].data);
+    }
+    EXPECT_TRUE(output_mentions("Failed: the fonts key is put back as it was")) << readable(memory_files().output_lines);
+    EXPECT_TRUE(memory_files().restart_operations.empty());
+}
+
+uint32_t failing_with(uint32_t code, const String& program, const String& line, std::string& output) {
+    run_real_typeloader(program, line, output);
+    return code;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InstallVerifyFailure,
+    testing::Values(
+        VerifyCase{"exit code not 0",
+                   [] {
+                       memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
+                           return failing_with(5, p, l, o);
+                       };
+                   }},
+        VerifyCase{"a FAIL line", [] { memory_registry().failures[u"set Acme B"] = 5; }},
+        VerifyCase{"a FAIL line though every copy and value is in place",
+                   [] {
+                       memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
+                           run_real_typeloader(p, l, o);
+                           o += "Install FAIL : Acme C\r\r\n";
+                           return 0u;
+                       };
+                   }},
+        VerifyCase{"a copy failed twice, not in use",
+                   [] {
+                       memory_files().failures.insert(u"copy " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf");
+                       memory_files().file_failures[u"copy replacing " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"] = 5;
+                   }},
+        VerifyCase{"another header",
+                   [] {
+                       memory_files().program_runner = [](const String&, const String&, std::string& output) {
+                           output = "Install Font : Acm\r\r\n";
+                           return 0u;
+                       };
+                   }},
+        VerifyCase{"a registration not holding its copy",
+                   [] {
+                       memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
+                           run_real_typeloader(p, l, o);
+                           memory_font_values()[0].data = u"elsewhere";
+                           return 0u;
+                       };
+                   }},
+        VerifyCase{"not started", [] { memory_files().program_start_status = 2; }}));
+
+TEST_F(Deploy, CopyThatFailedOnceIsCopiedAgain) {
+    add_font(u"Sans.ttf");
+    memory_files().failures.insert(u"copy " + font_folder + u"\\Sans.ttf > " + fonts + u"\\Sans.ttf");
+    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes);
+    EXPECT_TRUE(memory_files().restart_operations.empty());
+}
+
+TEST_F(Deploy, FontInUseIsReplacedAtTheNextRestart) {
+    add_memory_file(fonts + u"\\Sans.ttf", "old");
+    find_memory_entry_to_change(fonts + u"\\Sans.ttf")->in_use = true;
+    add_font(u"Sans.ttf");
+    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, "old");
+    const String staged = fonts + u"\\Sans.ttf.Typeloader-Deploy";
+    EXPECT_EQ(find_memory_entry(staged)->contents, font_bytes);
+    ASSERT_EQ(memory_files().restart_operations.size(), 1u);
+    EXPECT_EQ(memory_files().restart_operations[0].from, staged);
+    EXPECT_EQ(memory_files().restart_operations[0].to, fonts + u"\\Sans.ttf");
+    EXPECT_EQ(memory_font_values().back().data, fonts + u"\\Sans.ttf");
+}
+
+TEST_F(Deploy, UninstallRefusesWhenThePrefixTakesOthersValues) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"},
+                            {u"AcmeCorp Mono", registry_string_type, fonts + u"\\Mono.ttf"}};
+    std::string before = state();
+    EXPECT_EQ(deploy_uninstall(log, u"Acme"), 1);
+    EXPECT_EQ(state(), before);
+    EXPECT_FALSE(ran_typeloader());
+    EXPECT_TRUE(output_mentions("Refused: \"AcmeCorp Mono\" (C:\\Windows\\Fonts\\Mono.ttf) is not this title's"));
+}
+
+TEST_F(Deploy, UninstallOfAnUnknownTitleRunsNothing) {
+    memory_font_values() = {{u"Acme-v02 Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
+    EXPECT_EQ(deploy_uninstall(log, u"Acme-v01"), 0);
+    EXPECT_FALSE(ran_typeloader());
+}
+
+TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
+    memory_font_values() = {
+        {u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"},
+        {u"Acme Serif", registry_string_type, fonts + u"\\Serif.ttf"},
+        {u"Acme Busy", registry_string_type, fonts + u"\\Busy.ttf"},
+        {u"Acme Away", registry_string_type, u"D:\\Elsewhere\\Away.ttf"},
+        {u"Windows Serif", registry_string_type, u"SERIF.TTF"},  // a bare name keeps the file
+    };
+    for (const char16_t* name : {u"Sans.ttf", u"Serif.ttf", u"Busy.ttf", u"Sans.ttf.Typeloader-Deploy"}) {
+        add_memory_file(fonts + u"\\" + name, "f");
+    }
+    find_memory_entry_to_change(fonts + u"\\Busy.ttf")->in_use = true;
+    add_memory_folder(u"D:\\Elsewhere");
+    add_memory_file(u"D:\\Elsewhere\\Away.ttf", "f");
+    EXPECT_EQ(deploy_uninstall(log, u"Acme"), 3010);
+    ASSERT_EQ(memory_font_values().size(), 1u);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf.Typeloader-Deploy"), nullptr);  // would come back at the restart
+    EXPECT_NE(find_memory_entry(fonts + u"\\Serif.ttf"), nullptr);
+    EXPECT_NE(find_memory_entry(u"D:\\Elsewhere\\Away.ttf"), nullptr);
+    ASSERT_EQ(memory_files().restart_operations.size(), 1u);
+    EXPECT_EQ(memory_files().restart_operations[0].from, fonts + u"\\Busy.ttf");
+    EXPECT_EQ(memory_files().restart_operations[0].to, String());
+}
+
+TEST_F(Deploy, UninstallThatLeavesAValueFails) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
+    add_memory_file(fonts + u"\\Sans.ttf", "f");
+    memory_registry().failures[u"delete Acme Sans"] = 5;
+    EXPECT_EQ(deploy_uninstall(log, u"Acme"), 1);
+    EXPECT_NE(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
+}
+
+struct FolderCase {
+    const char* description;
+    std::function<void()> arrange;
+    const char* line;
+};
+
+void PrintTo(const FolderCase& row, std::ostream* out) { *out << row.description; }
+
+class LogFolder : public testing::TestWithParam<FolderCase> {};
+
+TEST_P(LogFolder, RefusedWithOneLineBeforeAnythingIsWrittenOrRun) {
+    reset_machine();
+    add_memory_folder(u"C:\\Windows\\Logs");
+    add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
+    add_memory_folder(font_folder);
+    add_memory_file(font_folder + u"\\Sans.ttf", font_bytes);
+    memory_files().program_runner = run_real_typeloader;
+    memory_files().arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install", u"Acme"};
+    GetParam().arrange();
+    EXPECT_EQ(run_deploy(), 1);
+    EXPECT_EQ(memory_files().output_lines, std::vector<String>{ascii(GetParam().line)});
+    for (const String& call : memory_files().calls) {
+        EXPECT_FALSE(call.starts_with(u"append") || call.starts_with(u"run") || call.starts_with(u"copy"))
+            << readable(call);
+    }
+    EXPECT_TRUE(memory_font_values().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogFolder,
+    testing::Values(
+        FolderCase{"a file", [] { add_memory_file(log_folder, ""); },
+                   "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: it is not a folder"},
+        FolderCase{"a junction",
+                   [] {
+                       add_memory_folder(log_folder);
+                       find_memory_entry_to_change(log_folder)->reparse_point = true;
+                   },
+                   "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: it is a link or another "
+                   "reparse point"},
+        FolderCase{"a user's folder",
+                   [] {
+                       add_memory_folder(log_folder);
+                       find_memory_entry_to_change(log_folder)->foreign_owner = true;
+                   },
+                   "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: its owner is neither "
+                   "SYSTEM nor Administrators"},
+        FolderCase{"others may write",
+                   [] {
+                       add_memory_folder(log_folder);
+                       find_memory_entry_to_change(log_folder)->others_may_change = true;
+                   },
+                   "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: someone other than "
+                   "SYSTEM and Administrators may change it"},
+        FolderCase{"cannot be made",
+                   [] { memory_files().file_failures[u"create private folder " + log_folder] = 5; },
+                   "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader cannot be created (error 5)"}));
+
+TEST(RunDeploy, UsageBeforeAnyLog) {
+    reset_machine();
+    memory_files().arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install"};
+    EXPECT_EQ(run_deploy(), 2);
+    EXPECT_EQ(memory_files().output_lines, std::vector<String>{u"Usage : Typeloader-Deploy install|uninstall <title>"});
+    EXPECT_EQ(find_memory_entry(u"C:\\Windows\\Logs"), nullptr);
+}
+
+TEST(RunDeploy, CreatesThePrivateLogFolderAndLogsTheRun) {
+    reset_machine();
+    add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
+    memory_files().file_versions[u"C:\\Tools\\Typeloader.exe"] = u"1.0.0.2";
+    memory_files().executable_path = u"C:\\Tools\\Typeloader-Deploy.exe";
+    memory_files().command_line = u"Typeloader-Deploy.exe uninstall Acme";
+    memory_files().arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"uninstall", u"Acme"};
+    EXPECT_EQ(run_deploy(), 0);
+    const MemoryEntry* log = find_memory_entry(log_folder + u"\\Typeloader-Deploy.log");
+    ASSERT_NE(log, nullptr);
+    std::string expected;
+    for (const String& line : memory_files().output_lines) {
+        expected += cmtrace_record(line, line.starts_with(u"C:\\Tools\\Typeloader-Deploy.exe") ? RecordType::warning
+                                                                                              : RecordType::information,
+                                   local_time(), current_thread_id());
+    }
+    EXPECT_EQ(log->contents, "\xEF\xBB\xBF" + expected);
+    EXPECT_EQ(memory_files().output_lines[0], u"Command line: Typeloader-Deploy.exe uninstall Acme");
+    EXPECT_EQ(memory_files().output_lines[2], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
+}
+
+}  // namespace
