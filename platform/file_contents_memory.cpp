@@ -17,9 +17,6 @@ PlatformStatus record(const String& call) {
     return failure == files.file_failures.end() ? status_success : failure->second;
 }
 
-constexpr PlatformStatus status_access_denied = 5;
-constexpr PlatformStatus status_path_not_found = 3;
-constexpr PlatformStatus status_sharing_violation = 32;
 
 }  // namespace
 
@@ -119,7 +116,6 @@ PlatformStatus delete_at_restart(const String& path) {
     return status_success;
 }
 
-bool is_in_use_status(PlatformStatus status) { return status == 32 || status == 33 || status == 1224; }
 
 PlatformStatus system_windows_folder(String& path) {
     path = memory_files().windows_folder;

@@ -44,7 +44,6 @@ enum class EntryKind { missing, file, folder, reparse_point };
 PlatformStatus entry_kind(const String& path, EntryKind& kind);
 
 // A link is never followed: reading one gives status_stopped_on_link.
-inline constexpr PlatformStatus status_stopped_on_link = 681;  // ERROR_STOPPED_ON_SYMLINK
 
 // The whole file; a reparse point or a folder is refused.
 PlatformStatus read_whole_file(const String& path, std::string& bytes);
@@ -65,10 +64,6 @@ PlatformStatus rename_replacing(const String& from, const String& to);
 // Replacing or deleting a file in use, at the next restart.
 PlatformStatus replace_at_restart(const String& staged, const String& target);
 PlatformStatus delete_at_restart(const String& path);
-
-// Whether a status says that another process holds the file (sharing or lock
-// violation, a mapped file).
-bool is_in_use_status(PlatformStatus status);
 
 // The system Windows folder (the one for every session), without a trailing
 // backslash.

@@ -9,7 +9,12 @@ using PlatformStatus = uint32_t;
 
 inline constexpr PlatformStatus status_success = 0;
 inline constexpr PlatformStatus status_file_not_found = 2;   // ERROR_FILE_NOT_FOUND
+inline constexpr PlatformStatus status_path_not_found = 3;   // ERROR_PATH_NOT_FOUND
 inline constexpr PlatformStatus status_access_denied = 5;    // ERROR_ACCESS_DENIED
+inline constexpr PlatformStatus status_sharing_violation = 32;  // ERROR_SHARING_VIOLATION
+inline constexpr PlatformStatus status_lock_violation = 33;     // ERROR_LOCK_VIOLATION
+inline constexpr PlatformStatus status_stopped_on_link = 681;   // ERROR_STOPPED_ON_SYMLINK
+inline constexpr PlatformStatus status_user_mapped_file = 1224;  // ERROR_USER_MAPPED_FILE
 inline constexpr PlatformStatus status_more_data = 234;      // ERROR_MORE_DATA
 inline constexpr PlatformStatus status_no_more_items = 259;  // ERROR_NO_MORE_ITEMS
 // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), as the known-folder lookup reports a
@@ -17,3 +22,9 @@ inline constexpr PlatformStatus status_no_more_items = 259;  // ERROR_NO_MORE_IT
 inline constexpr PlatformStatus status_hresult_file_not_found = 0x80070002;
 // HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND): a system DLL or function is missing.
 inline constexpr PlatformStatus status_module_not_found = 0x8007007E;
+
+// A file that another process holds open (or maps, as a loaded font is)
+// refuses to be replaced or deleted with one of these.
+inline bool is_in_use_status(PlatformStatus status) {
+    return status == status_sharing_violation || status == status_lock_violation || status == status_user_mapped_file;
+}
