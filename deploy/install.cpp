@@ -150,7 +150,7 @@ CopyState check_copy(DeployLog& log, const PlannedFont& font) {
 // restart, as Windows Installer does for files in use. Done only once all else
 // is verified, so that a failed install schedules nothing.
 bool stage_for_restart(DeployLog& log, const PlannedFont& font) {
-    const String staged = font.copy + u".Typeloader-Deploy";
+    const String staged = staged_replacement(font.copy);
     PlatformStatus status = copy_file_replacing(font.source, staged);
     if (status == status_success && !same_contents(staged, font.bytes)) status = 1;
     if (status == status_success) status = replace_at_restart(staged, font.copy);
@@ -261,7 +261,23 @@ int deploy_install(DeployLog& log, const String& title) {
         }
     }
     if (verified) {
-        for (const PlannedFont* font : in_use) verified &= stage_for_restart(log, *font);
+        std::vector<const PlannedFont*> staged;
+        for (const PlannedFont* font : in_use) {
+            if (!stage_for_restart(log, *font)) {
+                verified = false;
+                break;
+            }
+            staged.push_back(font);
+        }
+        // A failed install schedules nothing: with its staged file gone, a
+        // replacement already scheduled finds nothing to move at the restart.
+        for (const PlannedFont* font : verified ? std::vector<const PlannedFont*>() : staged) {
+            const String staged_copy = staged_replacement(font->copy);
+            PlatformStatus status = delete_file(staged_copy);
+            log_record(log, status ? RecordType::error : RecordType::warning,
+                       u"Staged " + staged_copy + (status ? u" could not be removed (error " + decimal_text(status) + u")."
+                                                          : String(u" removed: its replacement at the restart is void.")));
+        }
     }
     if (!verified) {
         bool restored = put_back(log, plan, before);

@@ -33,5 +33,8 @@ String decimal_text(uint64_t number);
 // The text in double quotes, as records show names and titles.
 String quoted(StringView text);
 
+// Where the new file of a font in use waits for the restart: beside its copy.
+inline String staged_replacement(StringView copy) { return String(copy) + u".Typeloader-Deploy"; }
+
 // Logs the verdict and gives its exit code back.
 int log_verdict(DeployLog& log, int exit_code, StringView verdict);

@@ -48,7 +48,7 @@ bool remove_copy(DeployLog& log, const String& copy, const std::vector<String>& 
     }
     // A replacement staged by an install while the font was in use would
     // bring the copy back at the restart.
-    const String staged = copy + u".Typeloader-Deploy";
+    const String staged = staged_replacement(copy);
     EntryKind staged_kind = EntryKind::missing;
     if (entry_kind(staged, staged_kind) == status_success && staged_kind == EntryKind::file &&
         delete_file(staged) == status_success) {

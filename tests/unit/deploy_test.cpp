@@ -388,6 +388,23 @@ TEST_F(Deploy, FontInUseIsReplacedAtTheNextRestart) {
     EXPECT_EQ(memory_font_values().back().data, fonts + u"\\Sans.ttf");
 }
 
+// Two fonts in use, and the second cannot be scheduled: the install fails,
+// and the first one's staged file is gone, so its scheduled move is void.
+TEST_F(Deploy, FailedSchedulingLeavesNoStagedReplacement) {
+    for (const char16_t* name : {u"A.ttf", u"B.ttf"}) {
+        add_memory_file(fonts + u"\\" + name, "old");
+        find_memory_entry_to_change(fonts + u"\\" + name)->in_use = true;
+        add_font(name);
+    }
+    const String staged_b = fonts + u"\\B.ttf.Typeloader-Deploy";
+    memory_files().file_failures[u"replace at restart " + staged_b + u" > " + fonts + u"\\B.ttf"] = status_access_denied;
+    EXPECT_EQ(deploy_install(log, u"Acme"), 1);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\A.ttf.Typeloader-Deploy"), nullptr);
+    for (const RestartOperation& operation : memory_files().restart_operations) {
+        EXPECT_EQ(find_memory_entry(operation.from), nullptr) << "a scheduled move would still happen";
+    }
+}
+
 TEST_F(Deploy, UninstallRefusesWhenThePrefixTakesOthersValues) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"},
                             {u"AcmeCorp Mono", registry_string_type, fonts + u"\\Mono.ttf"}};
