@@ -5,7 +5,8 @@
 
 #include <shellapi.h>
 
-// shell32 and ole32 are not static imports. Windows serves a KnownDLL and its
+// shell32, ole32 and version.dll (no KnownDLL at all) are not static
+// imports. Windows serves a KnownDLL and its
 // dependencies from System32 whatever lies beside the executable, but the
 // loader resolves static imports before wmain can restrict the search, and
 // the import table keeps to the DLLs that are KnownDLLs on every Windows
@@ -20,6 +21,10 @@ HMODULE kept_system_module(SystemModule which) {
         case SystemModule::ole32: {
             static const HMODULE ole32 = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
             return ole32;
+        }
+        case SystemModule::version: {
+            static const HMODULE version = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+            return version;
         }
     }
     return nullptr;

@@ -1,5 +1,6 @@
 #include "platform/programs.h"
 
+#include "platform/growing_buffer.h"
 #include "platform/win32_handles.h"  // <windows.h> first
 
 #include <winver.h>
@@ -37,25 +38,10 @@ PlatformStatus run_program(const String& program, const String& command_line, st
     return ERROR_SUCCESS;
 }
 
-namespace {
-
-// version.dll is not a KnownDLL: a static import would be looked for beside
-// the executable first. Loaded from System32 only, kept for the process's life
-// (here rather than in kept_system_module, so that Typeloader.exe's bytes do
-// not change for a DLL it never uses).
-template <typename Function>
-Function* version_function(const char* name) {
-    static const HMODULE version = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!version) return nullptr;
-    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(version, name)));
-}
-
-}  // namespace
-
 PlatformStatus file_version(const String& path, String& version) {
-    auto info_size = version_function<decltype(GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
-    auto info = version_function<decltype(GetFileVersionInfoW)>("GetFileVersionInfoW");
-    auto query = version_function<decltype(VerQueryValueW)>("VerQueryValueW");
+    auto info_size = system_function<decltype(GetFileVersionInfoSizeW)>(SystemModule::version, "GetFileVersionInfoSizeW");
+    auto info = system_function<decltype(GetFileVersionInfoW)>(SystemModule::version, "GetFileVersionInfoW");
+    auto query = system_function<decltype(VerQueryValueW)>(SystemModule::version, "VerQueryValueW");
     if (!info_size || !info || !query) return status_module_not_found;
     DWORD ignored = 0;
     DWORD size = info_size(wide(path), &ignored);
@@ -74,11 +60,7 @@ PlatformStatus file_version(const String& path, String& version) {
 }
 
 String executable_file() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return String();
-        if (length < buffer.size()) return from_wide(buffer.data(), length);
-        buffer.assign(buffer.size() * 2, L'\0');
-    }
+    return fetch_growing(MAX_PATH, [](char16_t* buffer, size_t size) -> size_t {
+        return GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(size));
+    });
 }

@@ -25,11 +25,9 @@ bool is_trusted(PSID sid) {
 // TrustedInstaller, which owns and may change Windows' own folders.
 bool is_trusted_installer(PSID sid) {
     static const wchar_t text[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-    PSID installer = nullptr;
-    if (!ConvertStringSidToSidW(text, &installer)) return false;
-    bool same = EqualSid(sid, installer);
-    LocalFree(installer);
-    return same;
+    UniqueHandle<PSID, free_local> installer;
+    if (!ConvertStringSidToSidW(text, installer.put())) return false;
+    return EqualSid(sid, installer.get());
 }
 
 // Wine keeps no owner or access list in the file system: every file belongs

@@ -54,7 +54,7 @@ using unique_hfile = UniqueHandle<HANDLE, CloseHandle, -1>;  // CreateFileW
 
 // System DLLs that are not KnownDLLs, loaded at run time from System32 only
 // (a static import would be looked for beside the executable first).
-enum class SystemModule { shell32, ole32 };
+enum class SystemModule { shell32, ole32, version };
 
 // Loaded on first use and kept for the life of the process: never freed, so
 // nothing unloads it inside exit() while the runtime still flushes. Null when
