@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,3 +15,9 @@ using StringView = std::u16string_view;
 char16_t fold_ascii_letter(char16_t unit);
 
 bool equals_ignoring_ascii_case(StringView left, StringView right);
+
+// The number in decimal digits.
+String decimal_text(uint64_t number);
+
+// UTF-8 of the units, a lone surrogate as U+FFFD.
+std::string utf8(StringView text);

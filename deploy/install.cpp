@@ -4,7 +4,6 @@
 #include "deploy/jobs.h"
 #include "deploy/ownership.h"
 #include "fonts/file_title.h"
-#include "fonts/jobs.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -210,14 +209,11 @@ int deploy_install(DeployLog& log, const String& title) {
     }
     // The guard of a later uninstall: what it would take must all be ours.
     bool guarded = true;
-    for (const String& name : uninstall_scan(key, title)) {
-        const RegistryValue* value = value_named(before, name);
-        String data = value ? registry_text(value->data) : String();
-        if (!is_own_registration(title, name, data)) {
-            guarded = false;
-            refusals.push_back(quoted(name) + u" (" + data + u") is not this title's registration, and an uninstall of " +
-                               quoted(title) + u" would remove it");
-        }
+    for (const Removal& removal : uninstall_removals(key, before, title)) {
+        if (removal.own) continue;
+        guarded = false;
+        refusals.push_back(quoted(removal.name) + u" (" + removal.data +
+                           u") is not this title's registration, and an uninstall of " + quoted(title) + u" would remove it");
     }
     if (guarded) {
         log_record(log, RecordType::information, u"Check title " + quoted(title) +

@@ -28,8 +28,6 @@ TypeloaderRun run_typeloader_job(DeployLog& log, bool uninstall, const String& t
 // first, no FAIL line. Each is logged with its result.
 bool verify_typeloader_run(DeployLog& log, const TypeloaderRun& run, StringView header, StringView fail_prefix);
 
-String decimal_text(uint64_t number);
-
 // The text in double quotes, as records show names and titles.
 String quoted(StringView text);
 

@@ -7,11 +7,6 @@
 
 namespace {
 
-String decimal(uint64_t number) {
-    std::string digits = std::to_string(number);
-    return String(digits.begin(), digits.end());
-}
-
 // At least `width` digits, zeros in front.
 std::string padded(int number, size_t width) {
     std::string digits = std::to_string(number);
@@ -35,7 +30,7 @@ bool folder_is_safe(const String& folder, String& refusal) {
     FolderCheck check = FolderCheck::missing;
     if (PlatformStatus status = check_private_folder(folder, check)) {
         refusal = u"Typeloader-Deploy: the log folder " + folder + u" is refused: its security cannot be read (error " +
-                  decimal(status) + u")";
+                  decimal_text(status) + u")";
         return false;
     }
     if (check == FolderCheck::safe) return true;
@@ -44,34 +39,6 @@ bool folder_is_safe(const String& folder, String& refusal) {
 }
 
 }  // namespace
-
-std::string utf8(StringView text) {
-    std::string bytes;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            bytes += static_cast<char>(code);
-        } else if (code < 0x800) {
-            bytes += static_cast<char>(0xC0 | code >> 6);
-            bytes += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            bytes += static_cast<char>(0xE0 | code >> 12);
-            bytes += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            bytes += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xF0 | code >> 18);
-            bytes += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            bytes += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            bytes += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return bytes;
-}
 
 std::string cmtrace_record(StringView message, RecordType type, const LocalTime& time, uint32_t thread) {
     String text(message);
@@ -97,7 +64,7 @@ String log_folder_refusal(const String& folder, FolderCheck check) {
 bool open_deploy_log(DeployLog& log, String& refusal) {
     String windows;
     if (PlatformStatus status = system_windows_folder(windows)) {
-        refusal = u"Typeloader-Deploy: the Windows folder is unknown (error " + decimal(status) + u")";
+        refusal = u"Typeloader-Deploy: the Windows folder is unknown (error " + decimal_text(status) + u")";
         return false;
     }
     const String logs = windows + u"\\Logs";
@@ -110,7 +77,7 @@ bool open_deploy_log(DeployLog& log, String& refusal) {
         if (entry_kind(logs, logs_kind) == status_success && logs_kind == EntryKind::missing) create_private_folder(logs);
         if (PlatformStatus status = create_private_folder(log.folder)) {
             refusal = u"Typeloader-Deploy: the log folder " + log.folder + u" cannot be created (error " +
-                      decimal(status) + u")";
+                      decimal_text(status) + u")";
             return false;
         }
     }

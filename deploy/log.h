@@ -24,9 +24,6 @@ struct DeployLog {
     bool broken = false;  // the folder failed a check during the run: no more writes there
 };
 
-// UTF-8, a lone surrogate as U+FFFD.
-std::string utf8(StringView text);
-
 // One CMTrace record with its CR LF. Line breaks in the message become
 // spaces and its end marker is broken up, so that it stays one record.
 std::string cmtrace_record(StringView message, RecordType type, const LocalTime& time, uint32_t thread);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "fonts/file_title.h"
+#include "fonts/jobs.h"
 
 String registry_text(const std::string& data) {
     String units;
@@ -30,4 +31,18 @@ bool is_own_registration(StringView title, StringView name, StringView data) {
 bool refers_to(StringView data, StringView copy_path) {
     if (equals_ignoring_ascii_case(data, copy_path)) return true;
     return data.find_first_of(u"\\/") == StringView::npos && equals_ignoring_ascii_case(data, file_name_of(copy_path));
+}
+
+std::vector<Removal> uninstall_removals(const RegistryKey& key, const std::vector<RegistryValue>& values,
+                                        const String& title) {
+    std::vector<Removal> removals;
+    for (const String& name : uninstall_scan(key, title)) {
+        Removal removal{name, String()};
+        for (const RegistryValue& value : values) {
+            if (value.name == name) removal.data = registry_text(value.data);
+        }
+        removal.own = is_own_registration(title, name, removal.data);
+        removals.push_back(removal);
+    }
+    return removals;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "common/strings.h"
+#include "platform/registry.h"
 
 // Which registrations of the fonts key belong to a title, and which values
 // refer to a copy in the Fonts folder.
@@ -21,6 +23,20 @@ StringView file_name_of(StringView path);
 // and the file name of its data without its last extension is x: exactly what
 // Typeloader.exe writes for a font file titled x.
 bool is_own_registration(StringView title, StringView name, StringView data);
+
+// A value that an uninstall of the title would remove, with its data, and
+// whether it is the title's own.
+struct Removal {
+    String name;
+    String data;
+    bool own = false;
+};
+
+// What Typeloader.exe's uninstall would remove from the open fonts key for
+// this title, found by the uninstall job's own scan; `values` is the key as
+// read_all_values gave it.
+std::vector<Removal> uninstall_removals(const RegistryKey& key, const std::vector<RegistryValue>& values,
+                                        const String& title);
 
 // Whether a registration's data names this copy: by its full path or by its
 // bare file name (Windows' own entries), ASCII case ignored.

@@ -4,11 +4,6 @@
 #include "platform/process.h"
 #include "platform/programs.h"
 
-String decimal_text(uint64_t number) {
-    std::string digits = std::to_string(number);
-    return String(digits.begin(), digits.end());
-}
-
 String quoted(StringView text) {
     String out;
     out.reserve(text.size() + 2);

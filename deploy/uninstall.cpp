@@ -3,7 +3,6 @@
 #include "deploy/command_line.h"
 #include "deploy/jobs.h"
 #include "deploy/ownership.h"
-#include "fonts/jobs.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 
@@ -75,7 +74,7 @@ bool remove_copy(DeployLog& log, const String& copy, const std::vector<String>& 
 int deploy_uninstall(DeployLog& log, const String& title) {
     log_record(log, RecordType::information, u"Uninstall of the fonts registered under the title " + quoted(title));
     std::vector<RegistryValue> before;
-    std::vector<String> doomed;
+    std::vector<Removal> removals;
     {
         RegistryKey key;
         PlatformStatus status = open_font_registration_key(key);
@@ -84,28 +83,25 @@ int deploy_uninstall(DeployLog& log, const String& title) {
             log_record(log, RecordType::error, u"Refused: the fonts key cannot be read (error " + decimal_text(status) + u").");
             return log_verdict(log, exit_failed, u"Refused: nothing was removed.");
         }
-        doomed = uninstall_scan(key, title);
+        removals = uninstall_removals(key, before, title);
     }
 
     // The guard: Typeloader.exe removes every name that begins with the title.
     std::vector<String> copies;
     bool foreign = false;
-    for (const String& name : doomed) {
-        String data;
-        for (const RegistryValue& value : before) {
-            if (value.name == name) data = registry_text(value.data);
-        }
-        if (!is_own_registration(title, name, data)) {
+    for (const Removal& removal : removals) {
+        const String shown = quoted(removal.name) + u" (" + removal.data + u")";
+        if (!removal.own) {
             foreign = true;
-            log_record(log, RecordType::error, u"Refused: " + quoted(name) + u" (" + data +
-                                                   u") is not this title's registration, and Typeloader.exe would remove it.");
+            log_record(log, RecordType::error,
+                       u"Refused: " + shown + u" is not this title's registration, and Typeloader.exe would remove it.");
             continue;
         }
-        log_record(log, RecordType::information, u"Check " + quoted(name) + u" (" + data + u"): this title's registration: OK");
-        copies.push_back(data);
+        log_record(log, RecordType::information, u"Check " + shown + u": this title's registration: OK");
+        copies.push_back(removal.data);
     }
     if (foreign) return log_verdict(log, exit_failed, u"Refused: nothing was removed.");
-    if (doomed.empty()) {
+    if (removals.empty()) {
         return log_verdict(log, exit_nothing_to_change, u"Nothing registered under " + quoted(title) +
                                                             u"; Typeloader.exe was not run.");
     }
@@ -114,11 +110,11 @@ int deploy_uninstall(DeployLog& log, const String& title) {
     bool verified = verify_typeloader_run(log, run, u"Uninstall Font : " + title, u"Uninstall FAIL : ");
     std::vector<RegistryValue> after;
     bool readable = read_values(after);
-    for (const String& name : doomed) {
+    for (const Removal& removal : removals) {
         bool gone = readable;
-        for (const RegistryValue& value : after) gone &= value.name != name;
+        for (const RegistryValue& value : after) gone &= value.name != removal.name;
         log_record(log, gone ? RecordType::information : RecordType::error,
-                   u"Verify " + quoted(name) + u" removed" + (gone ? u": OK" : u": FAILED"));
+                   u"Verify " + quoted(removal.name) + u" removed" + (gone ? u": OK" : u": FAILED"));
         verified &= gone;
     }
     if (!verified) return log_verdict(log, exit_failed, u"Failed: not every registration was removed; no copy was deleted.");

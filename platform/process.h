@@ -28,6 +28,9 @@ String full_command_line();
 // failure the status, and no arguments.
 PlatformStatus split_command_line(const String& command_line, std::vector<String>& arguments);
 
+// The running executable's own full path; empty when it cannot be had.
+String executable_file();
+
 // The folder that holds the executable, without a trailing backslash; empty
 // when the path holds no backslash.
 String executable_folder();

@@ -19,8 +19,10 @@ PlatformStatus split_command_line(const String&, std::vector<String>& arguments)
     return status_success;
 }
 
+String executable_file() { return memory_files().executable_path; }
+
 String executable_folder() {
-    const String& path = memory_files().executable_path;
+    const String path = executable_file();
     size_t slash = path.rfind(u'\\');
     return slash == String::npos ? String() : path.substr(0, slash);
 }

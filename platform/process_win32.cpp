@@ -56,12 +56,16 @@ PlatformStatus split_command_line(const String& command_line, std::vector<String
     return ERROR_SUCCESS;
 }
 
-String executable_folder() {
+String executable_file() {
     // A path longer than MAX_PATH would be cut by a fixed buffer and point the
     // job at the wrong folder, so the buffer grows until the whole path fits.
-    String path = fetch_growing(MAX_PATH, [](char16_t* buffer, size_t size) -> size_t {
+    return fetch_growing(MAX_PATH, [](char16_t* buffer, size_t size) -> size_t {
         return GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(size));
     });
+}
+
+String executable_folder() {
+    String path = executable_file();
     size_t slash = path.rfind(u'\\');
     return slash == String::npos ? String() : path.substr(0, slash);
 }

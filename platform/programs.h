@@ -17,6 +17,3 @@ PlatformStatus run_program(const String& program, const String& command_line, st
 
 // The file version of an executable's version resource, as "a.b.c.d".
 PlatformStatus file_version(const String& path, String& version);
-
-// The running executable's own full path; empty when it cannot be had.
-String executable_file();

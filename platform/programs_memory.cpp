@@ -20,5 +20,3 @@ PlatformStatus file_version(const String& path, String& version) {
     version = found->second;
     return status_success;
 }
-
-String executable_file() { return memory_files().executable_path; }

@@ -1,6 +1,5 @@
 #include "platform/programs.h"
 
-#include "platform/growing_buffer.h"
 #include "platform/win32_handles.h"  // <windows.h> first
 
 #include <winver.h>
@@ -57,10 +56,4 @@ PlatformStatus file_version(const String& path, String& version) {
                        "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
     version = String(text.begin(), text.end());
     return ERROR_SUCCESS;
-}
-
-String executable_file() {
-    return fetch_growing(MAX_PATH, [](char16_t* buffer, size_t size) -> size_t {
-        return GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(size));
-    });
 }

@@ -10,11 +10,6 @@ struct RegistryKeyHandle {
 
 namespace {
 
-String decimal(uint32_t number) {
-    std::string digits = std::to_string(number);
-    return String(digits.begin(), digits.end());
-}
-
 // Logs the call and returns the status it was told to fail with, or 0.
 PlatformStatus record(const String& call) {
     MemoryRegistry& registry = memory_registry();
@@ -93,7 +88,7 @@ PlatformStatus count_values(const RegistryKey& key, uint32_t& count) {
 }
 
 PlatformStatus enumerate_value(const RegistryKey& key, uint32_t index, String& name, uint32_t& type) {
-    if (PlatformStatus status = record(u"enumerate " + decimal(index))) return status;
+    if (PlatformStatus status = record(u"enumerate " + decimal_text(index))) return status;
     std::vector<MemoryValue>* values = values_of(key);
     if (!values || index >= values->size()) return status_no_more_items;
     const MemoryValue& value = (*values)[index];
