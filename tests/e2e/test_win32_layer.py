@@ -1,9 +1,8 @@
-"""What the Win32 layer owes a run that Windows would treat differently from a
-clean one: a run ended in the middle of its job keeps every line it wrote, and
-a program started from a deep folder finds itself without hundreds of calls."""
+"""What the Win32 layer owes a run that ends abnormally: every line it wrote
+reaches the output. (A deep executable folder cannot be shown here: Wine does
+not start a program from a path of 260 units or more; the growth rule behind
+it is a host test.)"""
 import re
-
-import pytest
 
 from wine_prefix import REG_SZ, hex16
 
