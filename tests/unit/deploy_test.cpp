@@ -6,8 +6,6 @@
 #include "deploy/jobs.h"
 #include "deploy/log.h"
 #include "deploy/ownership.h"
-#include "platform/console.h"
-#include "fonts/jobs.h"
 #include "test_support.h"
 
 namespace {
@@ -59,19 +57,14 @@ std::vector<String> split_like_windows(StringView line) {
     }
 }
 
-// Typeloader.exe in memory: the real jobs, started by the deploy jobs.
+// Typeloader.exe in memory: its real start-up and jobs, on the command line
+// the deploy jobs gave it.
 uint32_t run_real_typeloader(const String&, const String& command_line, std::string& output) {
-    CommandChoice choice = parse_arguments(split_like_windows(command_line));
+    memory_files().arguments = split_like_windows(command_line);
     captured_console_output().clear();
-    if (choice.title.empty()) {
-        write_console_line(usage_line);
-    } else if (choice.uninstall) {
-        uninstall_fonts(choice.title);
-    } else {
-        install_fonts(choice.title);
-    }
+    const int exit_code = run_typeloader();
     output = captured_console_output();
-    return 0;
+    return static_cast<uint32_t>(exit_code);
 }
 
 class Deploy : public testing::Test {
