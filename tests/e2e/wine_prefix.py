@@ -303,12 +303,6 @@ class Wine:
         return [unhex16(line) for line in done.stdout.decode("ascii").split()]
 
     # The names the release checks knew.
-    def font_values(self):
-        return self.strings()
-
-    def fonts_dir(self):
-        return self.fonts_folder
-
     def families(self):
         done = self.wine(self.tltest, "families")
         return {unhex16(line) for line in done.stdout.decode("ascii").split()}
