@@ -8,7 +8,7 @@ import subprocess
 import pytest
 
 from make_font import make_font
-from wine_prefix import LAUNCH, hex16, quote, stop_server
+from wine_prefix import LAUNCH, quote, stop_server
 
 DEPLOY = r"C:\Typeloader\Typeloader-Deploy.exe"
 FONTS = r"C:\windows\Fonts"
@@ -46,13 +46,7 @@ def log_folder(wine):
 def deploy(wine, command_line, folder=None, lock=None):
     """(whole exit code, stdout bytes) of Typeloader-Deploy.exe run with exactly
     this command line."""
-    args = ["code", hex16(DEPLOY), hex16(command_line)] + ([hex16(folder)] if folder else [])
-    if lock:
-        args = ["lock", hex16(lock)] + args
-    done = wine.wine(wine.tltest, *args)
-    assert done.returncode == 0, done.stderr
-    first, _, output = done.stdout.partition(b"\n")
-    return int(first), output
+    return wine.run_command_line(command_line, program=DEPLOY, folder=folder, lock=lock)
 
 
 def job(wine, word, title):

@@ -4,7 +4,7 @@ not start a program from a path of 260 units or more; the growth rule behind
 it is a host test.)"""
 import re
 
-from wine_prefix import REG_SZ, hex16
+from wine_prefix import REG_SZ, hex16, program_result
 
 KILLED = 0xDEAD  # tltest's exit code for the program it ended
 
@@ -17,10 +17,9 @@ def test_run_killed_mid_install_keeps_the_line_of_every_registration(wine):
     for number in range(fonts):
         (wine.font_dir / f"Cut{number:03}.ttf").write_bytes(b"font %d" % number)
     before = len(wine.values())
-    done = wine.wine(wine.tltest, "killafter", before + 150, "code", hex16(r"C:\Typeloader\Typeloader.exe"),
-                     hex16(r'Typeloader.exe "/title:Cut"'))
-    code, _, output = done.stdout.partition(b"\n")
-    assert int(code) == KILLED, "the run ended on its own before the kill"
+    code, output = program_result(wine.wine(wine.tltest, "killafter", before + 150, "run",
+                                            hex16(r"C:\Typeloader\Typeloader.exe"), hex16(r'Typeloader.exe "/title:Cut"')))
+    assert code == KILLED, "the run ended on its own before the kill"
     registered = {name for name, kind, _ in wine.values() if kind == REG_SZ and name.startswith("Cut ")}
     reported = set(re.findall(rb"Install OK : (Cut Cut\d{3})\r\r\n", output))
     registered = {name.encode() for name in registered}

@@ -176,16 +176,14 @@ int run_program(const wchar_t* program_hex, const wchar_t* command_line_hex, con
 // unchanged, the exit code GetExitCodeProcess gave is named in full on stderr
 // ("tltest: program exit code N"; Linux sees only its low 8 bits), and tltest
 // exits with it, so that a run Wine never started cannot pass for one.
-// `code` also puts the code on a first line of standard output, for callers
-// that read it there.
-int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex, bool code_first) {
+int run(const wchar_t* program_hex, const wchar_t* command_line_hex, const wchar_t* folder_hex) {
     std::string output;
     DWORD code = 0;
     int status = run_program(program_hex, command_line_hex, folder_hex, output, code);
-    write_out(code_first && status == 0 ? std::to_string(code) + "\n" + output : output);
+    write_out(output);
     if (status != 0) return status;
     fprintf(stderr, "tltest: program exit code %lu\n", code);
-    return code_first ? 0 : static_cast<int>(code);
+    return static_cast<int>(code);
 }
 
 // The names FindFirstFileW/FindNextFileW give for a pattern, in their order.
@@ -264,13 +262,12 @@ int wmain(int argc, wchar_t** raw_argv) {
     if (command == L"dump") return dump();
     if (command == L"set" && argc == 5) return set_value(argv[2], argv[3], argv[4]);
     if (command == L"delete" && argc == 3) return delete_value(argv[2]);
-    if ((command == L"run" || command == L"code") && (argc == 4 || argc == 5))
-        return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr, command == L"code");
+    if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (command == L"families") return families();
     if (command == L"find" && argc == 3) return find(argv[2]);
     // Loads a DLL by the given name with the default search order.
     if (command == L"loadlibrary" && argc == 3) return LoadLibraryW(argv[2]) ? 0 : 1;
-    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | code PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
+    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
     return 2;
 }
 

@@ -144,7 +144,7 @@ def describe_run(done):
     code = done.returncode
     status = (f"killed by signal {-code}" if code < 0 else f"{code} (0x{code:x})")
     lines = ["$ " + " ".join(shown), f"exit status as wine returned it: {status}"]
-    if tltest and {"run", "code"} & set(args[program + 1:]):
+    if tltest and "run" in args[program + 1:]:
         program = tltest_exit_code(done)
         lines.append("program exit code seen by tltest (GetExitCodeProcess): " +
                      ("none: tltest never saw the program end" if program is None else str(program)))
