@@ -13,8 +13,8 @@ String parent_of(const String& path) {
 PlatformStatus record(const String& call) {
     MemoryFiles& files = memory_files();
     files.calls.push_back(call);
-    auto failure = files.file_failures.find(call);
-    return failure == files.file_failures.end() ? status_success : failure->second;
+    auto failure = files.failures.find(call);
+    return failure == files.failures.end() ? status_success : failure->second;
 }
 
 

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -46,8 +45,8 @@ struct MemoryFiles {
     // Every call in order, e.g. u"find <pattern>", u"copy <from> > <to>",
     // u"create folder <path>".
     std::vector<String> calls;
-    // A copy or folder creation whose call text is listed here fails.
-    std::set<String> failures;
+    // A call whose text is listed here fails with the given status.
+    std::map<String, PlatformStatus> failures;
     // What the deploy jobs need beyond Typeloader.exe's own operations.
     String windows_folder = u"C:\\Windows";
     std::vector<RestartOperation> restart_operations;
@@ -56,8 +55,6 @@ struct MemoryFiles {
     PlatformStatus program_start_status = status_success;
     std::map<String, String> file_versions;  // by path; a missing one fails
     std::vector<String> output_lines;         // written by write_output_line
-    // A file operation whose call text is listed here fails with the status.
-    std::map<String, PlatformStatus> file_failures;
 };
 
 MemoryFiles& memory_files();

@@ -16,8 +16,8 @@ PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
 PlatformStatus create_private_folder(const String& path) {
     String call = u"create private folder " + path;
     memory_files().calls.push_back(call);
-    auto failure = memory_files().file_failures.find(call);
-    if (failure != memory_files().file_failures.end()) return failure->second;
+    auto failure = memory_files().failures.find(call);
+    if (failure != memory_files().failures.end()) return failure->second;
     if (find_memory_entry(path)) return 183;  // ERROR_ALREADY_EXISTS
     size_t slash = path.rfind(u'\\');
     const MemoryEntry* parent = slash == String::npos ? nullptr : find_memory_entry(path.substr(0, slash));

@@ -328,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
                            return failing_with(5, p, l, o);
                        };
                    }},
-        VerifyCase{"a FAIL line", [] { memory_registry().failures[u"set Acme B"] = 5; }},
+        VerifyCase{"a FAIL line", [] { memory_registry().failures[u"set Acme B"] = status_access_denied; }},
         VerifyCase{"a FAIL line though every copy and value is in place",
                    [] {
                        memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
@@ -339,8 +339,8 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         VerifyCase{"a copy failed twice, not in use",
                    [] {
-                       memory_files().failures.insert(u"copy " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf");
-                       memory_files().file_failures[u"copy replacing " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"] = 5;
+                       memory_files().failures[u"copy " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"] = status_access_denied;
+                       memory_files().failures[u"copy replacing " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"] = status_access_denied;
                    }},
         VerifyCase{"another header",
                    [] {
@@ -361,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Deploy, CopyThatFailedOnceIsCopiedAgain) {
     add_font(u"Sans.ttf");
-    memory_files().failures.insert(u"copy " + font_folder + u"\\Sans.ttf > " + fonts + u"\\Sans.ttf");
+    memory_files().failures[u"copy " + font_folder + u"\\Sans.ttf > " + fonts + u"\\Sans.ttf"] = status_access_denied;
     EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes);
     EXPECT_TRUE(memory_files().restart_operations.empty());
@@ -390,7 +390,7 @@ TEST_F(Deploy, FailedSchedulingLeavesNoStagedReplacement) {
         add_font(name);
     }
     const String staged_b = fonts + u"\\B.ttf.Typeloader-Deploy";
-    memory_files().file_failures[u"replace at restart " + staged_b + u" > " + fonts + u"\\B.ttf"] = status_access_denied;
+    memory_files().failures[u"replace at restart " + staged_b + u" > " + fonts + u"\\B.ttf"] = status_access_denied;
     EXPECT_EQ(deploy_install(log, u"Acme"), 1);
     EXPECT_EQ(find_memory_entry(fonts + u"\\A.ttf.Typeloader-Deploy"), nullptr);
     for (const RestartOperation& operation : memory_files().restart_operations) {
@@ -442,7 +442,7 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
 TEST_F(Deploy, UninstallThatLeavesAValueFails) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
     add_memory_file(fonts + u"\\Sans.ttf", "f");
-    memory_registry().failures[u"delete Acme Sans"] = 5;
+    memory_registry().failures[u"delete Acme Sans"] = status_access_denied;
     EXPECT_EQ(deploy_uninstall(log, u"Acme"), 1);
     EXPECT_NE(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
 }
@@ -502,7 +502,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: someone other than "
                    "SYSTEM and Administrators may change it"},
         FolderCase{"cannot be made",
-                   [] { memory_files().file_failures[u"create private folder " + log_folder] = 5; },
+                   [] { memory_files().failures[u"create private folder " + log_folder] = status_access_denied; },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader cannot be created (error 5)"}));
 
 TEST(RunDeploy, UsageBeforeAnyLog) {

@@ -131,8 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"every_copy_fails_and_both_are_registered_all_the_same",
               false,
               [] {
-                  memory_files().failures.insert(copy_call(fonts, u"Serif.ttf"));
-                  memory_files().failures.insert(copy_call(fonts, u"Sans.ttf"));
+                  memory_files().failures[copy_call(fonts, u"Serif.ttf")] = status_access_denied;
+                  memory_files().failures[copy_call(fonts, u"Sans.ttf")] = status_access_denied;
               },
               installed_both,
               baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
               false,
               [] {
                   memory_files().fonts_folder_status = fonts_folder_not_found;
-                  memory_files().failures.insert(u"create folder " + fallback);
+                  memory_files().failures[u"create folder " + fallback] = status_access_denied;
               },
               installed_both,
               baseline_and({{u"Acme Sans", fallback + u"\\Sans.ttf"}, {u"Acme Serif", fallback + u"\\Serif.ttf"}}),
