@@ -16,23 +16,6 @@ String registry_text(const std::string& data) {
     return units;
 }
 
-bool is_text_type(uint32_t type) { return type == 1 || type == 2; }
-
-StringView file_name_of(StringView path) {
-    size_t separator = path.find_last_of(u"\\/");
-    return separator == StringView::npos ? path : path.substr(separator + 1);
-}
-
-bool is_own_registration(StringView title, StringView name, StringView data) {
-    if (name.size() <= title.size() || !name.starts_with(title) || name[title.size()] != u' ') return false;
-    return file_title(file_name_of(data)) == name.substr(title.size() + 1);
-}
-
-bool refers_to(StringView data, StringView copy_path) {
-    if (equals_ignoring_ascii_case(data, copy_path)) return true;
-    return data.find_first_of(u"\\/") == StringView::npos && equals_ignoring_ascii_case(data, file_name_of(copy_path));
-}
-
 std::vector<Removal> uninstall_removals(const RegistryKey& key, const std::vector<RegistryValue>& values,
                                         const String& title) {
     std::vector<Removal> removals;

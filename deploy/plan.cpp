@@ -1,0 +1,308 @@
+#include "deploy/plan.h"
+
+#include "fonts/typeloader_contract.h"
+
+StringView file_name_of(StringView path) {
+    size_t separator = path.find_last_of(u"\\/");
+    return separator == StringView::npos ? path : path.substr(separator + 1);
+}
+
+bool is_text_type(uint32_t type) { return type == 1 || type == 2; }
+
+bool same_path(StringView left, StringView right) { return equals_ignoring_ascii_case(left, right); }
+
+bool same_value_name(StringView left, StringView right) { return equals_ignoring_ascii_case(left, right); }
+
+bool is_own_registration(StringView title, StringView name, StringView data) {
+    if (name.size() <= title.size() || !name.starts_with(title) || name[title.size()] != u' ') return false;
+    return file_title(file_name_of(data)) == name.substr(title.size() + 1);
+}
+
+bool refers_to(StringView data, StringView copy_path) {
+    if (same_path(data, copy_path)) return true;
+    return data.find_first_of(u"\\/") == StringView::npos && same_path(data, file_name_of(copy_path));
+}
+
+String registered_file(StringView fonts_folder, StringView data) {
+    if (data.find_first_of(u"\\/") == StringView::npos) return String(fonts_folder) + u"\\" + String(data);
+    return String(data);
+}
+
+bool is_staged_name_of(StringView path, StringView copy) {
+    const size_t base = copy.size() + staged_suffix.size();
+    if (path.size() < base || !same_path(path.substr(0, base), String(copy) + String(staged_suffix))) return false;
+    StringView rest = path.substr(base);
+    if (rest.empty()) return true;
+    if (rest.size() < 2 || rest[0] != u'.') return false;
+    for (char16_t unit : rest.substr(1)) {
+        if (unit < u'0' || unit > u'9') return false;
+    }
+    return true;
+}
+
+namespace {
+
+size_t index_of(const std::vector<NearbyFile>& files, StringView path) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (same_path(files[i].path, path)) return i;
+    }
+    return files.size();
+}
+
+bool is_present(FileState state) { return state != FileState::missing; }
+
+// The operations' order decides: a later move onto a copy wins over an
+// earlier deletion, and a move whose source is gone does nothing.
+std::vector<NearbyFile> run_pending(std::vector<NearbyFile> files, const std::vector<PendingOperation>& pending) {
+    for (const PendingOperation& operation : pending) {
+        size_t from = index_of(files, operation.from);
+        // A file nobody measured: something is there, with bytes unknown.
+        if (from == files.size()) files.push_back({operation.from, FileState::other});
+        if (operation.to.empty()) {
+            files[from].state = FileState::missing;
+            continue;
+        }
+        if (!is_present(files[from].state)) continue;
+        size_t to = index_of(files, operation.to);
+        if (to == files.size()) files.push_back({operation.to, FileState::missing});
+        if (is_present(files[to].state) && !operation.replace_existing) continue;
+        files[to].state = files[from].state;
+        files[from].state = FileState::missing;
+    }
+    return files;
+}
+
+// The copy and its staged files; a staged name that an operation uses but
+// the snapshot did not find is missing.
+std::vector<NearbyFile> files_of(const FontFacts& font, const std::vector<PendingOperation>& pending) {
+    std::vector<NearbyFile> files{{font.copy, font.copy_state}};
+    files.insert(files.end(), font.staged.begin(), font.staged.end());
+    for (const PendingOperation& operation : pending) {
+        if (is_staged_name_of(operation.from, font.copy) && index_of(files, operation.from) == files.size()) {
+            files.push_back({operation.from, FileState::missing});
+        }
+    }
+    return files;
+}
+
+bool is_pending_source(const std::vector<PendingOperation>& pending, StringView path) {
+    for (const PendingOperation& operation : pending) {
+        if (same_path(operation.from, path)) return true;
+    }
+    return false;
+}
+
+bool is_named_by(const std::vector<PendingOperation>& pending, StringView path) {
+    for (const PendingOperation& operation : pending) {
+        if (same_path(operation.from, path) || same_path(operation.to, path)) return true;
+    }
+    return false;
+}
+
+const FontValue* value_named(const std::vector<FontValue>& values, StringView name) {
+    for (const FontValue& value : values) {
+        if (same_value_name(value.name, name)) return &value;
+    }
+    return nullptr;
+}
+
+bool registered_as_copy(const DeploySnapshot& snapshot, const FontFacts& font) {
+    const FontValue* value = value_named(snapshot.values, registration_name(snapshot.title, font.name));
+    return value && value->type == registration_type && same_path(value->data, font.copy);
+}
+
+String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
+
+}  // namespace
+
+std::vector<NearbyFile> after_restart(const std::vector<NearbyFile>& now, const std::vector<PendingOperation>& pending) {
+    std::vector<NearbyFile> files = run_pending(now, pending);
+    files.resize(now.size());
+    return files;
+}
+
+FileState copy_after_restart(const FontFacts& font, const std::vector<PendingOperation>& pending) {
+    return after_restart(files_of(font, pending), pending).front().state;
+}
+
+Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& pending) {
+    // A staged file that a pending move will bring onto the copy last only
+    // needs the font's bytes: no second operation.
+    for (size_t i = 0; i < font.staged.size(); ++i) {
+        if (!is_pending_source(pending, font.staged[i].path)) continue;
+        FontFacts rewritten = font;
+        rewritten.staged[i].state = FileState::same_as_source;
+        if (copy_after_restart(rewritten, pending) == FileState::same_as_source) {
+            return {font.copy, font.staged[i].path, false};
+        }
+    }
+    String staged = font.copy + String(staged_suffix);
+    for (uint64_t number = 2; is_named_by(pending, staged); ++number) {
+        staged = font.copy + String(staged_suffix) + u"." + decimal_text(number);
+    }
+    return {font.copy, staged, true};
+}
+
+InstallPlan plan_install(const DeploySnapshot& snapshot) {
+    InstallPlan plan;
+    if (snapshot.fonts.empty()) plan.refusals.push_back(u"the Font folder holds no *.ttf entry");
+    if (!snapshot.values_readable) plan.refusals.push_back(u"the fonts key cannot be read");
+    for (const FontFacts& font : snapshot.fonts) {
+        const String name = registration_name(snapshot.title, font.name);
+        if (!font.refusal.empty()) {
+            plan.refusals.push_back(font.name + u": " + font.refusal);
+            continue;
+        }
+        if (font.copy_state == FileState::folder || font.copy_state == FileState::link) {
+            plan.refusals.push_back(font.copy + u" is a folder or a link, not a font file");
+            continue;
+        }
+        if (font.copy_state == FileState::unreadable) {
+            plan.refusals.push_back(font.copy + u" cannot be read");
+            continue;
+        }
+        if (font.copy_state == FileState::other) {
+            // Only this title's own older copy may be replaced.
+            bool own = false;
+            for (const FontValue& value : snapshot.values) {
+                if (!is_text_type(value.type) || !refers_to(value.data, font.copy)) continue;
+                if (!is_own_registration(snapshot.title, value.name, value.data)) {
+                    plan.refusals.push_back(font.copy + u" holds another font, which the registration " + quoted(value.name) +
+                                            u" refers to; the copy would replace it");
+                    own = true;  // refused once is enough
+                    break;
+                }
+                own = true;
+            }
+            if (!own) plan.refusals.push_back(font.copy + u" holds another font that no registration of this title refers to");
+        }
+        const FontValue* existing = value_named(snapshot.values, name);
+        if (existing && existing->type != registration_type) {
+            plan.refusals.push_back(quoted(name) + u" exists with another type than REG_SZ");
+        } else if (existing && !is_own_registration(snapshot.title, existing->name, existing->data)) {
+            plan.refusals.push_back(quoted(existing->name) + u" (" + existing->data + u") is not this title's registration, and " +
+                                    quoted(name) + u" would replace it");
+        }
+    }
+    // The guard of a later uninstall: what it would take must all be ours.
+    for (const FontValue& value : snapshot.values) {
+        if (uninstall_takes(snapshot.title, value.name, value.type) &&
+            !is_own_registration(snapshot.title, value.name, value.data)) {
+            plan.refusals.push_back(quoted(value.name) + u" (" + value.data + u") is not this title's registration, and an uninstall of " +
+                                    quoted(snapshot.title) + u" would remove it");
+        }
+    }
+    if (!plan.refusals.empty()) return plan;
+
+    for (const FontFacts& font : snapshot.fonts) {
+        const bool registered = registered_as_copy(snapshot, font);
+        plan.run_typeloader |= !registered;
+        if (copy_after_restart(font, snapshot.pending) != FileState::same_as_source) {
+            // Right now but not after the restart: only a staged file helps.
+            if (font.copy_state == FileState::same_as_source) {
+                plan.stagings.push_back(staging_for(font, snapshot.pending));
+            } else {
+                plan.run_typeloader = true;
+            }
+        }
+        for (const NearbyFile& staged : font.staged) {
+            if (is_present(staged.state) && !is_pending_source(snapshot.pending, staged.path)) plan.leftovers.push_back(staged.path);
+        }
+    }
+    return plan;
+}
+
+std::vector<String> install_mismatches(const DeploySnapshot& after) {
+    std::vector<String> mismatches;
+    if (!after.values_readable) mismatches.push_back(u"the fonts key cannot be read");
+    for (const FontFacts& font : after.fonts) {
+        const String name = registration_name(after.title, font.name);
+        if (!registered_as_copy(after, font)) mismatches.push_back(u"registration " + quoted(name) + u" does not hold " + font.copy);
+        FileState state = copy_after_restart(font, after.pending);
+        if (state != FileState::same_as_source) {
+            mismatches.push_back(font.copy + (font.copy_state == FileState::same_as_source
+                                                  ? u" is the font now, but not after the restart"
+                                                  : u" is not the font, now nor after the restart"));
+        }
+    }
+    return mismatches;
+}
+
+bool restart_pending(const DeploySnapshot& snapshot) {
+    for (const FontFacts& font : snapshot.fonts) {
+        if (copy_after_restart(font, snapshot.pending) != font.copy_state) return true;
+    }
+    return false;
+}
+
+UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders) {
+    UninstallPlan plan;
+    if (!snapshot.values_readable) {
+        plan.refusals.push_back(u"the fonts key cannot be read");
+        return plan;
+    }
+    std::vector<const FontValue*> remaining;
+    for (const FontValue& value : snapshot.values) {
+        if (!uninstall_takes(snapshot.title, value.name, value.type)) {
+            remaining.push_back(&value);
+        } else if (is_own_registration(snapshot.title, value.name, value.data)) {
+            plan.removals.push_back(value.name);
+        } else {
+            plan.refusals.push_back(quoted(value.name) + u" (" + value.data +
+                                    u") is not this title's registration, and Typeloader.exe would remove it");
+        }
+    }
+    if (!plan.refusals.empty()) return plan;
+
+    for (const FontFacts& font : snapshot.fonts) {
+        // This title's copy: a removed registration names it, or it holds
+        // the bundle's own bytes (left by an install that failed).
+        bool named = false;
+        for (const FontValue& value : snapshot.values) {
+            named |= uninstall_takes(snapshot.title, value.name, value.type) && refers_to(value.data, font.copy);
+        }
+        bool ours = named || font.copy_state == FileState::same_as_source;
+        for (const NearbyFile& staged : font.staged) ours |= is_present(staged.state);
+        if (!ours) continue;
+        bool inside = false;
+        for (const String& folder : folders) {
+            inside |= !folder.empty() && font.copy.size() > folder.size() + 1 &&
+                      same_path(font.copy.substr(0, folder.size() + 1), folder + u"\\") &&
+                      font.copy.find(u'\\', folder.size() + 1) == String::npos;
+        }
+        bool referred = false;
+        for (const FontValue* value : remaining) referred |= is_text_type(value->type) && refers_to(value->data, font.copy);
+        if (!inside || referred || font.copy_state == FileState::folder || font.copy_state == FileState::link) continue;
+        // A staged replacement would bring the copy back at the restart.
+        for (const NearbyFile& staged : font.staged) {
+            if (is_present(staged.state)) plan.voided.push_back(staged.path);
+        }
+        if (is_present(font.copy_state)) {
+            FontFacts voided = font;
+            for (NearbyFile& staged : voided.staged) staged.state = FileState::missing;
+            if (is_present(copy_after_restart(voided, snapshot.pending))) plan.copies.push_back(font.copy);
+        }
+    }
+    return plan;
+}
+
+std::vector<String> uninstall_mismatches(const UninstallPlan& plan, const DeploySnapshot& after) {
+    std::vector<String> mismatches;
+    if (!after.values_readable) mismatches.push_back(u"the fonts key cannot be read");
+    for (const String& name : plan.removals) {
+        if (value_named(after.values, name)) mismatches.push_back(u"registration " + quoted(name) + u" is still there");
+    }
+    for (const FontFacts& font : after.fonts) {
+        bool planned = false;
+        for (const String& copy : plan.copies) planned |= same_path(copy, font.copy);
+        if (planned && is_present(copy_after_restart(font, after.pending))) {
+            mismatches.push_back(font.copy + u" is still there after the restart");
+        }
+        for (const NearbyFile& staged : font.staged) {
+            for (const String& voided : plan.voided) {
+                if (same_path(voided, staged.path) && is_present(staged.state)) mismatches.push_back(staged.path + u" is still there");
+            }
+        }
+    }
+    return mismatches;
+}

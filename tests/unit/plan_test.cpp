@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include "deploy/plan.h"
+#include "test_support.h"
+
+namespace {
+
+const String fonts = u"C:\\Windows\\Fonts";
+const String sans = fonts + u"\\Sans.ttf";
+const String staged = sans + u".Typeloader-Deploy";
+
+using enum FileState;
+
+FontFacts font(FileState copy, std::vector<NearbyFile> nearby = {}) { return {u"Sans.ttf", u"", sans, copy, nearby}; }
+
+FontValue own(const String& data = sans) { return {u"Acme Sans", 1, data}; }
+
+DeploySnapshot machine(std::vector<FontFacts> fonts_found, std::vector<FontValue> values = {},
+                       std::vector<PendingOperation> pending = {}) {
+    return {u"Acme", fonts, fonts_found, true, values, pending};
+}
+
+PendingOperation deletion(const String& path) { return {path, u"", false}; }
+PendingOperation replacement(const String& from, const String& to) { return {from, to, true}; }
+
+struct AfterRestartRow {
+    const char* description;
+    std::vector<PendingOperation> pending;
+    FileState copy_now, staged_now, copy_after;
+};
+
+void PrintTo(const AfterRestartRow& row, std::ostream* out) { *out << row.description; }
+
+class AfterRestart : public testing::TestWithParam<AfterRestartRow> {};
+
+TEST_P(AfterRestart, OperationsRunInOrder) {
+    const AfterRestartRow& row = GetParam();
+    EXPECT_EQ(copy_after_restart(font(row.copy_now, {{staged, row.staged_now}}), row.pending), row.copy_after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AfterRestart,
+    testing::Values(
+        AfterRestartRow{"nothing pending", {}, same_as_source, missing, same_as_source},
+        AfterRestartRow{"a deletion", {deletion(sans)}, same_as_source, missing, missing},
+        AfterRestartRow{"a deletion, ASCII case aside", {deletion(u"c:\\windows\\fonts\\SANS.TTF")}, same_as_source, missing, missing},
+        AfterRestartRow{"a staged replacement", {replacement(staged, sans)}, other, same_as_source, same_as_source},
+        AfterRestartRow{"a move without replace onto a file fails", {{staged, sans, false}}, other, same_as_source, other},
+        AfterRestartRow{"a move without replace onto nothing", {{staged, sans, false}}, missing, same_as_source, same_as_source},
+        AfterRestartRow{"a move whose source is gone does nothing", {replacement(staged, sans)}, other, missing, other},
+        AfterRestartRow{"moved in, then deleted", {replacement(staged, sans), deletion(sans)}, other, same_as_source, missing},
+        AfterRestartRow{"deleted, then moved in", {deletion(sans), replacement(staged, sans)}, other, same_as_source, same_as_source},
+        AfterRestartRow{"an unmeasured file moved onto the copy", {replacement(u"C:\\x.tmp", sans)}, same_as_source, missing, other},
+        AfterRestartRow{"a file moved away, then back",
+                        {replacement(sans, u"C:\\keep.tmp"), replacement(u"C:\\keep.tmp", sans)}, same_as_source, missing, same_as_source},
+        AfterRestartRow{"another path's operations", {deletion(fonts + u"\\Serif.ttf")}, same_as_source, missing, same_as_source}));
+
+struct InstallRow {
+    const char* description;
+    DeploySnapshot snapshot;
+    const char* refusal;  // a fragment of the one refusal expected; null: none
+    bool run;
+    std::vector<Staging> stagings;
+    std::vector<String> leftovers;
+};
+
+void PrintTo(const InstallRow& row, std::ostream* out) { *out << row.description; }
+
+class InstallPlanning : public testing::TestWithParam<InstallRow> {};
+
+TEST_P(InstallPlanning, RefusesOrPlans) {
+    const InstallRow& row = GetParam();
+    InstallPlan plan = plan_install(row.snapshot);
+    if (row.refusal) {
+        ASSERT_EQ(plan.refusals.size(), 1u) << readable(plan.refusals);
+        EXPECT_NE(plan.refusals[0].find(ascii(row.refusal)), String::npos) << readable(plan.refusals);
+        return;
+    }
+    ASSERT_TRUE(plan.refusals.empty()) << readable(plan.refusals);
+    EXPECT_EQ(plan.run_typeloader, row.run);
+    ASSERT_EQ(plan.stagings.size(), row.stagings.size());
+    for (size_t i = 0; i < row.stagings.size(); ++i) {
+        EXPECT_EQ(plan.stagings[i].staged, row.stagings[i].staged) << readable(plan.stagings[i].staged);
+        EXPECT_EQ(plan.stagings[i].schedule, row.stagings[i].schedule);
+    }
+    EXPECT_EQ(plan.leftovers, row.leftovers);
+}
+
+const Staging fresh{sans, staged, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InstallPlanning,
+    testing::Values(
+        InstallRow{"fresh install", machine({font(missing)}), nullptr, true, {}, {}},
+        InstallRow{"installed: nothing to change", machine({font(same_as_source)}, {own()}), nullptr, false, {}, {}},
+        InstallRow{"registered under another file", machine({font(same_as_source)}, {own(fonts + u"\\Old\\Sans.ttf")}), nullptr, true, {}, {}},
+        InstallRow{"this title's older copy", machine({font(other)}, {own()}), nullptr, true, {}, {}},
+        InstallRow{"uninstalled with the font in use, then installed again",
+                   machine({font(same_as_source)}, {}, {deletion(sans)}), nullptr, true, {fresh}, {}},
+        InstallRow{"registered, but the copy is deleted at the restart",
+                   machine({font(same_as_source)}, {own()}, {deletion(sans)}), nullptr, false, {fresh}, {}},
+        InstallRow{"rerun while its replacement waits",
+                   machine({font(other, {{staged, same_as_source}})}, {own()}, {replacement(staged, sans)}), nullptr, false, {}, {}},
+        InstallRow{"update while an older replacement waits: copied now, staged after the run if in use",
+                   machine({font(other, {{staged, other}})}, {own()}, {replacement(staged, sans)}), nullptr, true, {}, {}},
+        InstallRow{"reinstall after an uninstall voided the replacement: a fresh name",
+                   machine({font(same_as_source)}, {}, {replacement(staged, sans), deletion(sans)}), nullptr, true,
+                   {{sans, staged + u".2", true}}, {}},
+        InstallRow{"another program's file moves onto the copy", machine({font(same_as_source)}, {own()}, {replacement(u"C:\\x", sans)}),
+                   nullptr, false, {fresh}, {}},
+        InstallRow{"a staged file no operation moves is left over",
+                   machine({font(same_as_source, {{staged, other}})}, {own()}), nullptr, false, {}, {staged}},
+        InstallRow{"no font", machine({}), "holds no *.ttf entry", false, {}, {}},
+        InstallRow{"the key cannot be read", [] { auto m = machine({font(missing)}); m.values_readable = false; return m; }(),
+                   "cannot be read", false, {}, {}},
+        InstallRow{"a damaged font", machine({{u"Sans.ttf", u"its table directory is cut off", sans, missing, {}}}),
+                   "Sans.ttf: its table directory is cut off", false, {}, {}},
+        InstallRow{"the copy is a folder", machine({font(folder)}), "is a folder or a link", false, {}, {}},
+        InstallRow{"the copy is a link", machine({font(link)}), "is a folder or a link", false, {}, {}},
+        InstallRow{"another registration's file", machine({font(other)}, {{u"Other Sans", 1, sans}}),
+                   "the registration \"Other Sans\" refers to", false, {}, {}},
+        InstallRow{"Windows' bare name for the file", machine({font(other)}, {{u"Sans (TrueType)", 1, u"SANS.TTF"}}),
+                   "the registration \"Sans (TrueType)\" refers to", false, {}, {}},
+        InstallRow{"an unregistered file", machine({font(other)}), "no registration of this title refers to", false, {}, {}},
+        InstallRow{"its name, another type", machine({font(missing)}, {{u"Acme Sans", 2, sans}}), "another type than REG_SZ", false, {}, {}},
+        InstallRow{"its name in other case, another product's",
+                   [] { auto m = machine({font(missing)}, {{u"ACME Sans", 1, fonts + u"\\Other.ttf"}}); return m; }(),
+                   "\"ACME Sans\" (C:\\Windows\\Fonts\\Other.ttf) is not this title's registration", false, {}, {}},
+        InstallRow{"the uninstall guard", machine({font(missing)}, {{u"AcmeCorp Mono", 1, fonts + u"\\Mono.ttf"}}),
+                   "an uninstall of \"Acme\" would remove it", false, {}, {}}));
+
+TEST(InstallVerdict, EveryFontRegisteredAndRightAfterTheRestart) {
+    EXPECT_TRUE(install_mismatches(machine({font(same_as_source)}, {own()})).empty());
+    EXPECT_TRUE(install_mismatches(machine({font(other, {{staged, same_as_source}})}, {own()}, {replacement(staged, sans)})).empty());
+    struct Row {
+        const char* description;
+        DeploySnapshot after;
+        const char* mismatch;
+    } rows[] = {
+        {"not registered", machine({font(same_as_source)}), "registration \"Acme Sans\" does not hold"},
+        {"registered to another path", machine({font(same_as_source)}, {own(fonts + u"\\X.ttf")}), "does not hold"},
+        {"the copy differs", machine({font(other)}, {own()}), "is not the font, now nor after the restart"},
+        {"deleted at the restart", machine({font(same_as_source)}, {own()}, {deletion(sans)}), "but not after the restart"},
+        {"the key unreadable", [] { auto m = machine({font(same_as_source)}, {own()}); m.values_readable = false; return m; }(),
+         "cannot be read"},
+    };
+    for (const Row& row : rows) {
+        std::vector<String> mismatches = install_mismatches(row.after);
+        ASSERT_FALSE(mismatches.empty()) << row.description;
+        EXPECT_NE(mismatches.back().find(ascii(row.mismatch)), String::npos) << row.description << readable(mismatches);
+    }
+}
+
+TEST(RestartPending, OnlyWhenTheRestartChangesACopy) {
+    EXPECT_FALSE(restart_pending(machine({font(same_as_source)})));
+    EXPECT_TRUE(restart_pending(machine({font(other, {{staged, same_as_source}})}, {}, {replacement(staged, sans)})));
+    EXPECT_TRUE(restart_pending(machine({font(same_as_source)}, {}, {deletion(sans)})));
+    // A voided replacement moves nothing.
+    EXPECT_FALSE(restart_pending(machine({font(missing)}, {}, {replacement(staged, sans)})));
+}
+
+struct UninstallRow {
+    const char* description;
+    DeploySnapshot snapshot;
+    const char* refusal;
+    std::vector<String> removals, copies, voided;
+};
+
+void PrintTo(const UninstallRow& row, std::ostream* out) { *out << row.description; }
+
+class UninstallPlanning : public testing::TestWithParam<UninstallRow> {};
+
+TEST_P(UninstallPlanning, RefusesOrPlans) {
+    const UninstallRow& row = GetParam();
+    UninstallPlan plan = plan_uninstall(row.snapshot, {fonts, u"C:\\Temp\\LumoraFonts"});
+    if (row.refusal) {
+        ASSERT_EQ(plan.refusals.size(), 1u) << readable(plan.refusals);
+        EXPECT_NE(plan.refusals[0].find(ascii(row.refusal)), String::npos) << readable(plan.refusals);
+        return;
+    }
+    ASSERT_TRUE(plan.refusals.empty()) << readable(plan.refusals);
+    EXPECT_EQ(plan.removals, row.removals);
+    EXPECT_EQ(plan.copies, row.copies) << readable(plan.copies);
+    EXPECT_EQ(plan.voided, row.voided) << readable(plan.voided);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UninstallPlanning,
+    testing::Values(
+        UninstallRow{"installed", machine({font(same_as_source)}, {own()}), nullptr, {u"Acme Sans"}, {sans}, {}},
+        UninstallRow{"nothing of the title", machine({font(missing)}, {{u"Arial", 1, u"arial.ttf"}}), nullptr, {}, {}, {}},
+        UninstallRow{"another font in the copy's place, unregistered", machine({font(other)}), nullptr, {}, {}, {}},
+        UninstallRow{"a copy an install that failed left", machine({font(same_as_source)}), nullptr, {}, {sans}, {}},
+        UninstallRow{"a copy another value still names", machine({font(same_as_source)}, {own(), {u"Sans (TrueType)", 1, u"sans.ttf"}}),
+                     nullptr, {u"Acme Sans"}, {}, {}},
+        UninstallRow{"a copy outside the Fonts folder",
+                     machine({{u"Sans.ttf", u"", u"D:\\Sans.ttf", same_as_source, {}}}, {own(u"D:\\Sans.ttf")}), nullptr,
+                     {u"Acme Sans"}, {}, {}},
+        UninstallRow{"a copy in a folder below the Fonts folder",
+                     machine({{u"Sans.ttf", u"", fonts + u"\\x\\Sans.ttf", same_as_source, {}}}, {own(fonts + u"\\x\\Sans.ttf")}),
+                     nullptr, {u"Acme Sans"}, {}, {}},
+        UninstallRow{"a copy that is a link", machine({font(link)}, {own()}), nullptr, {u"Acme Sans"}, {}, {}},
+        UninstallRow{"a replacement waits: voided", machine({font(other, {{staged, same_as_source}})}, {own()}, {replacement(staged, sans)}),
+                     nullptr, {u"Acme Sans"}, {sans}, {staged}},
+        UninstallRow{"the deletion already waits", machine({font(same_as_source)}, {}, {deletion(sans)}), nullptr, {}, {}, {}},
+        UninstallRow{"another title under the prefix", machine({font(missing)}, {own(), {u"AcmeCorp Mono", 1, fonts + u"\\Mono.ttf"}}),
+                     "\"AcmeCorp Mono\" (C:\\Windows\\Fonts\\Mono.ttf) is not this title's registration", {}, {}, {}},
+        UninstallRow{"the key cannot be read", [] { auto m = machine({}); m.values_readable = false; return m; }(), "cannot be read", {},
+                     {}, {}}));
+
+TEST(UninstallVerdict, NamesGoneAndCopiesGoneAfterTheRestart) {
+    UninstallPlan plan = plan_uninstall(machine({font(same_as_source, {{staged, same_as_source}})}, {own()}, {replacement(staged, sans)}),
+                                        {fonts});
+    EXPECT_TRUE(uninstall_mismatches(plan, machine({font(missing)}, {}, {replacement(staged, sans)})).empty());
+    EXPECT_TRUE(uninstall_mismatches(plan, machine({font(same_as_source)}, {}, {replacement(staged, sans), deletion(sans)})).empty());
+    EXPECT_FALSE(uninstall_mismatches(plan, machine({font(missing)}, {own()})).empty());
+    EXPECT_FALSE(uninstall_mismatches(plan, machine({font(same_as_source)}, {})).empty());
+    EXPECT_FALSE(uninstall_mismatches(plan, machine({font(missing, {{staged, same_as_source}})}, {}, {replacement(staged, sans)})).empty());
+    DeploySnapshot unreadable = machine({font(missing)});
+    unreadable.values_readable = false;
+    EXPECT_FALSE(uninstall_mismatches(plan, unreadable).empty());
+}
+
+TEST(StagingFor, RewritesTheFileAPendingMoveBringsLastOrTakesAFreshName) {
+    struct Row {
+        const char* description;
+        FontFacts font;
+        std::vector<PendingOperation> pending;
+        Staging expected;
+    } rows[] = {
+        {"nothing pending", font(other), {}, {sans, staged, true}},
+        {"an older replacement waits", font(other, {{staged, other}}), {replacement(staged, sans)}, {sans, staged, false}},
+        {"its move is followed by a deletion", font(other, {{staged, other}}), {replacement(staged, sans), deletion(sans)},
+         {sans, staged + u".2", true}},
+        {"the first two names are taken", font(same_as_source), {replacement(staged, sans), deletion(sans), replacement(staged + u".2", sans),
+                                                                  deletion(sans)},
+         {sans, staged + u".3", true}},
+    };
+    for (const Row& row : rows) {
+        Staging staging = staging_for(row.font, row.pending);
+        EXPECT_EQ(staging.staged, row.expected.staged) << row.description << " " << readable(staging.staged);
+        EXPECT_EQ(staging.schedule, row.expected.schedule) << row.description;
+        FontFacts staged_font = row.font;
+        staged_font.staged.push_back({staging.staged, same_as_source});
+        std::vector<PendingOperation> pending = row.pending;
+        if (staging.schedule) pending.push_back(replacement(staging.staged, sans));
+        for (NearbyFile& file : staged_font.staged) {
+            if (file.path == staging.staged) file.state = same_as_source;
+        }
+        EXPECT_EQ(copy_after_restart(staged_font, pending), same_as_source) << row.description;
+    }
+}
+
+TEST(StagedNames, TheSuffixAndANumber) {
+    EXPECT_TRUE(is_staged_name_of(staged, sans));
+    EXPECT_TRUE(is_staged_name_of(staged + u".12", sans));
+    EXPECT_FALSE(is_staged_name_of(staged + u".x", sans));
+    EXPECT_FALSE(is_staged_name_of(staged + u".", sans));
+    EXPECT_FALSE(is_staged_name_of(sans, sans));
+}
+
+}  // namespace
