@@ -21,7 +21,7 @@ int run_deploy() {
     // First of all, as in Typeloader.exe: no DLL from the program's folder.
     if (restrict_dll_search_to_system32() != status_success) {
         write_output_line(u"Typeloader-Deploy: SetDefaultDllDirectories failed");
-        return exit_failed;
+        return exit_code_of(Outcome::failed);
     }
     quiet_error_mode();
 
@@ -36,15 +36,23 @@ int run_deploy() {
         return exit_usage;
     }
 
-    // Nothing is written, and nothing run, before the log folder passes.
+    // Nothing is written, and nothing run, before the log folder passes and
+    // the log is held: it is the machine's lock too.
     DeployLog log;
     String refusal;
-    if (!open_deploy_log(log, refusal)) {
-        write_output_line(refusal);
-        return exit_failed;
+    switch (open_deploy_log(log, refusal)) {
+        case LogOpening::opened: break;
+        case LogOpening::busy:
+            write_output_line(refusal);
+            write_output_line(outcome_word(Outcome::busy));
+            return exit_code_of(Outcome::busy);
+        case LogOpening::refused:
+            write_output_line(refusal);
+            write_output_line(outcome_word(Outcome::refused));
+            return exit_code_of(Outcome::refused);
     }
     log_record(log, RecordType::information, u"Command line: " + full_command_line());
     log_version(log, executable_file());
     log_version(log, executable_folder() + u"\\Typeloader.exe");
-    return choice.job == DeployJob::install ? deploy_install(log, choice.title) : deploy_uninstall(log, choice.title);
+    return exit_code_of(choice.job == DeployJob::install ? deploy_install(log, choice.title) : deploy_uninstall(log, choice.title));
 }

@@ -1,110 +1,113 @@
+#include <utility>
 #include <vector>
 
-#include "deploy/command_line.h"
 #include "deploy/jobs.h"
-#include "deploy/ownership.h"
-#include "fonts/file_title.h"
+#include "deploy/plan.h"
+#include "deploy/snapshot.h"
+#include "fonts/typeloader_contract.h"
 #include "platform/files.h"
-#include "platform/process.h"
+#include "platform/open_files.h"
 #include "platform/registry.h"
 
 namespace {
 
-// One font of the Font folder and where Typeloader.exe puts it.
-struct PlannedFont {
-    String source;
-    String copy;        // in the Fonts folder, same name
-    String value_name;  // "<title> <file title>"
-    std::string bytes;  // the source's contents
-};
-
-bool is_font_signature(const std::string& bytes) {
-    static const std::string signatures[] = {std::string("\0\1\0\0", 4), "true", "OTTO", "ttcf"};
-    for (const std::string& signature : signatures) {
-        if (bytes.starts_with(signature)) return true;
+// Writes the font to its staged name and, where the plan says so, schedules
+// the staged file's move onto the copy at the restart.
+bool stage(DeployLog& log, const String& source, const Staging& staging, std::vector<String>& written) {
+    PlatformStatus status = copy_file_replacing(source, staging.staged);
+    if (!status) written.push_back(staging.staged);
+    bool same = false;
+    if (!status) status = same_contents(source, staging.staged, same);
+    if (!status && staging.schedule) status = replace_at_restart(staging.staged, staging.copy);
+    if (status || !same) {
+        log_record(log, RecordType::error, u"Copy " + staging.copy + u": its replacement at the restart could not be staged as " +
+                                               staging.staged + (status ? u" (error " + decimal_text(status) + u")." : String(u": the staged file differs.")));
+        return false;
     }
-    return false;
+    log_record(log, RecordType::warning, u"Copy " + staging.copy + u" is not the font after the restart: the font is staged as " +
+                                             staging.staged + u" and replaces it at the next restart.");
+    return true;
 }
 
-const RegistryValue* value_named(const std::vector<RegistryValue>& values, StringView name) {
-    for (const RegistryValue& value : values) {
-        if (equals_ignoring_ascii_case(value.name, name)) return &value;
-    }
-    return nullptr;
-}
-
-bool same_contents(const String& path, const std::string& bytes) {
-    std::string found;
-    return read_whole_file(path, found) == status_success && found == bytes;
-}
-
-bool registered_as_copy(const std::vector<RegistryValue>& values, const PlannedFont& font) {
-    const RegistryValue* value = value_named(values, font.value_name);
-    return value && value->type == registry_string_type && equals_ignoring_ascii_case(registry_text(value->data), font.copy);
-}
-
-// Why an entry of the Font folder cannot be installed; empty when it can.
-String entry_refusal(const FoundFile& found, std::string& bytes) {
-    EntryKind kind = EntryKind::missing;
-    if (PlatformStatus status = entry_kind(found.path, kind)) return u"it cannot be examined (error " + decimal_text(status) + u")";
-    if (kind == EntryKind::folder) return u"it is a folder, not a font file";
-    if (kind == EntryKind::reparse_point) return u"it is a link or another reparse point, not a plain file";
-    if (kind == EntryKind::missing) return u"it is gone";
-    if (found.name.size() < 4 || !equals_ignoring_ascii_case(StringView(found.name).substr(found.name.size() - 4), u".ttf")) {
-        return u"its name does not end in .ttf (it matches *.ttf only through its short name)";
-    }
-    if (file_title(found.name).empty()) return u"its file title is empty";
-    if (PlatformStatus status = read_whole_file(found.path, bytes)) {
-        if (status == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
-        return u"it cannot be read (error " + decimal_text(status) + u")";
-    }
-    if (!is_font_signature(bytes)) return u"it is not a TrueType or OpenType font (by its first four bytes)";
-    return String();
-}
-
-// Why the copy of a font would harm what is not this title's; empty when not.
-String copy_refusal(const String& title, const PlannedFont& font, const std::vector<RegistryValue>& values) {
-    EntryKind kind = EntryKind::missing;
-    entry_kind(font.copy, kind);
-    if (kind == EntryKind::folder || kind == EntryKind::reparse_point) {
-        return font.copy + u" is a folder or a link, not a font file";
-    }
-    if (kind == EntryKind::file && !same_contents(font.copy, font.bytes)) {
-        for (const RegistryValue& value : values) {
-            if (!is_text_type(value.type)) continue;
-            String data = registry_text(value.data);
-            if (refers_to(data, font.copy) && !is_own_registration(title, value.name, data)) {
-                return font.copy + u" holds another font, which the registration " + quoted(value.name) +
-                       u" refers to; the copy would replace it";
+// After Typeloader.exe: a copy still different is copied once more; one in
+// use (a sharing violation, or a mapped font), or one that the restart would
+// delete or replace, needs a staged replacement, which is returned.
+bool copy_again(DeployLog& log, const DeploySnapshot& now, const std::vector<FoundFile>& entries,
+                std::vector<std::pair<Staging, String>>& stagings) {
+    std::vector<PendingOperation> pending = now.pending;
+    for (size_t i = 0; i < now.fonts.size(); ++i) {
+        FontFacts font = now.fonts[i];
+        const String& source = entries[i].path;
+        if (copy_after_restart(font, pending) == FileState::same_as_source) continue;
+        if (font.copy_state != FileState::same_as_source) {
+            PlatformStatus status = copy_file_replacing(source, font.copy);
+            if (!status) font.copy_state = file_state(source, font.copy);
+            if (status && !is_in_use_status(status)) {
+                log_record(log, RecordType::error, u"Copy " + font.copy + u" could not be made (error " + decimal_text(status) + u").");
+                return false;
+            }
+            if (copy_after_restart(font, pending) == FileState::same_as_source) {
+                log_record(log, RecordType::warning, u"Copy " + font.copy + u": made by a second copy.");
+                continue;
             }
         }
+        const Staging staging = staging_for(font, pending);
+        if (staging.schedule) pending.push_back({staging.staged, staging.copy, true});
+        stagings.push_back({staging, source});
     }
-    const RegistryValue* existing = value_named(values, font.value_name);
-    if (existing && existing->type != registry_string_type) {
-        return quoted(font.value_name) + u" exists with another type than REG_SZ";
-    }
-    return String();
+    return true;
 }
 
-// Gives the names this run writes their values from before the run back:
-// removed when new, old type and data when changed. Other names are left
+// The snapshot as it will be once the stagings are made: checked before any
+// is, so that a failed install schedules nothing.
+DeploySnapshot with_stagings(DeploySnapshot snapshot, const std::vector<std::pair<Staging, String>>& stagings) {
+    for (const auto& [staging, source] : stagings) {
+        for (FontFacts& font : snapshot.fonts) {
+            if (!same_path(font.copy, staging.copy)) continue;
+            std::erase_if(font.staged, [&](const NearbyFile& file) { return same_path(file.path, staging.staged); });
+            font.staged.push_back({staging.staged, FileState::same_as_source});
+        }
+        if (staging.schedule) snapshot.pending.push_back({staging.staged, staging.copy, true});
+    }
+    return snapshot;
+}
+
+// Gives the fonts key back its values from before the run for every name the
+// run may have written, removes names under the title the run added, and
+// removes the copies and staged files the run made. Other names are left
 // alone, since another program may change them meanwhile.
-bool put_back(DeployLog& log, const std::vector<PlannedFont>& plan, const std::vector<RegistryValue>& before) {
+bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot& after, const std::vector<String>& written) {
+    bool all = true;
     RegistryKey key;
     if (PlatformStatus status = open_font_registration_key(key)) {
         log_record(log, RecordType::error, u"Put back: the fonts key cannot be opened (error " + decimal_text(status) + u").");
-        return false;
+        all = false;
     }
     std::vector<RegistryValue> now;
-    read_all_values(key, now);
-    bool all = true;
-    for (const PlannedFont& font : plan) {
-        const RegistryValue* old = value_named(before, font.value_name);
-        const RegistryValue* current = value_named(now, font.value_name);
+    if (key && read_all_values(key, now)) all = false;
+    auto find = [](const std::vector<RegistryValue>& values, StringView name) -> const RegistryValue* {
+        for (const RegistryValue& value : values) {
+            if (same_value_name(value.name, name)) return &value;
+        }
+        return nullptr;
+    };
+    std::vector<RegistryValue> earlier;
+    for (const FontValue& value : before.values) {
+        RegistryValue raw{value.name, value.type, {}};
+        for (char16_t unit : value.data) raw.data += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        raw.data += std::string(2, '\0');
+        earlier.push_back(raw);
+    }
+    std::vector<String> names;
+    for (const FontFacts& font : before.fonts) names.push_back(registration_name(before.title, font.name));
+    for (const String& name : unplanned_registrations(before, after)) names.push_back(name);
+    for (const String& name : key ? names : std::vector<String>()) {
+        const RegistryValue* old = find(earlier, name);
+        const RegistryValue* current = find(now, name);
         PlatformStatus status = status_success;
         String what;
         if (old) {
-            if (current && current->type == old->type && current->data == old->data) continue;
+            if (current && current->type == old->type && registry_text(current->data) == registry_text(old->data)) continue;
             status = put_value(key, *old);
             what = u"its data from before restored";
         } else if (current) {
@@ -113,173 +116,94 @@ bool put_back(DeployLog& log, const std::vector<PlannedFont>& plan, const std::v
         } else {
             continue;
         }
-        all &= status == status_success;
+        all &= !status;
         log_record(log, status ? RecordType::error : RecordType::warning,
-                   u"Put back " + quoted(font.value_name) + u": " + what +
+                   u"Put back " + quoted(name) + u": " + what +
                        (status ? u": FAILED (error " + decimal_text(status) + u")" : String(u": OK")));
+    }
+    // A staged file gone voids its move at the restart.
+    std::vector<String> made = written;
+    for (size_t i = 0; i < before.fonts.size() && i < after.fonts.size(); ++i) {
+        if (before.fonts[i].copy_state == FileState::missing && after.fonts[i].copy_state != FileState::missing) {
+            made.push_back(after.fonts[i].copy);
+        }
+    }
+    for (const String& path : made) {
+        PlatformStatus status = delete_file(path);
+        if (status == status_file_not_found) continue;
+        all &= !status;
+        log_record(log, status ? RecordType::error : RecordType::warning,
+                   u"Put back: " + path + (status ? u" could not be removed (error " + decimal_text(status) + u")." : String(u" removed.")));
     }
     return all;
 }
 
-enum class CopyState { identical, in_use, failed };
-
-// A copy still different after the run is copied once more here: a font in
-// use refuses that with an in-use status (a sharing violation, or a mapped
-// file). Any other outcome than identical bytes is a failure.
-CopyState check_copy(DeployLog& log, const PlannedFont& font) {
-    const String what = u"Verify copy " + font.copy + u" identical to " + font.source;
-    if (same_contents(font.copy, font.bytes)) {
-        log_record(log, RecordType::information, what + u": OK");
-        return CopyState::identical;
-    }
-    PlatformStatus status = copy_file_replacing(font.source, font.copy);
-    if (status == status_success && same_contents(font.copy, font.bytes)) {
-        log_record(log, RecordType::warning, what + u": OK after a second copy");
-        return CopyState::identical;
-    }
-    if (is_in_use_status(status)) {
-        log_record(log, RecordType::warning, what + u": in use (error " + decimal_text(status) + u")");
-        return CopyState::in_use;
-    }
-    log_record(log, RecordType::error, what + u": FAILED" + (status ? u" (error " + decimal_text(status) + u")" : String()));
-    return CopyState::failed;
-}
-
-// The new file staged beside a copy in use and put in its place at the next
-// restart, as Windows Installer does for files in use. Done only once all else
-// is verified, so that a failed install schedules nothing.
-bool stage_for_restart(DeployLog& log, const PlannedFont& font) {
-    const String staged = staged_replacement(font.copy);
-    PlatformStatus status = copy_file_replacing(font.source, staged);
-    if (status == status_success && !same_contents(staged, font.bytes)) status = 1;
-    if (status == status_success) status = replace_at_restart(staged, font.copy);
-    if (status) {
-        log_record(log, RecordType::error, u"Copy " + font.copy + u" is in use and its replacement could not be scheduled (error " +
-                                               decimal_text(status) + u").");
-        return false;
-    }
-    log_record(log, RecordType::warning, u"Copy " + font.copy + u" is in use: the new font is staged as " + staged +
-                                             u" and replaces it at the next restart.");
-    return true;
-}
-
 }  // namespace
 
-int deploy_install(DeployLog& log, const String& title) {
-    const String source_folder = executable_folder() + u"\\Font";
-    log_record(log, RecordType::information, u"Install of the fonts in " + source_folder + u" under the title " + quoted(title));
-    String fonts;
-    if (PlatformStatus status = system_fonts_folder(fonts)) {
-        log_record(log, RecordType::error, u"Refused: the Fonts folder is unknown (error " + decimal_text(status) + u").");
-        return log_verdict(log, exit_failed, u"Refused: nothing was changed.");
+Outcome deploy_install(DeployLog& log, const String& title) {
+    const DeployPlaces places = deploy_places();
+    log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
+    const std::vector<FoundFile> entries = bundle_entries(places);
+    const DeploySnapshot before = take_snapshot(title, places, entries, true, false);
+    const InstallPlan plan = plan_install(before);
+    if (!plan.refusals.empty()) {
+        for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
+        return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
     }
-
-    std::vector<String> refusals;
-    std::vector<PlannedFont> plan;
-    std::vector<FoundFile> found_entries;
-    find_files(source_folder + u"\\*.ttf", [&](const FoundFile& found) { found_entries.push_back(found); });
-    if (found_entries.empty()) refusals.push_back(source_folder + u" holds no *.ttf entry");
-    for (const FoundFile& found : found_entries) {
-        PlannedFont font{found.path, fonts + u"\\" + found.name, title + u" " + file_title(found.name), {}};
-        String refusal = entry_refusal(found, font.bytes);
-        if (!refusal.empty()) {
-            refusals.push_back(found.path + u": " + refusal);
-            continue;
-        }
-        log_record(log, RecordType::information, u"Check " + found.path + u": a font, to be copied to " + font.copy +
-                                                     u" and registered as " + quoted(font.value_name) + u": OK");
-        plan.push_back(font);
+    for (const FontFacts& font : before.fonts) {
+        log_record(log, RecordType::information, u"Check " + font.name + u": a font, to be copied to " + font.copy +
+                                                     u" and registered as " + quoted(registration_name(title, font.name)) + u": OK");
     }
-
-    RegistryKey key;
-    std::vector<RegistryValue> before;
-    PlatformStatus status = open_font_registration_key(key);
-    if (status == status_success) status = read_all_values(key, before);
-    if (status) {
-        log_record(log, RecordType::error, u"Refused: the fonts key cannot be read (error " + decimal_text(status) + u").");
-        return log_verdict(log, exit_failed, u"Refused: nothing was changed.");
-    }
-    for (const PlannedFont& font : plan) {
-        String refusal = copy_refusal(title, font, before);
-        if (refusal.empty()) {
-            log_record(log, RecordType::information, u"Check " + font.copy + u": replaces no other registration's font: OK");
-        } else {
-            refusals.push_back(refusal);
-        }
-    }
-    // The guard of a later uninstall: what it would take must all be ours.
-    bool guarded = true;
-    for (const Removal& removal : uninstall_removals(key, before, title)) {
-        if (removal.own) continue;
-        guarded = false;
-        refusals.push_back(quoted(removal.name) + u" (" + removal.data +
-                           u") is not this title's registration, and an uninstall of " + quoted(title) + u" would remove it");
-    }
-    if (guarded) {
-        log_record(log, RecordType::information, u"Check title " + quoted(title) +
-                                                     u": an uninstall would remove only this title's registrations: OK");
-    }
-    key.reset();
-    if (!refusals.empty()) {
-        for (const String& refusal : refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
-        return log_verdict(log, exit_failed, u"Refused: nothing was changed.");
-    }
-
-    bool installed = true;
-    for (const PlannedFont& font : plan) installed &= same_contents(font.copy, font.bytes) && registered_as_copy(before, font);
-    if (installed) {
-        return log_verdict(log, exit_nothing_to_change,
-                           u"Nothing to change: every font is installed byte-identical and registered under " + quoted(title) +
+    log_record(log, RecordType::information, u"Check title " + quoted(title) +
+                                                 u": an uninstall would remove only this title's registrations: OK");
+    if (plan.nothing_to_change()) {
+        const bool waiting = restart_pending(before);
+        return log_verdict(log, waiting ? Outcome::restart : Outcome::unchanged,
+                           String(u"Nothing to change: every font is installed and registered under ") + quoted(title) +
+                               (waiting ? u" once the replacements waiting for the restart are made" : u"") +
                                u"; Typeloader.exe was not run.");
     }
 
-    TypeloaderRun run = run_typeloader_job(log, false, title);
-    bool verified = verify_typeloader_run(log, run, u"Install Font : " + title, u"Install FAIL : ");
-    std::vector<const PlannedFont*> in_use;
-    if (run.started && verified) {
-        for (const PlannedFont& font : plan) {
-            CopyState state = check_copy(log, font);
-            if (state == CopyState::in_use) in_use.push_back(&font);
-            verified &= state != CopyState::failed;
-        }
+    for (const String& leftover : plan.leftovers) {
+        PlatformStatus status = delete_file(leftover);
+        log_record(log, status ? RecordType::warning : RecordType::information,
+                   u"Staged file " + leftover + u", which no restart-time operation uses, " +
+                       (status ? u"could not be removed (error " + decimal_text(status) + u")." : String(u"removed.")));
     }
-    if (run.started) {
-        std::vector<RegistryValue> after;
-        status = open_font_registration_key(key);
-        if (status == status_success) status = read_all_values(key, after);
-        key.reset();
-        for (const PlannedFont& font : plan) {
-            bool registered = status == status_success && registered_as_copy(after, font);
-            log_record(log, registered ? RecordType::information : RecordType::error,
-                       u"Verify registration " + quoted(font.value_name) + u" holds " + font.copy +
-                           (registered ? u": OK" : u": FAILED"));
-            verified &= registered;
-        }
+    bool verified = !log.failed;
+    if (verified && plan.run_typeloader) {
+        TypeloaderRun run = run_typeloader_job(log, false, title);
+        verified = verify_typeloader_run(log, run, String(install_header) + title, install_fail);
     }
-    if (verified) {
-        std::vector<const PlannedFont*> staged;
-        for (const PlannedFont* font : in_use) {
-            if (!stage_for_restart(log, *font)) {
-                verified = false;
-                break;
-            }
-            staged.push_back(font);
-        }
-        // A failed install schedules nothing: with its staged file gone, a
-        // replacement already scheduled finds nothing to move at the restart.
-        for (const PlannedFont* font : verified ? std::vector<const PlannedFont*>() : staged) {
-            const String staged_copy = staged_replacement(font->copy);
-            PlatformStatus status = delete_file(staged_copy);
-            log_record(log, status ? RecordType::error : RecordType::warning,
-                       u"Staged " + staged_copy + (status ? u" could not be removed (error " + decimal_text(status) + u")."
-                                                          : String(u" removed: its replacement at the restart is void.")));
-        }
+    std::vector<std::pair<Staging, String>> stagings;
+    if (verified) verified = copy_again(log, take_snapshot(title, places, entries, false, false), entries, stagings);
+    DeploySnapshot after = take_snapshot(title, places, entries, false, false);
+    std::vector<String> mismatches = install_mismatches(with_stagings(after, stagings));
+    for (const String& name : unplanned_registrations(before, after)) {
+        mismatches.push_back(quoted(name) + u" was added, though this install does not register it");
     }
-    if (!verified) {
-        bool restored = put_back(log, plan, before);
-        return log_verdict(log, exit_failed, restored ? u"Failed: the fonts key is put back as it was; the copies stay."
-                                                      : u"Failed, and the fonts key could not be put back in full.");
+    std::vector<String> written;
+    if (verified && mismatches.empty() && !log.failed && !stagings.empty()) {
+        for (const auto& [staging, source] : stagings) {
+            verified = stage(log, source, staging, written);
+            if (!verified) break;
+        }
+        after = take_snapshot(title, places, entries, false, false);
+        mismatches = install_mismatches(after);
     }
-    return log_verdict(log, exit_changed_restart, u"Installed and verified under " + quoted(title) +
-                                                      u"; a restart makes the fonts seen by every session.");
+    for (const String& mismatch : mismatches) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
+    if (verified && mismatches.empty()) {
+        log_record(log, RecordType::information, u"Verify " + decimal_text(after.fonts.size()) +
+                                                     u" fonts: every copy holds its font (after the restart too) and is registered: OK");
+    }
+    if (log.failed || !verified || !mismatches.empty()) {
+        bool restored = put_back(log, before, after, written);
+        return log_verdict(log, Outcome::failed, restored ? u"Failed: the fonts key and the Fonts folder are put back as they were."
+                                                          : u"Failed, and the machine could not be put back in full.");
+    }
+    const bool waiting = restart_pending(after);
+    return log_verdict(log, waiting ? Outcome::restart : Outcome::changed,
+                       u"Installed and verified under " + quoted(title) +
+                           (waiting ? u"; a restart completes it: a font in use is replaced then."
+                                    : u"; new sessions see the fonts, a sign-out and sign-in shows them in this one."));
 }

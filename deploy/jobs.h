@@ -4,15 +4,18 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "deploy/command_line.h"
 #include "deploy/log.h"
 
-// The fleet deploy jobs around Typeloader.exe. Each returns the exit code of
-// deploy/command_line.h and logs every check and its verdict.
+// The fleet deploy jobs around Typeloader.exe. Each takes a snapshot of the
+// machine, asks the planner, refuses or acts, takes the snapshot again and
+// checks it against the plan; it logs every check and its verdict and returns
+// how the run ended.
 
-int deploy_install(DeployLog& log, const String& title);
-int deploy_uninstall(DeployLog& log, const String& title);
+Outcome deploy_install(DeployLog& log, const String& title);
+Outcome deploy_uninstall(DeployLog& log, const String& title);
 
-// What a run of Typeloader.exe from the program's own folder gave.
+// What a run of Typeloader.exe gave.
 struct TypeloaderRun {
     bool started = false;
     uint32_t exit_code = 0;
@@ -31,8 +34,6 @@ bool verify_typeloader_run(DeployLog& log, const TypeloaderRun& run, StringView 
 // The text in double quotes, as records show names and titles.
 String quoted(StringView text);
 
-// Where the new file of a font in use waits for the restart: beside its copy.
-inline String staged_replacement(StringView copy) { return String(copy) + u".Typeloader-Deploy"; }
-
-// Logs the verdict and gives its exit code back.
-int log_verdict(DeployLog& log, int exit_code, StringView verdict);
+// Logs the verdict, writes the outcome's word as the last line of standard
+// output and gives the outcome back.
+Outcome log_verdict(DeployLog& log, Outcome outcome, StringView verdict);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/standard_output.h"
 
@@ -61,46 +62,80 @@ String log_folder_refusal(const String& folder, FolderCheck check) {
     return u"Typeloader-Deploy: the log folder " + folder + u" is refused: " + reason(check);
 }
 
-bool open_deploy_log(DeployLog& log, String& refusal) {
+namespace {
+
+// Opens the log at its path, waiting while another run holds it.
+PlatformStatus open_waiting(const String& path, OpenFile& file) {
+    for (uint32_t waited = 0;; waited += log_wait_step_milliseconds) {
+        PlatformStatus status = open_log_file(path, file);
+        if (status != status_sharing_violation || waited >= log_wait_milliseconds) return status;
+        sleep_milliseconds(log_wait_step_milliseconds);
+    }
+}
+
+}  // namespace
+
+LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     String windows;
     if (PlatformStatus status = system_windows_folder(windows)) {
         refusal = u"Typeloader-Deploy: the Windows folder is unknown (error " + decimal_text(status) + u")";
-        return false;
+        return LogOpening::refused;
     }
     const String logs = windows + u"\\Logs";
     log.folder = logs + u"\\Typeloader";
-    log.file = log.folder + u"\\" + String(log_file_name);
+    log.path = log.folder + u"\\" + String(log_file_name);
 
     FolderCheck check = FolderCheck::missing;
-    if (check_private_folder(log.folder, check) == status_success && check == FolderCheck::missing) {
+    if (!check_private_folder(log.folder, check) && check == FolderCheck::missing) {
         EntryKind logs_kind = EntryKind::missing;
-        if (entry_kind(logs, logs_kind) == status_success && logs_kind == EntryKind::missing) create_private_folder(logs);
+        if (!entry_kind(logs, logs_kind) && logs_kind == EntryKind::missing) create_private_folder(logs);
         if (PlatformStatus status = create_private_folder(log.folder)) {
             refusal = u"Typeloader-Deploy: the log folder " + log.folder + u" cannot be created (error " +
                       decimal_text(status) + u")";
-            return false;
+            return LogOpening::refused;
         }
     }
-    if (!folder_is_safe(log.folder, refusal)) return false;
+    if (!folder_is_safe(log.folder, refusal)) return LogOpening::refused;
 
-    uint64_t size = 0;
-    if (file_size(log.file, size) == status_success && log_needs_rotation(size)) {
-        rename_replacing(log.file, log.folder + u"\\" + String(previous_log_file_name));
+    for (bool rotated = false;;) {
+        PlatformStatus status = open_waiting(log.path, log.file);
+        if (status == status_sharing_violation) {
+            refusal = u"Typeloader-Deploy: another run holds the log " + log.path + u"; try again later";
+            return LogOpening::busy;
+        }
+        uint64_t size = 0;
+        if (!status) status = open_file_size(log.file, size);
+        if (status) {
+            refusal = u"Typeloader-Deploy: the log " + log.path + u" cannot be opened (error " + decimal_text(status) + u")";
+            return LogOpening::refused;
+        }
+        if (rotated || !log_needs_rotation(size)) break;
+        // The full log moves aside while held; a new one is opened in its place.
+        if (PlatformStatus status = rename_open_file(log.file, log.folder + u"\\" + String(previous_log_file_name))) {
+            refusal = u"Typeloader-Deploy: the log " + log.path + u" cannot be rotated (error " + decimal_text(status) + u")";
+            return LogOpening::refused;
+        }
+        rotated = true;
     }
-    return true;
+    return LogOpening::opened;
 }
 
 void log_record(DeployLog& log, RecordType type, StringView message) {
     write_output_line(message);
-    if (log.broken) return;
-    String refusal;
-    if (!folder_is_safe(log.folder, refusal)) {
-        log.broken = true;
-        write_output_line(refusal);
-        return;
-    }
-    std::string bytes = cmtrace_record(message, type, local_time(), current_thread_id());
+    if (log.failed) return;
+    bool plain = false;
+    PlatformStatus status = is_plain_file_at(log.file, log.path, plain);
+    if (!status && !plain) status = status_stopped_on_link;
     uint64_t size = 0;
-    if (file_size(log.file, size) != status_success || size == 0) bytes = "\xEF\xBB\xBF" + bytes;  // a new log
-    append_to_file(log.file, bytes);
+    if (!status) status = open_file_size(log.file, size);
+    if (!status) {
+        std::string bytes = cmtrace_record(message, type, local_time(), current_thread_id());
+        if (size == 0) bytes = "\xEF\xBB\xBF" + bytes;  // a new log
+        status = append_to_open_file(log.file, bytes);
+    }
+    if (status) {
+        log.failed = true;
+        write_output_line(u"Typeloader-Deploy: the log " + log.path + u" cannot be written (error " + decimal_text(status) +
+                          u"); the run stops");
+    }
 }

@@ -5,6 +5,7 @@
 
 #include "common/strings.h"
 #include "platform/clock.h"
+#include "platform/open_files.h"
 #include "platform/security.h"
 
 // The deploy log: %SystemRoot%\Logs\Typeloader\Typeloader-Deploy.log, in the
@@ -20,9 +21,14 @@ inline constexpr StringView previous_log_file_name = u"Typeloader-Deploy.lo_";
 
 struct DeployLog {
     String folder;  // ...\Logs\Typeloader
-    String file;    // the folder, a backslash and log_file_name
-    bool broken = false;  // the folder failed a check during the run: no more writes there
+    String path;    // the folder, a backslash and log_file_name
+    OpenFile file;  // held for the whole run: no other run can open it
+    bool failed = false;  // a record could not be written: the job stops
 };
+
+// How long a run waits for another to let go of the log.
+inline constexpr uint32_t log_wait_milliseconds = 60 * 1000;
+inline constexpr uint32_t log_wait_step_milliseconds = 250;
 
 // One CMTrace record with its CR LF. Line breaks in the message become
 // spaces and its end marker is broken up, so that it stays one record.
@@ -34,11 +40,15 @@ bool log_needs_rotation(uint64_t size);
 // The one line that refuses a log folder.
 String log_folder_refusal(const String& folder, FolderCheck check);
 
-// Finds or makes the log folder, checks it and starts a new log when the
-// current one is over the cap. On failure nothing is written and `refusal`
-// holds the one line to show.
-bool open_deploy_log(DeployLog& log, String& refusal);
+enum class LogOpening { opened, refused, busy };
 
-// Checks the folder, appends the record and writes its message to standard
-// output.
+// Finds or makes the log folder and checks it, then opens the log and holds
+// it, waiting a bounded time while another run holds it (busy), and starts a
+// new log when the current one is over the cap. On refusal nothing is written
+// and `refusal` holds the one line to show.
+LogOpening open_deploy_log(DeployLog& log, String& refusal);
+
+// Writes the message to standard output and appends its record through the
+// held log, first checking that the handle is still the plain file at the
+// log's path. A failure marks the log failed; the job then stops.
 void log_record(DeployLog& log, RecordType type, StringView message);

@@ -1,5 +1,7 @@
 #include "deploy/plan.h"
 
+#include <unordered_map>
+
 #include "fonts/typeloader_contract.h"
 
 StringView file_name_of(StringView path) {
@@ -9,6 +11,12 @@ StringView file_name_of(StringView path) {
 
 bool is_text_type(uint32_t type) { return type == 1 || type == 2; }
 
+String comparison_key(StringView text) {
+    String key(text);
+    for (char16_t& unit : key) unit = fold_ascii_letter(unit);
+    return key;
+}
+
 bool same_path(StringView left, StringView right) { return equals_ignoring_ascii_case(left, right); }
 
 bool same_value_name(StringView left, StringView right) { return equals_ignoring_ascii_case(left, right); }
@@ -16,11 +24,6 @@ bool same_value_name(StringView left, StringView right) { return equals_ignoring
 bool is_own_registration(StringView title, StringView name, StringView data) {
     if (name.size() <= title.size() || !name.starts_with(title) || name[title.size()] != u' ') return false;
     return file_title(file_name_of(data)) == name.substr(title.size() + 1);
-}
-
-bool refers_to(StringView data, StringView copy_path) {
-    if (same_path(data, copy_path)) return true;
-    return data.find_first_of(u"\\/") == StringView::npos && same_path(data, file_name_of(copy_path));
 }
 
 String registered_file(StringView fonts_folder, StringView data) {
@@ -38,6 +41,36 @@ bool is_staged_name_of(StringView path, StringView copy) {
         if (unit < u'0' || unit > u'9') return false;
     }
     return true;
+}
+
+namespace {
+
+// "\??\C:\x" is the Win32 path "C:\x"; "\??\UNC\server\share" is "\\server\share".
+String win32_path(StringView path) {
+    if (path.starts_with(u"\\??\\UNC\\")) return u"\\\\" + String(path.substr(8));
+    if (path.starts_with(u"\\??\\")) return String(path.substr(4));
+    return String(path);
+}
+
+}  // namespace
+
+std::vector<PendingOperation> parse_pending_operations(StringView units) {
+    std::vector<String> strings;
+    for (size_t at = 0; at < units.size();) {
+        size_t end = units.find(u'\0', at);
+        if (end == StringView::npos) end = units.size();
+        strings.emplace_back(units.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<PendingOperation> operations;
+    // An empty source ends the list: it is the terminator's null.
+    for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
+        StringView to = strings[i + 1];
+        const bool replace = to.starts_with(u'!');
+        if (replace) to.remove_prefix(1);
+        operations.push_back({win32_path(strings[i]), win32_path(to), replace});
+    }
+    return operations;
 }
 
 namespace {
@@ -99,15 +132,37 @@ bool is_named_by(const std::vector<PendingOperation>& pending, StringView path) 
     return false;
 }
 
-const FontValue* value_named(const std::vector<FontValue>& values, StringView name) {
-    for (const FontValue& value : values) {
-        if (same_value_name(value.name, name)) return &value;
+// The fonts key looked up by name and by the file a value names, as Windows
+// compares both: one pass over the values, however many fonts ask.
+struct ValueIndex {
+    std::unordered_map<String, const FontValue*> by_name;
+    std::unordered_map<String, std::vector<const FontValue*>> by_file;
+};
+
+ValueIndex index_values(const DeploySnapshot& snapshot) {
+    ValueIndex index;
+    for (const FontValue& value : snapshot.values) {
+        index.by_name.emplace(comparison_key(value.name), &value);
+        if (is_text_type(value.type)) {
+            index.by_file[comparison_key(registered_file(snapshot.fonts_folder, value.data))].push_back(&value);
+        }
     }
-    return nullptr;
+    return index;
 }
 
-bool registered_as_copy(const DeploySnapshot& snapshot, const FontFacts& font) {
-    const FontValue* value = value_named(snapshot.values, registration_name(snapshot.title, font.name));
+const FontValue* value_named(const ValueIndex& index, StringView name) {
+    auto found = index.by_name.find(comparison_key(name));
+    return found == index.by_name.end() ? nullptr : found->second;
+}
+
+const std::vector<const FontValue*>& values_naming(const ValueIndex& index, StringView file) {
+    static const std::vector<const FontValue*> none;
+    auto found = index.by_file.find(comparison_key(file));
+    return found == index.by_file.end() ? none : found->second;
+}
+
+bool registered_as_copy(const DeploySnapshot& snapshot, const ValueIndex& index, const FontFacts& font) {
+    const FontValue* value = value_named(index, registration_name(snapshot.title, font.name));
     return value && value->type == registration_type && same_path(value->data, font.copy);
 }
 
@@ -145,6 +200,7 @@ Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& 
 
 InstallPlan plan_install(const DeploySnapshot& snapshot) {
     InstallPlan plan;
+    const ValueIndex index = index_values(snapshot);
     if (snapshot.fonts.empty()) plan.refusals.push_back(u"the Font folder holds no *.ttf entry");
     if (!snapshot.values_readable) plan.refusals.push_back(u"the fonts key cannot be read");
     for (const FontFacts& font : snapshot.fonts) {
@@ -164,10 +220,9 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
         if (font.copy_state == FileState::other) {
             // Only this title's own older copy may be replaced.
             bool own = false;
-            for (const FontValue& value : snapshot.values) {
-                if (!is_text_type(value.type) || !refers_to(value.data, font.copy)) continue;
-                if (!is_own_registration(snapshot.title, value.name, value.data)) {
-                    plan.refusals.push_back(font.copy + u" holds another font, which the registration " + quoted(value.name) +
+            for (const FontValue* value : values_naming(index, font.copy)) {
+                if (!is_own_registration(snapshot.title, value->name, value->data)) {
+                    plan.refusals.push_back(font.copy + u" holds another font, which the registration " + quoted(value->name) +
                                             u" refers to; the copy would replace it");
                     own = true;  // refused once is enough
                     break;
@@ -176,7 +231,7 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
             }
             if (!own) plan.refusals.push_back(font.copy + u" holds another font that no registration of this title refers to");
         }
-        const FontValue* existing = value_named(snapshot.values, name);
+        const FontValue* existing = value_named(index, name);
         if (existing && existing->type != registration_type) {
             plan.refusals.push_back(quoted(name) + u" exists with another type than REG_SZ");
         } else if (existing && !is_own_registration(snapshot.title, existing->name, existing->data)) {
@@ -195,7 +250,7 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
     if (!plan.refusals.empty()) return plan;
 
     for (const FontFacts& font : snapshot.fonts) {
-        const bool registered = registered_as_copy(snapshot, font);
+        const bool registered = registered_as_copy(snapshot, index, font);
         plan.run_typeloader |= !registered;
         if (copy_after_restart(font, snapshot.pending) != FileState::same_as_source) {
             // Right now but not after the restart: only a staged file helps.
@@ -214,10 +269,11 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
 
 std::vector<String> install_mismatches(const DeploySnapshot& after) {
     std::vector<String> mismatches;
+    const ValueIndex index = index_values(after);
     if (!after.values_readable) mismatches.push_back(u"the fonts key cannot be read");
     for (const FontFacts& font : after.fonts) {
         const String name = registration_name(after.title, font.name);
-        if (!registered_as_copy(after, font)) mismatches.push_back(u"registration " + quoted(name) + u" does not hold " + font.copy);
+        if (!registered_as_copy(after, index, font)) mismatches.push_back(u"registration " + quoted(name) + u" does not hold " + font.copy);
         FileState state = copy_after_restart(font, after.pending);
         if (state != FileState::same_as_source) {
             mismatches.push_back(font.copy + (font.copy_state == FileState::same_as_source
@@ -226,6 +282,19 @@ std::vector<String> install_mismatches(const DeploySnapshot& after) {
         }
     }
     return mismatches;
+}
+
+std::vector<String> unplanned_registrations(const DeploySnapshot& before, const DeploySnapshot& after) {
+    const ValueIndex earlier = index_values(before);
+    std::unordered_map<String, bool> planned;
+    for (const FontFacts& font : before.fonts) planned[comparison_key(registration_name(before.title, font.name))] = true;
+    const String title_key = comparison_key(before.title);
+    std::vector<String> unplanned;
+    for (const FontValue& value : after.values) {
+        const String key = comparison_key(value.name);
+        if (key.starts_with(title_key) && !planned.count(key) && !value_named(earlier, value.name)) unplanned.push_back(value.name);
+    }
+    return unplanned;
 }
 
 bool restart_pending(const DeploySnapshot& snapshot) {
@@ -237,15 +306,14 @@ bool restart_pending(const DeploySnapshot& snapshot) {
 
 UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders) {
     UninstallPlan plan;
+    const ValueIndex index = index_values(snapshot);
     if (!snapshot.values_readable) {
         plan.refusals.push_back(u"the fonts key cannot be read");
         return plan;
     }
-    std::vector<const FontValue*> remaining;
     for (const FontValue& value : snapshot.values) {
-        if (!uninstall_takes(snapshot.title, value.name, value.type)) {
-            remaining.push_back(&value);
-        } else if (is_own_registration(snapshot.title, value.name, value.data)) {
+        if (!uninstall_takes(snapshot.title, value.name, value.type)) continue;
+        if (is_own_registration(snapshot.title, value.name, value.data)) {
             plan.removals.push_back(value.name);
         } else {
             plan.refusals.push_back(quoted(value.name) + u" (" + value.data +
@@ -257,9 +325,9 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
     for (const FontFacts& font : snapshot.fonts) {
         // This title's copy: a removed registration names it, or it holds
         // the bundle's own bytes (left by an install that failed).
-        bool named = false;
-        for (const FontValue& value : snapshot.values) {
-            named |= uninstall_takes(snapshot.title, value.name, value.type) && refers_to(value.data, font.copy);
+        bool named = false, referred = false;
+        for (const FontValue* value : values_naming(index, font.copy)) {
+            (uninstall_takes(snapshot.title, value->name, value->type) ? named : referred) = true;
         }
         bool ours = named || font.copy_state == FileState::same_as_source;
         for (const NearbyFile& staged : font.staged) ours |= is_present(staged.state);
@@ -270,8 +338,6 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
                       same_path(font.copy.substr(0, folder.size() + 1), folder + u"\\") &&
                       font.copy.find(u'\\', folder.size() + 1) == String::npos;
         }
-        bool referred = false;
-        for (const FontValue* value : remaining) referred |= is_text_type(value->type) && refers_to(value->data, font.copy);
         if (!inside || referred || font.copy_state == FileState::folder || font.copy_state == FileState::link) continue;
         // A staged replacement would bring the copy back at the restart.
         for (const NearbyFile& staged : font.staged) {
@@ -288,9 +354,10 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
 
 std::vector<String> uninstall_mismatches(const UninstallPlan& plan, const DeploySnapshot& after) {
     std::vector<String> mismatches;
+    const ValueIndex index = index_values(after);
     if (!after.values_readable) mismatches.push_back(u"the fonts key cannot be read");
     for (const String& name : plan.removals) {
-        if (value_named(after.values, name)) mismatches.push_back(u"registration " + quoted(name) + u" is still there");
+        if (value_named(index, name)) mismatches.push_back(u"registration " + quoted(name) + u" is still there");
     }
     for (const FontFacts& font : after.fonts) {
         bool planned = false;

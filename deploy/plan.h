@@ -28,6 +28,10 @@ struct PendingOperation {
     bool replace_existing = false;
 };
 
+// The operations of PendingFileRenameOperations' data (strings separated by
+// null units, in pairs), in the order the restart runs them.
+std::vector<PendingOperation> parse_pending_operations(StringView units);
+
 // A file beside a copy, as a staged replacement is.
 struct NearbyFile {
     String path;
@@ -92,15 +96,13 @@ bool is_text_type(uint32_t type);
 // Typeloader.exe writes for a font file titled x.
 bool is_own_registration(StringView title, StringView name, StringView data);
 
-// Whether a registration's data names this copy: by its full path or by its
-// bare file name (Windows' own entries).
-bool refers_to(StringView data, StringView copy_path);
-
 // The file a registration's data names: a bare file name lies in the Fonts
 // folder.
 String registered_file(StringView fonts_folder, StringView data);
 
 // Paths and value names compared as Windows compares them: case ignored.
+// Texts with the same key are the same name.
+String comparison_key(StringView text);
 bool same_path(StringView left, StringView right);
 bool same_value_name(StringView left, StringView right);
 
@@ -117,6 +119,10 @@ InstallPlan plan_install(const DeploySnapshot& snapshot);
 // What a verified install has on the machine: every font registered as its
 // copy, every copy holding the font's bytes after the restart.
 std::vector<String> install_mismatches(const DeploySnapshot& after);
+
+// Values an install run added that its plan does not have: a name that
+// begins with the title, as the registry compares, absent before the run.
+std::vector<String> unplanned_registrations(const DeploySnapshot& before, const DeploySnapshot& after);
 
 // Whether the restart changes a copy: the only case that needs one.
 bool restart_pending(const DeploySnapshot& snapshot);

@@ -3,6 +3,7 @@
 #include "deploy/jobs.h"
 #include "platform/process.h"
 #include "platform/programs.h"
+#include "platform/standard_output.h"
 
 String quoted(StringView text) {
     String out;
@@ -13,10 +14,12 @@ String quoted(StringView text) {
     return out;
 }
 
-int log_verdict(DeployLog& log, int exit_code, StringView verdict) {
-    RecordType type = exit_code == exit_failed ? RecordType::error : RecordType::information;
-    log_record(log, type, String(verdict) + u" Exit code " + decimal_text(static_cast<uint64_t>(exit_code)) + u".");
-    return exit_code;
+Outcome log_verdict(DeployLog& log, Outcome outcome, StringView verdict) {
+    const bool failure = outcome == Outcome::refused || outcome == Outcome::failed;
+    log_record(log, failure ? RecordType::error : RecordType::information,
+               String(verdict) + u" Exit code " + decimal_text(static_cast<uint64_t>(exit_code_of(outcome))) + u".");
+    write_output_line(outcome_word(outcome));
+    return outcome;
 }
 
 TypeloaderRun run_typeloader_job(DeployLog& log, bool uninstall, const String& title) {

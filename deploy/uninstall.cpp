@@ -1,65 +1,22 @@
 #include <vector>
 
-#include "deploy/command_line.h"
 #include "deploy/jobs.h"
-#include "deploy/ownership.h"
+#include "deploy/plan.h"
+#include "deploy/snapshot.h"
+#include "fonts/typeloader_contract.h"
 #include "platform/files.h"
-#include "platform/registry.h"
 
 namespace {
 
-String folder_of(StringView path) {
-    size_t slash = path.rfind(u'\\');
-    return String(slash == StringView::npos ? StringView() : path.substr(0, slash));
-}
-
-bool read_values(std::vector<RegistryValue>& values) {
-    RegistryKey key;
-    return open_font_registration_key(key) == status_success && read_all_values(key, values) == status_success;
-}
-
-// Deletes a copy that no remaining value refers to, inside the Fonts folder
-// or Typeloader.exe's fallback folder only; one in use at the next restart.
-bool remove_copy(DeployLog& log, const String& copy, const std::vector<String>& own_folders,
-                 const std::vector<RegistryValue>& remaining) {
-    bool inside = false;
-    for (const String& folder : own_folders) inside |= !folder.empty() && equals_ignoring_ascii_case(folder_of(copy), folder);
-    if (!inside) {
-        log_record(log, RecordType::warning, u"Copy " + copy + u" kept: it is outside the Fonts folder.");
-        return true;
-    }
-    for (const RegistryValue& value : remaining) {
-        if (is_text_type(value.type) && refers_to(registry_text(value.data), copy)) {
-            log_record(log, RecordType::information, u"Copy " + copy + u" kept: the registration " + quoted(value.name) +
-                                                         u" still refers to it.");
-            return true;
-        }
-    }
-    EntryKind kind = EntryKind::missing;
-    entry_kind(copy, kind);
-    if (kind == EntryKind::missing) {
-        log_record(log, RecordType::information, u"Copy " + copy + u" is already gone.");
-        return true;
-    }
-    if (kind != EntryKind::file) {
-        log_record(log, RecordType::warning, u"Copy " + copy + u" kept: it is not a plain file.");
-        return true;
-    }
-    // A replacement staged by an install while the font was in use would
-    // bring the copy back at the restart.
-    const String staged = staged_replacement(copy);
-    EntryKind staged_kind = EntryKind::missing;
-    if (entry_kind(staged, staged_kind) == status_success && staged_kind == EntryKind::file &&
-        delete_file(staged) == status_success) {
-        log_record(log, RecordType::information, u"Staged replacement " + staged + u" deleted.");
-    }
+// Deletes a copy now, or at the restart when it is in use.
+bool remove_copy(DeployLog& log, const String& copy) {
     PlatformStatus status = delete_file(copy);
-    if (status == status_success) {
+    if (!status) {
         log_record(log, RecordType::information, u"Copy " + copy + u" deleted.");
         return true;
     }
-    PlatformStatus scheduled = delete_at_restart(copy);
-    if (scheduled == status_success) {
+    PlatformStatus scheduled = is_in_use_status(status) || status == status_access_denied ? delete_at_restart(copy) : status;
+    if (!scheduled) {
         log_record(log, RecordType::warning, u"Copy " + copy + u" could not be deleted now (error " + decimal_text(status) +
                                                  u"): it is deleted at the next restart.");
         return true;
@@ -71,69 +28,61 @@ bool remove_copy(DeployLog& log, const String& copy, const std::vector<String>& 
 
 }  // namespace
 
-int deploy_uninstall(DeployLog& log, const String& title) {
+Outcome deploy_uninstall(DeployLog& log, const String& title) {
     log_record(log, RecordType::information, u"Uninstall of the fonts registered under the title " + quoted(title));
-    std::vector<RegistryValue> before;
-    std::vector<Removal> removals;
-    {
-        RegistryKey key;
-        PlatformStatus status = open_font_registration_key(key);
-        if (status == status_success) status = read_all_values(key, before);
-        if (status) {
-            log_record(log, RecordType::error, u"Refused: the fonts key cannot be read (error " + decimal_text(status) + u").");
-            return log_verdict(log, exit_failed, u"Refused: nothing was removed.");
+    const DeployPlaces places = deploy_places();
+    const std::vector<FoundFile> entries = bundle_entries(places);
+    const DeploySnapshot before = take_snapshot(title, places, entries, false, true);
+    const UninstallPlan plan = plan_uninstall(before, places.own_folders);
+    if (!plan.refusals.empty()) {
+        for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
+        return log_verdict(log, Outcome::refused, u"Refused: nothing was removed.");
+    }
+    for (const String& name : plan.removals) {
+        log_record(log, RecordType::information, u"Check " + quoted(name) + u": this title's registration: OK");
+    }
+    if (plan.nothing_to_change()) {
+        const bool waiting = restart_pending(before);
+        return log_verdict(log, waiting ? Outcome::restart : Outcome::unchanged,
+                           u"Nothing registered under " + quoted(title) + u" and no copy of it left" +
+                               (waiting ? u" once the deletions waiting for the restart are made" : u"") +
+                               u"; Typeloader.exe was not run.");
+    }
+
+    bool verified = !log.failed;
+    if (verified && plan.run_typeloader()) {
+        TypeloaderRun run = run_typeloader_job(log, true, title);
+        verified = verify_typeloader_run(log, run, String(uninstall_header) + title, uninstall_fail);
+    }
+    std::vector<String> measured;
+    for (const FontFacts& font : before.fonts) measured.push_back(font.copy);
+    if (verified) {
+        // No copy goes while a registration that names it may remain.
+        const DeploySnapshot removed = take_snapshot(title, places, entries, false, false, measured);
+        const std::vector<String> left = uninstall_mismatches(UninstallPlan{{}, plan.removals, {}, {}}, removed);
+        for (const String& mismatch : left) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
+        verified = left.empty() && !log.failed;
+        if (!verified) return log_verdict(log, Outcome::failed, u"Failed: not every registration was removed; no copy was deleted.");
+    }
+    if (verified) {
+        // A staged replacement would bring a copy back at the restart.
+        for (const String& staged : plan.voided) {
+            PlatformStatus status = delete_file(staged);
+            verified &= !status;
+            log_record(log, status ? RecordType::error : RecordType::information,
+                       u"Staged replacement " + staged +
+                           (status ? u" could not be deleted (error " + decimal_text(status) + u")." : String(u" deleted: its move at the restart is void.")));
         }
-        removals = uninstall_removals(key, before, title);
+        for (const String& copy : plan.copies) verified &= remove_copy(log, copy);
     }
-
-    // The guard: Typeloader.exe removes every name that begins with the title.
-    std::vector<String> copies;
-    bool foreign = false;
-    for (const Removal& removal : removals) {
-        const String shown = quoted(removal.name) + u" (" + removal.data + u")";
-        if (!removal.own) {
-            foreign = true;
-            log_record(log, RecordType::error,
-                       u"Refused: " + shown + u" is not this title's registration, and Typeloader.exe would remove it.");
-            continue;
-        }
-        log_record(log, RecordType::information, u"Check " + shown + u": this title's registration: OK");
-        copies.push_back(removal.data);
+    const DeploySnapshot after = take_snapshot(title, places, entries, false, false, measured);
+    const std::vector<String> mismatches = uninstall_mismatches(plan, after);
+    for (const String& mismatch : mismatches) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
+    if (log.failed || !verified || !mismatches.empty()) {
+        return log_verdict(log, Outcome::failed, u"Failed: the registrations are removed, but a copy could not be deleted.");
     }
-    if (foreign) return log_verdict(log, exit_failed, u"Refused: nothing was removed.");
-    if (removals.empty()) {
-        return log_verdict(log, exit_nothing_to_change, u"Nothing registered under " + quoted(title) +
-                                                            u"; Typeloader.exe was not run.");
-    }
-
-    TypeloaderRun run = run_typeloader_job(log, true, title);
-    bool verified = verify_typeloader_run(log, run, u"Uninstall Font : " + title, u"Uninstall FAIL : ");
-    std::vector<RegistryValue> after;
-    bool readable = read_values(after);
-    for (const Removal& removal : removals) {
-        bool gone = readable;
-        for (const RegistryValue& value : after) gone &= value.name != removal.name;
-        log_record(log, gone ? RecordType::information : RecordType::error,
-                   u"Verify " + quoted(removal.name) + u" removed" + (gone ? u": OK" : u": FAILED"));
-        verified &= gone;
-    }
-    if (!verified) return log_verdict(log, exit_failed, u"Failed: not every registration was removed; no copy was deleted.");
-
-    String fonts;
-    system_fonts_folder(fonts);
-    String temporary = temporary_folder();
-    const std::vector<String> own_folders{fonts, temporary.empty() ? String() : temporary + u"LumoraFonts"};
-    std::vector<String> done;
-    bool removed = true;
-    for (const String& data : copies) {
-        String copy = data.find(u'\\') == String::npos ? fonts + u"\\" + data : data;
-        bool seen = false;
-        for (const String& earlier : done) seen |= equals_ignoring_ascii_case(earlier, copy);
-        if (seen) continue;
-        done.push_back(copy);
-        removed &= remove_copy(log, copy, own_folders, after);
-    }
-    if (!removed) return log_verdict(log, exit_failed, u"Failed: the registrations are removed, but a copy could not be deleted.");
-    return log_verdict(log, exit_changed_restart, u"Uninstalled and verified under " + quoted(title) +
-                                                      u"; a restart makes the change seen by every session.");
+    const bool waiting = restart_pending(after);
+    return log_verdict(log, waiting ? Outcome::restart : Outcome::changed,
+                       u"Uninstalled and verified under " + quoted(title) +
+                           (waiting ? u"; a restart completes it: a font in use is deleted then." : u"."));
 }

@@ -1,6 +1,7 @@
 #include "fonts/file_title.h"
 #include "fonts/font_table.h"
 #include "fonts/jobs.h"
+#include "fonts/typeloader_contract.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -14,9 +15,7 @@ String destination_folder() {
     // A folder of our own under the temporary folder. Should even that be
     // unknown, it goes beside the executable: a path relative to whatever the
     // working folder happens to be could scatter fonts anywhere.
-    String base = temporary_folder();
-    if (base.empty()) base = executable_folder() + u"\\";
-    String fallback = base + u"LumoraFonts";
+    String fallback = fallback_folder(temporary_folder(), executable_folder());
     create_folder(fallback);
     return fallback;
 }
@@ -24,13 +23,13 @@ String destination_folder() {
 }  // namespace
 
 void install_fonts(const String& title) {
-    write_console_line(u"Install Font : " + title);
+    write_console_line(String(install_header) + title);
 
-    const String source = executable_folder() + u"\\Font";
+    const String source = executable_folder() + u"\\" + String(source_folder_name);
     const String destination = destination_folder();
 
     FontTable table;
-    find_files(source + u"\\*.ttf", [&](const FoundFile& found) {
+    find_files(source + u"\\" + String(font_pattern), [&](const FoundFile& found) {
         String copy = destination + u"\\" + found.name;
         copy_file(found.path, copy);  // a failed copy is still registered
         font_table_set(table, file_title(found.name), copy);
@@ -40,6 +39,6 @@ void install_fonts(const String& title) {
         if (key.empty()) return;
         String name = title + u" " + key;
         bool written = write_string_value(font_registration_key_path, name, copy) == status_success;
-        write_console_line((written ? u"Install OK : " : u"Install FAIL : ") + name);
+        write_console_line(String(written ? install_ok : install_fail) + name);
     });
 }

@@ -1,6 +1,7 @@
 #include <vector>
 
 #include "fonts/jobs.h"
+#include "fonts/typeloader_contract.h"
 #include "platform/console.h"
 #include "platform/registry.h"
 
@@ -16,23 +17,19 @@ std::vector<String> uninstall_scan(const RegistryKey& key, const String& title) 
     uint32_t type = 0;
     for (uint32_t index = 0; index < count; ++index) {
         if (enumerate_value(key, index, name, type) != status_success) continue;
-        if (type != registry_string_type) continue;
-        // A name with a null unit in it cannot be passed to a delete: the text
-        // before the null names a different value, which may not be ours.
-        if (name.find(u'\0') != String::npos) continue;
-        if (name.starts_with(title)) doomed.push_back(name);
+        if (uninstall_takes(title, name, type)) doomed.push_back(name);
     }
     return doomed;
 }
 
 void uninstall_fonts(const String& title) {
-    write_console_line(u"Uninstall Font : " + title);
+    write_console_line(String(uninstall_header) + title);
 
     RegistryKey key;
     if (open_font_registration_key(key) != status_success) return;
 
     for (const String& name : uninstall_scan(key, title)) {
         bool deleted = delete_value(key, name) == status_success;
-        write_console_line((deleted ? u"Uninstall OK : " : u"Uninstall FAIL : ") + name);
+        write_console_line(String(deleted ? uninstall_ok : uninstall_fail) + name);
     }
 }

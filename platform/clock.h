@@ -12,3 +12,6 @@ struct LocalTime {
 LocalTime local_time();
 
 uint32_t current_thread_id();
+
+// Waits, as a retry loop between tries does.
+void sleep_milliseconds(uint32_t milliseconds);

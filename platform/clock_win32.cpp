@@ -16,3 +16,5 @@ LocalTime local_time() {
 }
 
 uint32_t current_thread_id() { return GetCurrentThreadId(); }
+
+void sleep_milliseconds(uint32_t milliseconds) { Sleep(milliseconds); }

@@ -5,7 +5,8 @@
 #include "deploy/command_line.h"
 #include "deploy/jobs.h"
 #include "deploy/log.h"
-#include "deploy/ownership.h"
+#include "deploy/plan.h"
+#include "fonts/file_title.h"
 #include "test_support.h"
 
 namespace {
@@ -82,6 +83,9 @@ protected:
     void add_font(const String& name, const std::string& contents = font_bytes) {
         add_memory_file(font_folder + u"\\" + name, contents);
     }
+
+    int install(const String& title) { return exit_code_of(deploy_install(log, title)); }
+    int uninstall(const String& title) { return exit_code_of(deploy_uninstall(log, title)); }
 
     bool ran_typeloader() {
         for (const String& call : memory_files().calls) {
@@ -200,13 +204,13 @@ TEST_F(Deploy, CleanInstallThenNothingToChange) {
     memory_font_values() = {{u"Arial (TrueType)", registry_string_type, u"arial.ttf"}};
     add_font(u"Sans.ttf");
     add_font(u"Serif.TTF", font_bytes + "2");
-    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(install(u"Acme"), 0);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Serif.TTF")->contents, font_bytes + "2");
     std::string installed = state();
     EXPECT_NE(installed.find("u\"Acme Serif\"=1:u\"C:\\u005CWindows"), std::string::npos) << installed;
     memory_files().calls.clear();
     memory_files().output_lines.clear();
-    EXPECT_EQ(deploy_install(log, u"Acme"), 0);
+    EXPECT_EQ(install(u"Acme"), 0);
     EXPECT_FALSE(ran_typeloader());
     EXPECT_EQ(state(), installed);
     EXPECT_TRUE(output_mentions("Nothing to change")) << readable(memory_files().output_lines);
@@ -214,9 +218,9 @@ TEST_F(Deploy, CleanInstallThenNothingToChange) {
 
 TEST_F(Deploy, ChangedFontIsInstalledAgain) {
     add_font(u"Sans.ttf");
-    deploy_install(log, u"Acme");
+    install(u"Acme");
     add_font(u"Sans.ttf", font_bytes + "v2");  // same title, new contents
-    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(install(u"Acme"), 0);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes + "v2");
 }
 
@@ -235,7 +239,7 @@ TEST_P(InstallRefusal, NothingChangesAndTheReasonIsNamed) {
     add_memory_file(fonts + u"\\arial.ttf", "windows' own");
     GetParam().arrange();
     std::string before = state();
-    EXPECT_EQ(deploy_install(log, u"Acme"), 1);
+    EXPECT_EQ(install(u"Acme"), 1);
     EXPECT_EQ(state(), before);
     EXPECT_FALSE(ran_typeloader());
     EXPECT_TRUE(output_mentions(GetParam().reason)) << readable(memory_files().output_lines);
@@ -303,14 +307,14 @@ TEST_P(InstallVerifyFailure, PutsTheKeyBackAndExitsOne) {
     add_font(u"B.ttf");
     GetParam().arrange();
     auto before = memory_font_values();
-    EXPECT_EQ(deploy_install(log, u"Acme"), 1);
+    EXPECT_EQ(install(u"Acme"), 1);
     ASSERT_EQ(memory_font_values().size(), before.size());
     for (size_t i = 0; i < before.size(); ++i) {
         EXPECT_EQ(memory_font_values()[i].name, before[i].name);
         EXPECT_EQ(memory_font_values()[i].type, before[i].type);
         EXPECT_EQ(memory_font_values()[i].data, before[i].data);
     }
-    EXPECT_TRUE(output_mentions("Failed: the fonts key is put back as it was")) << readable(memory_files().output_lines);
+    EXPECT_TRUE(output_mentions("Failed: the fonts key and the Fonts folder are put back as they were")) << readable(memory_files().output_lines);
     EXPECT_TRUE(memory_files().restart_operations.empty());
 }
 
@@ -362,16 +366,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Deploy, CopyThatFailedOnceIsCopiedAgain) {
     add_font(u"Sans.ttf");
     memory_files().failures[u"copy " + font_folder + u"\\Sans.ttf > " + fonts + u"\\Sans.ttf"] = status_access_denied;
-    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(install(u"Acme"), 0);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes);
     EXPECT_TRUE(memory_files().restart_operations.empty());
 }
 
 TEST_F(Deploy, FontInUseIsReplacedAtTheNextRestart) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
     add_memory_file(fonts + u"\\Sans.ttf", "old");
     find_memory_entry_to_change(fonts + u"\\Sans.ttf")->in_use = true;
     add_font(u"Sans.ttf");
-    EXPECT_EQ(deploy_install(log, u"Acme"), 3010);
+    EXPECT_EQ(install(u"Acme"), 3010);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, "old");
     const String staged = fonts + u"\\Sans.ttf.Typeloader-Deploy";
     EXPECT_EQ(find_memory_entry(staged)->contents, font_bytes);
@@ -385,13 +390,14 @@ TEST_F(Deploy, FontInUseIsReplacedAtTheNextRestart) {
 // and the first one's staged file is gone, so its scheduled move is void.
 TEST_F(Deploy, FailedSchedulingLeavesNoStagedReplacement) {
     for (const char16_t* name : {u"A.ttf", u"B.ttf"}) {
+        memory_font_values().push_back({u"Acme " + file_title(name), registry_string_type, fonts + u"\\" + name});
         add_memory_file(fonts + u"\\" + name, "old");
         find_memory_entry_to_change(fonts + u"\\" + name)->in_use = true;
         add_font(name);
     }
     const String staged_b = fonts + u"\\B.ttf.Typeloader-Deploy";
     memory_files().failures[u"replace at restart " + staged_b + u" > " + fonts + u"\\B.ttf"] = status_access_denied;
-    EXPECT_EQ(deploy_install(log, u"Acme"), 1);
+    EXPECT_EQ(install(u"Acme"), 1);
     EXPECT_EQ(find_memory_entry(fonts + u"\\A.ttf.Typeloader-Deploy"), nullptr);
     for (const RestartOperation& operation : memory_files().restart_operations) {
         EXPECT_EQ(find_memory_entry(operation.from), nullptr) << "a scheduled move would still happen";
@@ -402,7 +408,7 @@ TEST_F(Deploy, UninstallRefusesWhenThePrefixTakesOthersValues) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"},
                             {u"AcmeCorp Mono", registry_string_type, fonts + u"\\Mono.ttf"}};
     std::string before = state();
-    EXPECT_EQ(deploy_uninstall(log, u"Acme"), 1);
+    EXPECT_EQ(uninstall(u"Acme"), 1);
     EXPECT_EQ(state(), before);
     EXPECT_FALSE(ran_typeloader());
     EXPECT_TRUE(output_mentions("Refused: \"AcmeCorp Mono\" (C:\\Windows\\Fonts\\Mono.ttf) is not this title's"));
@@ -410,7 +416,7 @@ TEST_F(Deploy, UninstallRefusesWhenThePrefixTakesOthersValues) {
 
 TEST_F(Deploy, UninstallOfAnUnknownTitleRunsNothing) {
     memory_font_values() = {{u"Acme-v02 Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
-    EXPECT_EQ(deploy_uninstall(log, u"Acme-v01"), 0);
+    EXPECT_EQ(uninstall(u"Acme-v01"), 0);
     EXPECT_FALSE(ran_typeloader());
 }
 
@@ -428,7 +434,7 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     find_memory_entry_to_change(fonts + u"\\Busy.ttf")->in_use = true;
     add_memory_folder(u"D:\\Elsewhere");
     add_memory_file(u"D:\\Elsewhere\\Away.ttf", "f");
-    EXPECT_EQ(deploy_uninstall(log, u"Acme"), 3010);
+    EXPECT_EQ(uninstall(u"Acme"), 3010);
     ASSERT_EQ(memory_font_values().size(), 1u);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf.Typeloader-Deploy"), nullptr);  // would come back at the restart
@@ -443,7 +449,7 @@ TEST_F(Deploy, UninstallThatLeavesAValueFails) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
     add_memory_file(fonts + u"\\Sans.ttf", "f");
     memory_registry().failures[u"delete Acme Sans"] = status_access_denied;
-    EXPECT_EQ(deploy_uninstall(log, u"Acme"), 1);
+    EXPECT_EQ(uninstall(u"Acme"), 1);
     EXPECT_NE(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
 }
 
@@ -467,7 +473,7 @@ TEST_P(LogFolder, RefusedWithOneLineBeforeAnythingIsWrittenOrRun) {
     memory_files().arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install", u"Acme"};
     GetParam().arrange();
     EXPECT_EQ(run_deploy(), 1);
-    EXPECT_EQ(memory_files().output_lines, std::vector<String>{ascii(GetParam().line)});
+    EXPECT_EQ(memory_files().output_lines, (std::vector<String>{ascii(GetParam().line), u"refused"}));
     for (const String& call : memory_files().calls) {
         EXPECT_FALSE(call.starts_with(u"append") || call.starts_with(u"run") || call.starts_with(u"copy"))
             << readable(call);
@@ -524,6 +530,8 @@ TEST(RunDeploy, CreatesThePrivateLogFolderAndLogsTheRun) {
     const MemoryEntry* log = find_memory_entry(log_folder + u"\\Typeloader-Deploy.log");
     ASSERT_NE(log, nullptr);
     std::string expected;
+    ASSERT_EQ(memory_files().output_lines.back(), u"unchanged");
+    memory_files().output_lines.pop_back();  // the outcome's word is not a record
     for (const String& line : memory_files().output_lines) {
         expected += cmtrace_record(line, line.starts_with(u"C:\\Tools\\Typeloader-Deploy.exe") ? RecordType::warning
                                                                                               : RecordType::information,

@@ -151,6 +151,13 @@ TEST(InstallVerdict, EveryFontRegisteredAndRightAfterTheRestart) {
     }
 }
 
+TEST(UnplannedRegistrations, NewNamesUnderTheTitleInAnyCase) {
+    DeploySnapshot before = machine({font(missing)}, {{u"ACMEcorp Old", 1, u"x"}});
+    DeploySnapshot after = machine({font(same_as_source)}, {{u"ACMEcorp Old", 1, u"x"}, own(), {u"acme Planted", 1, u"p.ttf"},
+                                                              {u"Other", 1, u"o.ttf"}});
+    EXPECT_EQ(unplanned_registrations(before, after), std::vector<String>{u"acme Planted"});
+}
+
 TEST(RestartPending, OnlyWhenTheRestartChangesACopy) {
     EXPECT_FALSE(restart_pending(machine({font(same_as_source)})));
     EXPECT_TRUE(restart_pending(machine({font(other, {{staged, same_as_source}})}, {}, {replacement(staged, sans)})));
@@ -249,6 +256,23 @@ TEST(StagingFor, RewritesTheFileAPendingMoveBringsLastOrTakesAFreshName) {
         }
         EXPECT_EQ(copy_after_restart(staged_font, pending), same_as_source) << row.description;
     }
+}
+
+TEST(PendingOperations, PairsInOrderUpToTheTerminator) {
+    using namespace std::string_literals;
+    const String units = u"\\??\\C:\\a\0\0\\??\\C:\\b\0!\\??\\C:\\c\0\\??\\UNC\\s\\x\0\\??\\D:\\y\0\0"s;
+    std::vector<PendingOperation> operations = parse_pending_operations(units);
+    ASSERT_EQ(operations.size(), 3u);
+    EXPECT_EQ(operations[0].from, u"C:\\a");
+    EXPECT_EQ(operations[0].to, u"");
+    EXPECT_EQ(operations[1].from, u"C:\\b");
+    EXPECT_EQ(operations[1].to, u"C:\\c");
+    EXPECT_TRUE(operations[1].replace_existing);
+    EXPECT_EQ(operations[2].from, u"\\\\s\\x");
+    EXPECT_EQ(operations[2].to, u"D:\\y");
+    EXPECT_FALSE(operations[2].replace_existing);
+    EXPECT_TRUE(parse_pending_operations(u"").empty());
+    EXPECT_EQ(parse_pending_operations(u"\\??\\C:\\a\0\0"s).size(), 1u);  // no final terminator
 }
 
 TEST(StagedNames, TheSuffixAndANumber) {

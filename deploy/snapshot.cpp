@@ -1,0 +1,147 @@
+#include "deploy/snapshot.h"
+
+#include "fonts/typeloader_contract.h"
+#include "platform/open_files.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/restart_operations.h"
+
+DeployPlaces deploy_places() {
+    DeployPlaces places;
+    const String program_folder = executable_folder();
+    places.font_folder = program_folder + u"\\" + String(source_folder_name);
+    const String temporary = temporary_folder();
+    if (system_fonts_folder(places.fonts_folder)) places.fonts_folder.clear();
+    places.destination = places.fonts_folder.empty() ? fallback_folder(temporary, program_folder) : places.fonts_folder;
+    if (!places.fonts_folder.empty()) places.own_folders.push_back(places.fonts_folder);
+    for (const String& folder : fallback_folders(temporary, program_folder)) places.own_folders.push_back(folder);
+    return places;
+}
+
+String registry_text(const std::string& data) {
+    String units;
+    for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(data[i]) | static_cast<unsigned char>(data[i + 1]) << 8);
+        if (unit == u'\0') break;
+        units += unit;
+    }
+    return units;
+}
+
+std::vector<FoundFile> bundle_entries(const DeployPlaces& places) {
+    std::vector<FoundFile> entries;
+    find_files(places.font_folder + u"\\" + String(font_pattern), [&](const FoundFile& found) { entries.push_back(found); });
+    return entries;
+}
+
+namespace {
+
+bool is_font_signature(const std::string& bytes) {
+    static const std::string signatures[] = {std::string("\0\1\0\0", 4), "true", "OTTO", "ttcf"};
+    for (const std::string& signature : signatures) {
+        if (bytes.starts_with(signature)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+String entry_refusal(const FoundFile& found) {
+    EntryKind kind = EntryKind::missing;
+    if (PlatformStatus status = entry_kind(found.path, kind)) return u"it cannot be examined (error " + decimal_text(status) + u")";
+    if (kind == EntryKind::folder) return u"it is a folder, not a font file";
+    if (kind == EntryKind::reparse_point) return u"it is a link or another reparse point, not a plain file";
+    if (kind == EntryKind::missing) return u"it is gone";
+    if (found.name.size() < 4 || !equals_ignoring_ascii_case(StringView(found.name).substr(found.name.size() - 4), u".ttf")) {
+        return u"its name does not end in .ttf (it matches *.ttf only through its short name)";
+    }
+    if (file_title(found.name).empty()) return u"its file title is empty";
+    OpenFile file;
+    std::string head;
+    PlatformStatus status = open_for_reading(found.path, file);
+    if (!status) status = read_at(file, 0, 4, head);
+    if (status == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
+    if (status) return u"it cannot be read (error " + decimal_text(status) + u")";
+    if (!is_font_signature(head)) return u"it is not a TrueType or OpenType font (by its first four bytes)";
+    return String();
+}
+
+FileState file_state(const String& source, const String& path) {
+    EntryKind kind = EntryKind::missing;
+    if (entry_kind(path, kind)) return FileState::unreadable;
+    if (kind == EntryKind::missing) return FileState::missing;
+    if (kind == EntryKind::folder) return FileState::folder;
+    if (kind == EntryKind::reparse_point) return FileState::link;
+    if (source.empty()) return FileState::other;
+    bool same = false;
+    PlatformStatus status = same_contents(source, path, same);
+    if (status == status_stopped_on_link) return FileState::link;
+    // Held open by another program without sharing: its bytes are unknown.
+    if (is_in_use_status(status)) return FileState::other;
+    if (status) return FileState::unreadable;
+    return same ? FileState::same_as_source : FileState::other;
+}
+
+namespace {
+
+// One search for the staged files of every copy: a search per copy would
+// read the whole Fonts folder once per font.
+std::vector<String> staged_files_in(const String& folder) {
+    std::vector<String> found;
+    if (folder.empty()) return found;
+    find_files(folder + u"\\*" + String(staged_suffix) + u"*", [&](const FoundFile& file) { found.push_back(file.path); });
+    return found;
+}
+
+FontFacts facts_of(const String& name, const String& source, const String& copy, const std::vector<String>& staged_files) {
+    FontFacts font{name, String(), copy, file_state(source, copy), {}};
+    for (const String& staged : staged_files) {
+        if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(source, staged)});
+    }
+    return font;
+}
+
+}  // namespace
+
+DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
+                             bool check_entries, bool add_registered_copies, const std::vector<String>& extra_copies) {
+    DeploySnapshot snapshot;
+    snapshot.title = title;
+    snapshot.fonts_folder = places.fonts_folder;
+    {
+        RegistryKey key;
+        std::vector<RegistryValue> values;
+        PlatformStatus status = open_font_registration_key(key);
+        if (!status) status = read_all_values(key, values);
+        snapshot.values_readable = !status;
+        for (const RegistryValue& value : values) snapshot.values.push_back({value.name, value.type, registry_text(value.data)});
+    }
+    String pending;
+    if (!read_pending_file_renames(pending)) snapshot.pending = parse_pending_operations(pending);
+
+    const std::vector<String> staged_files = staged_files_in(places.destination);
+    for (const FoundFile& entry : entries) {
+        const String refusal = check_entries ? entry_refusal(entry) : String();
+        // An entry that is no font of ours has no copy to measure.
+        if (!check_entries) {
+            EntryKind kind = EntryKind::missing;
+            if (entry_kind(entry.path, kind) || kind != EntryKind::file) continue;
+        }
+        FontFacts font = refusal.empty() ? facts_of(entry.name, entry.path, places.destination + u"\\" + entry.name, staged_files)
+                                         : FontFacts{entry.name, refusal, places.destination + u"\\" + entry.name};
+        font.refusal = refusal;
+        snapshot.fonts.push_back(font);
+    }
+    std::vector<String> copies = extra_copies;
+    for (const FontValue& value : snapshot.values) {
+        if (add_registered_copies && uninstall_takes(title, value.name, value.type)) {
+            copies.push_back(registered_file(places.fonts_folder, value.data));
+        }
+    }
+    for (const String& copy : copies) {
+        bool known = false;
+        for (const FontFacts& font : snapshot.fonts) known |= same_path(font.copy, copy);
+        if (!known) snapshot.fonts.push_back(facts_of(String(file_name_of(copy)), String(), copy, staged_files));
+    }
+    return snapshot;
+}

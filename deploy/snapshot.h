@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/strings.h"
+#include "deploy/plan.h"
+#include "platform/files.h"
+
+// Where the deploy jobs look, and what they see there: the effects that fill
+// the planner's snapshot.
+
+struct DeployPlaces {
+    String font_folder;               // the Font folder beside this program
+    String destination;               // where Typeloader.exe copies: the Fonts folder or its fallback
+    String fonts_folder;              // the Fonts folder; empty when it cannot be located
+    std::vector<String> own_folders;  // every folder Typeloader.exe may have copied into
+};
+
+DeployPlaces deploy_places();
+
+// The text of string data as the registry holds it (UTF-16 units), up to its
+// first null unit.
+String registry_text(const std::string& data);
+
+// The *.ttf entries of the Font folder, as Typeloader.exe finds them.
+std::vector<FoundFile> bundle_entries(const DeployPlaces& places);
+
+// Why a Font folder entry cannot be installed; empty when it is a whole font.
+String entry_refusal(const FoundFile& entry);
+
+// The machine as the planner needs it. `entries` are the bundle's fonts,
+// checked as fonts when `check_entries`; `add_registered_copies` adds the
+// copies that the title's registrations name, and `extra_copies` others.
+DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
+                             bool check_entries, bool add_registered_copies, const std::vector<String>& extra_copies = {});
+
+// The state of `path` against the bytes of `source`.
+FileState file_state(const String& source, const String& path);

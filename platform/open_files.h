@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/strings.h"
+#include "platform/status.h"
+
+// Files held open while the deploy jobs work on them: read in bounded pieces,
+// compared without holding either whole, and the log, which is held for the
+// whole run without write or delete sharing and so is the machine's lock too.
+
+struct OpenFileHandle;
+struct CloseOpenFile {
+    void operator()(OpenFileHandle* file) const;
+};
+using OpenFile = std::unique_ptr<OpenFileHandle, CloseOpenFile>;
+
+// The largest piece read at once.
+inline constexpr size_t read_piece_size = 64 * 1024;
+
+// Opens a plain file for reading, never through a link (status_stopped_on_link)
+// and never a folder (status_access_denied). Others may read it meanwhile, but
+// not write, rename or delete it.
+PlatformStatus open_for_reading(const String& path, OpenFile& file);
+
+PlatformStatus open_file_size(const OpenFile& file, uint64_t& size);
+
+// Up to `length` bytes from `offset`; fewer only at the end of the file.
+PlatformStatus read_at(const OpenFile& file, uint64_t offset, size_t length, std::string& bytes);
+
+// Whether two plain files hold the same bytes, read piece by piece.
+PlatformStatus same_contents(const String& left, const String& right, bool& same);
+
+// Opens the log for appending, creating it when missing, never through a link;
+// others may read it but not write, rename or delete it while it is held.
+// status_sharing_violation: another run holds it.
+PlatformStatus open_log_file(const String& path, OpenFile& file);
+
+PlatformStatus append_to_open_file(const OpenFile& file, const std::string& bytes);
+
+// Renames the held file, replacing a file of the new name; it stays held.
+PlatformStatus rename_open_file(const OpenFile& file, const String& new_path);
+
+// Whether the held file is a plain file (no link, no folder) whose full path,
+// as the file system resolves it, is `path`.
+PlatformStatus is_plain_file_at(const OpenFile& file, const String& path, bool& plain);

@@ -1,0 +1,130 @@
+#include "platform/open_files.h"
+
+#include "platform/growing_buffer.h"
+#include "platform/win32_handles.h"  // <windows.h> first
+
+#include <vector>
+
+struct OpenFileHandle;
+
+void CloseOpenFile::operator()(OpenFileHandle* file) const { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
+namespace {
+
+HANDLE as_handle(const OpenFile& file) { return reinterpret_cast<HANDLE>(file.get()); }
+
+// The entry itself, never a link's target; the handle is then checked to be a
+// plain file, and the path too, since Wine reports a link only by path.
+PlatformStatus open_plain(const String& path, DWORD access, DWORD share, DWORD disposition, OpenFile& file) {
+    unique_hfile opened(CreateFileW(wide(path), access, share, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!opened) return GetLastError();
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(opened.get(), &information)) return GetLastError();
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
+    if ((information.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+    file.reset(reinterpret_cast<OpenFileHandle*>(opened.release()));
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+PlatformStatus open_for_reading(const String& path, OpenFile& file) {
+    return open_plain(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
+}
+
+PlatformStatus open_file_size(const OpenFile& file, uint64_t& size) {
+    LARGE_INTEGER found;
+    if (!GetFileSizeEx(as_handle(file), &found)) return GetLastError();
+    size = static_cast<uint64_t>(found.QuadPart);
+    return ERROR_SUCCESS;
+}
+
+PlatformStatus read_at(const OpenFile& file, uint64_t offset, size_t length, std::string& bytes) {
+    bytes.resize(length);
+    size_t filled = 0;
+    while (filled < length) {
+        OVERLAPPED at{};
+        const uint64_t position = offset + filled;
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        if (!ReadFile(as_handle(file), bytes.data() + filled, static_cast<DWORD>(length - filled), &got, &at)) {
+            DWORD status = GetLastError();
+            if (status == ERROR_HANDLE_EOF) break;
+            return status;
+        }
+        if (got == 0) break;
+        filled += got;
+    }
+    bytes.resize(filled);
+    return ERROR_SUCCESS;
+}
+
+PlatformStatus same_contents(const String& left, const String& right, bool& same) {
+    same = false;
+    OpenFile a, b;
+    if (PlatformStatus status = open_for_reading(left, a)) return status;
+    if (PlatformStatus status = open_for_reading(right, b)) return status;
+    uint64_t size_a = 0, size_b = 0;
+    if (PlatformStatus status = open_file_size(a, size_a)) return status;
+    if (PlatformStatus status = open_file_size(b, size_b)) return status;
+    if (size_a != size_b) return ERROR_SUCCESS;
+    std::string piece_a, piece_b;
+    for (uint64_t offset = 0; offset < size_a; offset += read_piece_size) {
+        if (PlatformStatus status = read_at(a, offset, read_piece_size, piece_a)) return status;
+        if (PlatformStatus status = read_at(b, offset, read_piece_size, piece_b)) return status;
+        if (piece_a != piece_b) return ERROR_SUCCESS;
+        if (piece_a.empty()) break;
+    }
+    same = true;
+    return ERROR_SUCCESS;
+}
+
+PlatformStatus open_log_file(const String& path, OpenFile& file) {
+    // DELETE: so that the held log can be renamed at rotation.
+    return open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE | DELETE, FILE_SHARE_READ,
+                      OPEN_ALWAYS, file);
+}
+
+PlatformStatus append_to_open_file(const OpenFile& file, const std::string& bytes) {
+    DWORD written = 0;
+    if (!WriteFile(as_handle(file), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return GetLastError();
+    return written == bytes.size() ? ERROR_SUCCESS : static_cast<PlatformStatus>(ERROR_WRITE_FAULT);
+}
+
+PlatformStatus rename_open_file(const OpenFile& file, const String& new_path) {
+    const size_t name_bytes = new_path.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    memcpy(rename->FileName, new_path.data(), name_bytes);
+    if (SetFileInformationByHandle(as_handle(file), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+        return ERROR_SUCCESS;
+    }
+    return GetLastError();
+}
+
+PlatformStatus is_plain_file_at(const OpenFile& file, const String& path, bool& plain) {
+    plain = false;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(as_handle(file), &information)) return GetLastError();
+    if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_SUCCESS;
+    DWORD failure = ERROR_SUCCESS;
+    String resolved = fetch_growing(MAX_PATH, [&](char16_t* buffer, size_t size) -> size_t {
+        DWORD length = GetFinalPathNameByHandleW(as_handle(file), reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(size),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) failure = GetLastError();
+        return length;
+    });
+    if (resolved.empty()) return failure;
+    // The resolved path begins with \\?\; a link on the way shows as another path.
+    if (resolved.starts_with(u"\\\\?\\")) resolved.erase(0, 4);
+    plain = CompareStringOrdinal(wide(resolved), static_cast<int>(resolved.size()), wide(path), static_cast<int>(path.size()),
+                                 TRUE) == CSTR_EQUAL;
+    return ERROR_SUCCESS;
+}

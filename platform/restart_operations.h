@@ -1,0 +1,12 @@
+#pragma once
+
+#include "common/strings.h"
+#include "platform/status.h"
+
+// The file operations Windows carries out at the next restart (the Session
+// Manager's PendingFileRenameOperations).
+
+// The value's data as UTF-16 units, the nulls between its strings included:
+// pairs of a source and a destination, an empty destination for a deletion.
+// Empty when no operation waits.
+PlatformStatus read_pending_file_renames(String& units);
