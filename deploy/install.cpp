@@ -173,7 +173,7 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     bool verified = !log.failed;
     if (verified && plan.run_typeloader) {
         TypeloaderRun run = run_typeloader_job(log, false, title);
-        verified = verify_typeloader_run(log, run, String(install_header) + title, install_fail);
+        verified = verify_typeloader_run(log, run, install_header + title, install_fail);
     }
     std::vector<std::pair<Staging, String>> stagings;
     if (verified) verified = copy_again(log, take_snapshot(title, places, entries, false, false), entries, stagings);

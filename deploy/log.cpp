@@ -65,7 +65,7 @@ String log_folder_refusal(const String& folder, FolderCheck check) {
 namespace {
 
 // Opens the log at its path, waiting while another run holds it.
-PlatformStatus open_waiting(const String& path, OpenFile& file) {
+PlatformStatus open_waiting(const String& path, HeldFile& file) {
     for (uint32_t waited = 0;; waited += log_wait_step_milliseconds) {
         PlatformStatus status = open_log_file(path, file);
         if (status != status_sharing_violation || waited >= log_wait_milliseconds) return status;

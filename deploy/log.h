@@ -22,12 +22,12 @@ inline constexpr StringView previous_log_file_name = u"Typeloader-Deploy.lo_";
 struct DeployLog {
     String folder;  // ...\Logs\Typeloader
     String path;    // the folder, a backslash and log_file_name
-    OpenFile file;  // held for the whole run: no other run can open it
+    HeldFile file;  // held for the whole run: no other run can open it
     bool failed = false;  // a record could not be written: the job stops
 };
 
 // How long a run waits for another to let go of the log.
-inline constexpr uint32_t log_wait_milliseconds = 60 * 1000;
+inline constexpr uint32_t log_wait_milliseconds = 30 * 1000;
 inline constexpr uint32_t log_wait_step_milliseconds = 250;
 
 // One CMTrace record with its CR LF. Line breaks in the message become

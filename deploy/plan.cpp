@@ -1,6 +1,6 @@
 #include "deploy/plan.h"
 
-#include <unordered_map>
+#include <map>
 
 #include "fonts/typeloader_contract.h"
 
@@ -135,8 +135,8 @@ bool is_named_by(const std::vector<PendingOperation>& pending, StringView path) 
 // The fonts key looked up by name and by the file a value names, as Windows
 // compares both: one pass over the values, however many fonts ask.
 struct ValueIndex {
-    std::unordered_map<String, const FontValue*> by_name;
-    std::unordered_map<String, std::vector<const FontValue*>> by_file;
+    std::map<String, const FontValue*> by_name;
+    std::map<String, std::vector<const FontValue*>> by_file;
 };
 
 ValueIndex index_values(const DeploySnapshot& snapshot) {
@@ -201,12 +201,12 @@ Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& 
 InstallPlan plan_install(const DeploySnapshot& snapshot) {
     InstallPlan plan;
     const ValueIndex index = index_values(snapshot);
-    if (snapshot.fonts.empty()) plan.refusals.push_back(u"the Font folder holds no *.ttf entry");
+    if (snapshot.fonts.empty()) plan.refusals.push_back(snapshot.font_folder + u" holds no *.ttf entry");
     if (!snapshot.values_readable) plan.refusals.push_back(u"the fonts key cannot be read");
     for (const FontFacts& font : snapshot.fonts) {
         const String name = registration_name(snapshot.title, font.name);
         if (!font.refusal.empty()) {
-            plan.refusals.push_back(font.name + u": " + font.refusal);
+            plan.refusals.push_back(snapshot.font_folder + u"\\" + font.name + u": " + font.refusal);
             continue;
         }
         if (font.copy_state == FileState::folder || font.copy_state == FileState::link) {
@@ -286,7 +286,7 @@ std::vector<String> install_mismatches(const DeploySnapshot& after) {
 
 std::vector<String> unplanned_registrations(const DeploySnapshot& before, const DeploySnapshot& after) {
     const ValueIndex earlier = index_values(before);
-    std::unordered_map<String, bool> planned;
+    std::map<String, bool> planned;
     for (const FontFacts& font : before.fonts) planned[comparison_key(registration_name(before.title, font.name))] = true;
     const String title_key = comparison_key(before.title);
     std::vector<String> unplanned;
@@ -299,7 +299,11 @@ std::vector<String> unplanned_registrations(const DeploySnapshot& before, const 
 
 bool restart_pending(const DeploySnapshot& snapshot) {
     for (const FontFacts& font : snapshot.fonts) {
-        if (copy_after_restart(font, snapshot.pending) != font.copy_state) return true;
+        const std::vector<NearbyFile> now = files_of(font, snapshot.pending);
+        const std::vector<NearbyFile> later = after_restart(now, snapshot.pending);
+        for (size_t i = 0; i < now.size(); ++i) {
+            if (later[i].state != now[i].state) return true;
+        }
     }
     return false;
 }

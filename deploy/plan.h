@@ -49,6 +49,7 @@ struct FontFacts {
 
 struct DeploySnapshot {
     String title;
+    String font_folder;   // the bundle's Font folder
     String fonts_folder;  // where a registration's bare file name lies
     std::vector<FontFacts> fonts;
     bool values_readable = true;
@@ -124,7 +125,8 @@ std::vector<String> install_mismatches(const DeploySnapshot& after);
 // begins with the title, as the registry compares, absent before the run.
 std::vector<String> unplanned_registrations(const DeploySnapshot& before, const DeploySnapshot& after);
 
-// Whether the restart changes a copy: the only case that needs one.
+// Whether the restart will delete or move a copy or a staged file of the
+// title: the only case that needs one. A move whose file is gone does nothing.
 bool restart_pending(const DeploySnapshot& snapshot);
 
 // Which registrations Typeloader.exe's uninstall would remove (string values

@@ -9,7 +9,7 @@
 DeployPlaces deploy_places() {
     DeployPlaces places;
     const String program_folder = executable_folder();
-    places.font_folder = program_folder + u"\\" + String(source_folder_name);
+    places.font_folder = program_folder + source_folder_suffix;
     const String temporary = temporary_folder();
     if (system_fonts_folder(places.fonts_folder)) places.fonts_folder.clear();
     places.destination = places.fonts_folder.empty() ? fallback_folder(temporary, program_folder) : places.fonts_folder;
@@ -30,7 +30,7 @@ String registry_text(const std::string& data) {
 
 std::vector<FoundFile> bundle_entries(const DeployPlaces& places) {
     std::vector<FoundFile> entries;
-    find_files(places.font_folder + u"\\" + String(font_pattern), [&](const FoundFile& found) { entries.push_back(found); });
+    find_files(places.font_folder + font_pattern_suffix, [&](const FoundFile& found) { entries.push_back(found); });
     return entries;
 }
 
@@ -56,7 +56,7 @@ String entry_refusal(const FoundFile& found) {
         return u"its name does not end in .ttf (it matches *.ttf only through its short name)";
     }
     if (file_title(found.name).empty()) return u"its file title is empty";
-    OpenFile file;
+    HeldFile file;
     std::string head;
     PlatformStatus status = open_for_reading(found.path, file);
     if (!status) status = read_at(file, 0, 4, head);
@@ -108,6 +108,7 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     DeploySnapshot snapshot;
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
+    snapshot.font_folder = places.font_folder;
     {
         RegistryKey key;
         std::vector<RegistryValue> values;
@@ -128,7 +129,7 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
             if (entry_kind(entry.path, kind) || kind != EntryKind::file) continue;
         }
         FontFacts font = refusal.empty() ? facts_of(entry.name, entry.path, places.destination + u"\\" + entry.name, staged_files)
-                                         : FontFacts{entry.name, refusal, places.destination + u"\\" + entry.name};
+                                         : FontFacts{entry.name, refusal, places.destination + u"\\" + entry.name, FileState::missing, {}};
         font.refusal = refusal;
         snapshot.fonts.push_back(font);
     }

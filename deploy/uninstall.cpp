@@ -52,7 +52,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     bool verified = !log.failed;
     if (verified && plan.run_typeloader()) {
         TypeloaderRun run = run_typeloader_job(log, true, title);
-        verified = verify_typeloader_run(log, run, String(uninstall_header) + title, uninstall_fail);
+        verified = verify_typeloader_run(log, run, uninstall_header + title, uninstall_fail);
     }
     std::vector<String> measured;
     for (const FontFacts& font : before.fonts) measured.push_back(font.copy);

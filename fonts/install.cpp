@@ -23,13 +23,13 @@ String destination_folder() {
 }  // namespace
 
 void install_fonts(const String& title) {
-    write_console_line(String(install_header) + title);
+    write_console_line(install_header + title);
 
-    const String source = executable_folder() + u"\\" + String(source_folder_name);
+    const String source = executable_folder() + source_folder_suffix;
     const String destination = destination_folder();
 
     FontTable table;
-    find_files(source + u"\\" + String(font_pattern), [&](const FoundFile& found) {
+    find_files(source + font_pattern_suffix, [&](const FoundFile& found) {
         String copy = destination + u"\\" + found.name;
         copy_file(found.path, copy);  // a failed copy is still registered
         font_table_set(table, file_title(found.name), copy);
@@ -39,6 +39,6 @@ void install_fonts(const String& title) {
         if (key.empty()) return;
         String name = title + u" " + key;
         bool written = write_string_value(font_registration_key_path, name, copy) == status_success;
-        write_console_line(String(written ? install_ok : install_fail) + name);
+        write_console_line((written ? install_ok : install_fail) + name);
     });
 }

@@ -9,16 +9,18 @@
 // What Typeloader.exe reads, writes and prints: its own jobs follow it, and
 // Typeloader-Deploy.exe checks a run against it.
 
-inline constexpr StringView source_folder_name = u"Font";  // beside the executable
-inline constexpr StringView font_pattern = u"*.ttf";
-inline constexpr StringView fallback_folder_name = u"LumoraFonts";
+// Appended to a folder's path: the Font folder beside the executable, and the
+// pattern of the fonts in a folder.
+inline constexpr char16_t source_folder_suffix[] = u"\\Font";
+inline constexpr char16_t font_pattern_suffix[] = u"\\*.ttf";
+inline constexpr char16_t fallback_folder_name[] = u"LumoraFonts";
 
-inline constexpr StringView install_header = u"Install Font : ";
-inline constexpr StringView install_ok = u"Install OK : ";
-inline constexpr StringView install_fail = u"Install FAIL : ";
-inline constexpr StringView uninstall_header = u"Uninstall Font : ";
-inline constexpr StringView uninstall_ok = u"Uninstall OK : ";
-inline constexpr StringView uninstall_fail = u"Uninstall FAIL : ";
+inline constexpr char16_t install_header[] = u"Install Font : ";
+inline constexpr char16_t install_ok[] = u"Install OK : ";
+inline constexpr char16_t install_fail[] = u"Install FAIL : ";
+inline constexpr char16_t uninstall_header[] = u"Uninstall Font : ";
+inline constexpr char16_t uninstall_ok[] = u"Uninstall OK : ";
+inline constexpr char16_t uninstall_fail[] = u"Uninstall FAIL : ";
 
 inline constexpr uint32_t registration_type = 1;  // REG_SZ
 
@@ -30,14 +32,14 @@ inline String registration_name(StringView title, StringView file_name) {
 // The folder copies go to when the Fonts folder cannot be located: under the
 // temporary folder (which ends in a backslash), or beside the executable
 // when even that is unknown.
-inline String fallback_folder(StringView temporary_folder, StringView executable_folder) {
-    return (temporary_folder.empty() ? String(executable_folder) + u"\\" : String(temporary_folder)) +
-           String(fallback_folder_name);
+inline String fallback_folder(String temporary_folder, const String& executable_folder) {
+    if (temporary_folder.empty()) temporary_folder = executable_folder + u"\\";
+    return temporary_folder + fallback_folder_name;
 }
 
 // Every folder a copy may have gone to besides the Fonts folder.
-inline std::vector<String> fallback_folders(StringView temporary_folder, StringView executable_folder) {
-    std::vector<String> folders{String(executable_folder) + u"\\" + String(fallback_folder_name)};
+inline std::vector<String> fallback_folders(const String& temporary_folder, const String& executable_folder) {
+    std::vector<String> folders{executable_folder + u"\\" + fallback_folder_name};
     if (!temporary_folder.empty()) folders.insert(folders.begin(), fallback_folder(temporary_folder, executable_folder));
     return folders;
 }

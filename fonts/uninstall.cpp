@@ -23,13 +23,13 @@ std::vector<String> uninstall_scan(const RegistryKey& key, const String& title) 
 }
 
 void uninstall_fonts(const String& title) {
-    write_console_line(String(uninstall_header) + title);
+    write_console_line(uninstall_header + title);
 
     RegistryKey key;
     if (open_font_registration_key(key) != status_success) return;
 
     for (const String& name : uninstall_scan(key, title)) {
         bool deleted = delete_value(key, name) == status_success;
-        write_console_line(String(deleted ? uninstall_ok : uninstall_fail) + name);
+        write_console_line((deleted ? uninstall_ok : uninstall_fail) + name);
     }
 }

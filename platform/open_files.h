@@ -12,11 +12,11 @@
 // compared without holding either whole, and the log, which is held for the
 // whole run without write or delete sharing and so is the machine's lock too.
 
-struct OpenFileHandle;
-struct CloseOpenFile {
-    void operator()(OpenFileHandle* file) const;
+struct HeldFileHandle;
+struct CloseHeldFile {
+    void operator()(HeldFileHandle* file) const;
 };
-using OpenFile = std::unique_ptr<OpenFileHandle, CloseOpenFile>;
+using HeldFile = std::unique_ptr<HeldFileHandle, CloseHeldFile>;
 
 // The largest piece read at once.
 inline constexpr size_t read_piece_size = 64 * 1024;
@@ -24,12 +24,12 @@ inline constexpr size_t read_piece_size = 64 * 1024;
 // Opens a plain file for reading, never through a link (status_stopped_on_link)
 // and never a folder (status_access_denied). Others may read it meanwhile, but
 // not write, rename or delete it.
-PlatformStatus open_for_reading(const String& path, OpenFile& file);
+PlatformStatus open_for_reading(const String& path, HeldFile& file);
 
-PlatformStatus open_file_size(const OpenFile& file, uint64_t& size);
+PlatformStatus open_file_size(const HeldFile& file, uint64_t& size);
 
 // Up to `length` bytes from `offset`; fewer only at the end of the file.
-PlatformStatus read_at(const OpenFile& file, uint64_t offset, size_t length, std::string& bytes);
+PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes);
 
 // Whether two plain files hold the same bytes, read piece by piece.
 PlatformStatus same_contents(const String& left, const String& right, bool& same);
@@ -37,13 +37,13 @@ PlatformStatus same_contents(const String& left, const String& right, bool& same
 // Opens the log for appending, creating it when missing, never through a link;
 // others may read it but not write, rename or delete it while it is held.
 // status_sharing_violation: another run holds it.
-PlatformStatus open_log_file(const String& path, OpenFile& file);
+PlatformStatus open_log_file(const String& path, HeldFile& file);
 
-PlatformStatus append_to_open_file(const OpenFile& file, const std::string& bytes);
+PlatformStatus append_to_open_file(const HeldFile& file, const std::string& bytes);
 
 // Renames the held file, replacing a file of the new name; it stays held.
-PlatformStatus rename_open_file(const OpenFile& file, const String& new_path);
+PlatformStatus rename_open_file(const HeldFile& file, const String& new_path);
 
 // Whether the held file is a plain file (no link, no folder) whose full path,
 // as the file system resolves it, is `path`.
-PlatformStatus is_plain_file_at(const OpenFile& file, const String& path, bool& plain);
+PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& plain);

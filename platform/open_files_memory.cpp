@@ -2,15 +2,15 @@
 #include "platform/open_files.h"
 
 // An open file of the in-memory machine is the path it was opened at.
-struct OpenFileHandle {
+struct HeldFileHandle {
     String path;
 };
 
-void CloseOpenFile::operator()(OpenFileHandle* file) const { delete file; }
+void CloseHeldFile::operator()(HeldFileHandle* file) const { delete file; }
 
 namespace {
 
-PlatformStatus open_entry(const String& path, bool create, OpenFile& file) {
+PlatformStatus open_entry(const String& path, bool create, HeldFile& file) {
     const MemoryEntry* entry = find_memory_entry(path);
     if (!entry && create) {
         add_memory_file(path, std::string());
@@ -20,22 +20,22 @@ PlatformStatus open_entry(const String& path, bool create, OpenFile& file) {
     if (entry->reparse_point) return status_stopped_on_link;
     if (entry->is_folder) return status_access_denied;
     if (entry->in_use) return status_sharing_violation;
-    file.reset(new OpenFileHandle{path});
+    file.reset(new HeldFileHandle{path});
     return status_success;
 }
 
 }  // namespace
 
-PlatformStatus open_for_reading(const String& path, OpenFile& file) { return open_entry(path, false, file); }
+PlatformStatus open_for_reading(const String& path, HeldFile& file) { return open_entry(path, false, file); }
 
-PlatformStatus open_file_size(const OpenFile& file, uint64_t& size) {
+PlatformStatus open_file_size(const HeldFile& file, uint64_t& size) {
     const MemoryEntry* entry = find_memory_entry(file->path);
     if (!entry) return status_file_not_found;
     size = entry->contents.size();
     return status_success;
 }
 
-PlatformStatus read_at(const OpenFile& file, uint64_t offset, size_t length, std::string& bytes) {
+PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes) {
     const MemoryEntry* entry = find_memory_entry(file->path);
     if (!entry) return status_file_not_found;
     bytes = offset < entry->contents.size() ? entry->contents.substr(offset, length) : std::string();
@@ -43,29 +43,29 @@ PlatformStatus read_at(const OpenFile& file, uint64_t offset, size_t length, std
 }
 
 PlatformStatus same_contents(const String& left, const String& right, bool& same) {
-    OpenFile a, b;
+    HeldFile a, b;
     if (PlatformStatus status = open_for_reading(left, a)) return status;
     if (PlatformStatus status = open_for_reading(right, b)) return status;
     same = find_memory_entry(left)->contents == find_memory_entry(right)->contents;
     return status_success;
 }
 
-PlatformStatus open_log_file(const String& path, OpenFile& file) { return open_entry(path, true, file); }
+PlatformStatus open_log_file(const String& path, HeldFile& file) { return open_entry(path, true, file); }
 
-PlatformStatus append_to_open_file(const OpenFile& file, const std::string& bytes) {
+PlatformStatus append_to_open_file(const HeldFile& file, const std::string& bytes) {
     MemoryEntry* entry = find_memory_entry_to_change(file->path);
     if (!entry) return status_file_not_found;
     entry->contents += bytes;
     return status_success;
 }
 
-PlatformStatus rename_open_file(const OpenFile& file, const String& new_path) {
+PlatformStatus rename_open_file(const HeldFile& file, const String& new_path) {
     if (PlatformStatus status = rename_replacing(file->path, new_path)) return status;
     file->path = new_path;
     return status_success;
 }
 
-PlatformStatus is_plain_file_at(const OpenFile& file, const String& path, bool& plain) {
+PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& plain) {
     const MemoryEntry* entry = find_memory_entry(file->path);
     plain = entry && !entry->reparse_point && !entry->is_folder && equals_ignoring_ascii_case(file->path, path);
     return status_success;

@@ -5,17 +5,17 @@
 
 #include <vector>
 
-struct OpenFileHandle;
+struct HeldFileHandle;
 
-void CloseOpenFile::operator()(OpenFileHandle* file) const { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+void CloseHeldFile::operator()(HeldFileHandle* file) const { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
 namespace {
 
-HANDLE as_handle(const OpenFile& file) { return reinterpret_cast<HANDLE>(file.get()); }
+HANDLE as_handle(const HeldFile& file) { return reinterpret_cast<HANDLE>(file.get()); }
 
 // The entry itself, never a link's target; the handle is then checked to be a
 // plain file, and the path too, since Wine reports a link only by path.
-PlatformStatus open_plain(const String& path, DWORD access, DWORD share, DWORD disposition, OpenFile& file) {
+PlatformStatus open_plain(const String& path, DWORD access, DWORD share, DWORD disposition, HeldFile& file) {
     unique_hfile opened(CreateFileW(wide(path), access, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!opened) return GetLastError();
@@ -25,24 +25,24 @@ PlatformStatus open_plain(const String& path, DWORD access, DWORD share, DWORD d
     if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
     if ((information.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
     if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
-    file.reset(reinterpret_cast<OpenFileHandle*>(opened.release()));
+    file.reset(reinterpret_cast<HeldFileHandle*>(opened.release()));
     return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-PlatformStatus open_for_reading(const String& path, OpenFile& file) {
+PlatformStatus open_for_reading(const String& path, HeldFile& file) {
     return open_plain(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
 }
 
-PlatformStatus open_file_size(const OpenFile& file, uint64_t& size) {
+PlatformStatus open_file_size(const HeldFile& file, uint64_t& size) {
     LARGE_INTEGER found;
     if (!GetFileSizeEx(as_handle(file), &found)) return GetLastError();
     size = static_cast<uint64_t>(found.QuadPart);
     return ERROR_SUCCESS;
 }
 
-PlatformStatus read_at(const OpenFile& file, uint64_t offset, size_t length, std::string& bytes) {
+PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes) {
     bytes.resize(length);
     size_t filled = 0;
     while (filled < length) {
@@ -65,7 +65,7 @@ PlatformStatus read_at(const OpenFile& file, uint64_t offset, size_t length, std
 
 PlatformStatus same_contents(const String& left, const String& right, bool& same) {
     same = false;
-    OpenFile a, b;
+    HeldFile a, b;
     if (PlatformStatus status = open_for_reading(left, a)) return status;
     if (PlatformStatus status = open_for_reading(right, b)) return status;
     uint64_t size_a = 0, size_b = 0;
@@ -83,19 +83,19 @@ PlatformStatus same_contents(const String& left, const String& right, bool& same
     return ERROR_SUCCESS;
 }
 
-PlatformStatus open_log_file(const String& path, OpenFile& file) {
+PlatformStatus open_log_file(const String& path, HeldFile& file) {
     // DELETE: so that the held log can be renamed at rotation.
     return open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE | DELETE, FILE_SHARE_READ,
                       OPEN_ALWAYS, file);
 }
 
-PlatformStatus append_to_open_file(const OpenFile& file, const std::string& bytes) {
+PlatformStatus append_to_open_file(const HeldFile& file, const std::string& bytes) {
     DWORD written = 0;
     if (!WriteFile(as_handle(file), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return GetLastError();
     return written == bytes.size() ? ERROR_SUCCESS : static_cast<PlatformStatus>(ERROR_WRITE_FAULT);
 }
 
-PlatformStatus rename_open_file(const OpenFile& file, const String& new_path) {
+PlatformStatus rename_open_file(const HeldFile& file, const String& new_path) {
     const size_t name_bytes = new_path.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -109,7 +109,7 @@ PlatformStatus rename_open_file(const OpenFile& file, const String& new_path) {
     return GetLastError();
 }
 
-PlatformStatus is_plain_file_at(const OpenFile& file, const String& path, bool& plain) {
+PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& plain) {
     plain = false;
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(as_handle(file), &information)) return GetLastError();

@@ -1,5 +1,6 @@
 """Typeloader-Deploy.exe under Wine: whole exit codes (read Windows-side),
 its output, the log, the fonts key and the Fonts folder around every run."""
+import concurrent.futures
 import os
 import re
 import shutil
@@ -43,10 +44,10 @@ def log_folder(wine):
     return wine.drive_c / "windows" / "logs" / "Typeloader"
 
 
-def deploy(wine, command_line, folder=None, lock=None):
+def deploy(wine, command_line, folder=None, lock=None, shared=False):
     """(whole exit code, stdout bytes) of Typeloader-Deploy.exe run with exactly
     this command line."""
-    return wine.run_command_line(command_line, program=DEPLOY, folder=folder, lock=lock)
+    return wine.run_command_line(command_line, program=DEPLOY, folder=folder, lock=lock, shared=shared)
 
 
 def job(wine, word, title):
@@ -65,6 +66,11 @@ def lines(output):
     return output.decode("utf-8").split("\r\n")[:-1]
 
 
+def record_lines(output):
+    """The lines that are log records: all but the outcome's word."""
+    return lines(output)[:-1]
+
+
 def add_fonts(wine, *names):
     for name in names:
         make_font(str(wine.font_dir / name), "E2e " + name.split(".")[0])
@@ -74,8 +80,9 @@ def test_install_then_nothing_to_change_then_uninstall(wine):
     add_fonts(wine, "DepA.ttf", "DepB.ttf")
     before = machine(wine)
     code, out = job(wine, "install", "E2eDep")
-    assert code == 3010, out
-    assert lines(out)[-1] == 'Installed and verified under "E2eDep"; a restart makes the fonts seen by every session. Exit code 3010.'
+    assert code == 0, out
+    assert lines(out)[-2:] == ['Installed and verified under "E2eDep"; new sessions see the fonts, a sign-out and sign-in shows '
+                               'them in this one. Exit code 0.', "changed"]
     strings = wine.strings()
     for name in ("DepA", "DepB"):
         assert strings["E2eDep " + name] == f"{FONTS}\\{name}.ttf"
@@ -84,6 +91,7 @@ def test_install_then_nothing_to_change_then_uninstall(wine):
 
     code, again = job(wine, "install", "E2eDep")
     assert code == 0, again
+    assert lines(again)[-1] == "unchanged"
     assert not any(line.startswith("Running:") for line in lines(again))
     assert machine(wine) == installed
 
@@ -95,32 +103,99 @@ def test_install_then_nothing_to_change_then_uninstall(wine):
     assert log.startswith(b"\xef\xbb\xbf")
     records = [RECORD.fullmatch(line) for line in log[3:].decode("utf-8").split("\r\n")[:-1]]
     assert all(records), log
-    assert [record.group(1) for record in records] == lines(out) + lines(again)
+    assert [record.group(1) for record in records] == record_lines(out) + record_lines(again)
 
     code, out = job(wine, "uninstall", "E2eDep")
-    assert code == 3010, out
+    assert code == 0, out
+    assert lines(out)[-1] == "changed"
     assert machine(wine) == before
 
 
-def test_font_in_use_is_replaced_at_the_restart(wine):
-    add_fonts(wine, "DepBusy.ttf")
-    assert job(wine, "install", "E2eBusy")[0] == 3010
-    old = (wine.fonts_folder / "DepBusy.ttf").read_bytes()
-    make_font(str(wine.font_dir / "DepBusy.ttf"), "E2e Busy Two")
-    new = (wine.font_dir / "DepBusy.ttf").read_bytes()
-    code, out = deploy(wine, "d install E2eBusy", lock=FONTS + r"\DepBusy.ttf")
-    assert code == 3010, out
-    assert "is in use: the new font is staged as" in out.decode()
-    assert (wine.fonts_folder / "DepBusy.ttf").read_bytes() == old
-    # wineboot -r with the server stopped carries out PendingFileRenameOperations.
+def restart(wine):
+    """wineboot -r with the server stopped carries out PendingFileRenameOperations
+    in order, as a restart of Windows does."""
     stop_server(wine.prefix)
     subprocess.run([*LAUNCH, "wineboot", "-r"], env=wine.env, check=True, timeout=300,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=wine.env, timeout=120)
-    assert (wine.fonts_folder / "DepBusy.ttf").read_bytes() == new
-    assert not (wine.fonts_folder / "DepBusy.ttf.Typeloader-Deploy").exists()
-    assert job(wine, "install", "E2eBusy")[0] == 0
-    assert job(wine, "uninstall", "E2eBusy")[0] == 3010
+
+
+def assert_after_restart(wine, title, bundle):
+    """Every font of the bundle registered, its copy holding the bundle's bytes,
+    nothing staged left behind."""
+    strings = wine.strings()
+    for name, data in bundle.items():
+        assert strings.get(f"{title} {name[:-4]}") == f"{FONTS}\\{name}"
+        assert (wine.fonts_folder / name).read_bytes() == data, name
+    assert not [entry.name for entry in wine.fonts_folder.iterdir() if ".Typeloader-Deploy" in entry.name]
+
+
+def held(wine, word, name):
+    """The job while a copy is held as a loaded font is: readable, not replaceable."""
+    return deploy(wine, f"d {word} E2eRst", lock=f"{FONTS}\\{name}", shared=True)
+
+
+def test_the_state_after_the_restart_is_what_counts(wine):
+    add_fonts(wine, "RstA.ttf", "RstB.ttf")
+    bundle = lambda: {name: (wine.font_dir / name).read_bytes() for name in ("RstA.ttf", "RstB.ttf")}
+    assert job(wine, "install", "E2eRst")[0] == 0
+
+    # Uninstalled with a font in use, then installed again before the restart:
+    # the restart must not take the copy away.
+    code, out = held(wine, "uninstall", "RstA.ttf")
+    assert (code, lines(out)[-1]) == (3010, "restart"), out
+    code, out = job(wine, "install", "E2eRst")
+    assert (code, lines(out)[-1]) == (3010, "restart"), out
+    restart(wine)
+    assert_after_restart(wine, "E2eRst", bundle())
+    assert job(wine, "install", "E2eRst")[:1] == (0,)
+
+    # An update whose unchanged font is in use needs no restart.
+    make_font(str(wine.font_dir / "RstB.ttf"), "E2e RstB Two")
+    v2 = bundle()
+    code, out = held(wine, "install", "RstA.ttf")
+    assert (code, lines(out)[-1]) == (0, "changed"), out
+    assert_after_restart(wine, "E2eRst", v2)
+
+    # An update of a font in use waits for the restart; a rollback before it
+    # rewrites what waits instead of adding to it.
+    make_font(str(wine.font_dir / "RstB.ttf"), "E2e RstB Three")
+    code, out = held(wine, "install", "RstB.ttf")
+    assert (code, lines(out)[-1]) == (3010, "restart"), out
+    (wine.font_dir / "RstB.ttf").write_bytes(v2["RstB.ttf"])
+    code, out = job(wine, "install", "E2eRst")
+    assert (code, lines(out)[-1]) == (3010, "restart"), out
+    assert not any(line.startswith("Running:") for line in lines(out)), out
+    code, again = job(wine, "install", "E2eRst")
+    assert (code, lines(again)[-1]) == (3010, "restart"), again
+    restart(wine)
+    assert_after_restart(wine, "E2eRst", v2)
+
+    # An uninstall after a staged replacement, with nothing held: nothing comes
+    # back at the restart.
+    make_font(str(wine.font_dir / "RstB.ttf"), "E2e RstB Four")
+    assert held(wine, "install", "RstB.ttf")[0] == 3010
+    code, out = job(wine, "uninstall", "E2eRst")
+    assert (code, lines(out)[-1]) == (0, "changed"), out
+    restart(wine)
+    assert not [name for name in wine.strings() if name.startswith("E2eRst")]
+    assert not [entry.name for entry in wine.fonts_folder.iterdir() if entry.name.startswith("Rst")]
+
+
+def test_two_runs_at_once_never_refuse_falsely(wine):
+    add_fonts(wine, "DepTwo.ttf", "DepTwoB.ttf")
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        results = list(pool.map(lambda _: job(wine, "install", "E2eTwo"), range(2)))
+    assert sorted(code for code, _ in results) == [0, 0], results
+    assert sorted(lines(out)[-1] for _, out in results) == ["changed", "unchanged"], results
+    assert job(wine, "uninstall", "E2eTwo")[0] == 0
+
+
+def test_a_held_log_answers_busy_after_waiting(wine):
+    assert job(wine, "uninstall", "E2eNobody")[0] == 0
+    code, out = deploy(wine, "d uninstall E2eNobody", lock=r"C:\windows\Logs\Typeloader\Typeloader-Deploy.log")
+    assert code == 1618, out
+    assert lines(out)[-1] == "busy"
 
 
 def arrange_bare_name_conflict(wine):
@@ -159,7 +234,7 @@ def test_install_refused_changes_nothing(wine, case):
     code, out = job(wine, "install", "E2eRef")
     assert code == 1, out
     assert any(reason in line for line in lines(out)), out
-    assert lines(out)[-1] == "Refused: nothing was changed. Exit code 1."
+    assert lines(out)[-2:] == ["Refused: nothing was changed. Exit code 1.", "refused"]
     assert machine(wine) == before
     for name in ("E2e Windows Font (TrueType)", "E2eRefCorp Mono"):
         wine.delete_value(name)
@@ -167,8 +242,8 @@ def test_install_refused_changes_nothing(wine, case):
 
 def test_guarded_uninstall_and_titles_that_never_collide(wine):
     add_fonts(wine, "DepV.ttf")
-    assert job(wine, "install", "Contoso-v02")[0] == 3010
-    assert job(wine, "install", "Contoso-v01")[0] == 3010  # the same copy under another title
+    assert job(wine, "install", "Contoso-v02")[0] == 0
+    assert job(wine, "install", "Contoso-v01")[0] == 0  # the same copy under another title
     wine.set_value("Contoso-v02Extra Mono", 1, FONTS + r"\Mono.ttf")
     before = machine(wine)
     code, out = job(wine, "uninstall", "Contoso-v02")
@@ -176,20 +251,20 @@ def test_guarded_uninstall_and_titles_that_never_collide(wine):
     assert 'Refused: "Contoso-v02Extra Mono" (C:\\windows\\Fonts\\Mono.ttf) is not this title\'s registration' in out.decode()
     assert machine(wine) == before
     wine.delete_value("Contoso-v02Extra Mono")
-    assert job(wine, "uninstall", "Contoso-v01")[0] == 3010
+    assert job(wine, "uninstall", "Contoso-v01")[0] == 0
     assert wine.strings()["Contoso-v02 DepV"] == FONTS + r"\DepV.ttf"
     # The copy is still registered under v02, so it stays.
     assert (wine.fonts_folder / "DepV.ttf").exists()
-    assert job(wine, "uninstall", "Contoso-v02")[0] == 3010
+    assert job(wine, "uninstall", "Contoso-v02")[0] == 0
     assert not (wine.fonts_folder / "DepV.ttf").exists()
 
 
 def test_bare_name_registration_keeps_its_file(wine):
     add_fonts(wine, "DepShared.ttf")
-    assert job(wine, "install", "E2eShare")[0] == 3010
+    assert job(wine, "install", "E2eShare")[0] == 0
     wine.set_value("E2e Windows Shared", 1, "depshared.TTF")
     code, out = job(wine, "uninstall", "E2eShare")
-    assert code == 3010, out
+    assert code == 0, out
     assert "E2eShare DepShared" not in wine.strings()
     assert (wine.fonts_folder / "DepShared.ttf").exists()
     wine.delete_value("E2e Windows Shared")
@@ -199,7 +274,8 @@ def test_uninstall_of_an_unknown_title(wine):
     before = machine(wine)
     code, out = job(wine, "uninstall", "E2eNobody")
     assert code == 0, out
-    assert lines(out)[-1] == 'Nothing registered under "E2eNobody"; Typeloader.exe was not run. Exit code 0.'
+    assert lines(out)[-2:] == ['Nothing registered under "E2eNobody" and no copy of it left; Typeloader.exe was not run. '
+                               'Exit code 0.', "unchanged"]
     assert machine(wine) == before
 
 
@@ -211,17 +287,17 @@ def test_any_title_reaches_typeloader_intact(wine, title):
     add_fonts(wine, "DepT.ttf")
     before = machine(wine)
     code, out = job(wine, "install", title)
-    assert code == 3010, out
+    assert code == 0, out
     assert wine.strings()[title + " DepT"] == FONTS + r"\DepT.ttf"
     code, out = job(wine, "uninstall", title)
-    assert code == 3010, out
+    assert code == 0, out
     assert machine(wine) == before
 
 
 # The whole table of job words and usage is the host tests'; here the real
 # split of quoted words and the usage line's bytes.
 @pytest.mark.parametrize("command_line, code", [
-    ('d "install" "E2eQuoted"', 3010), ('d UNINSTALL "E2eQuoted"', 3010), ('d install ""', 2), ("d install E2e Two", 2)])
+    ('d "install" "E2eQuoted"', 0), ('d UNINSTALL "E2eQuoted"', 0), ('d install ""', 2), ("d install E2e Two", 2)])
 def test_job_words_quoted_or_not_and_usage(wine, command_line, code):
     add_fonts(wine, "DepQ.ttf")
     got, out = deploy(wine, command_line)
@@ -252,7 +328,7 @@ def test_unsafe_log_folder_is_refused_before_anything(wine, case):
     before = machine(wine)
     code, out = job(wine, "install", "E2eLog")
     assert code == 1
-    assert out == f"Typeloader-Deploy: the log folder C:\\windows\\Logs\\Typeloader is refused: {reason}\r\n".encode()
+    assert out == f"Typeloader-Deploy: the log folder C:\\windows\\Logs\\Typeloader is refused: {reason}\r\nrefused\r\n".encode()
     assert machine(wine) == before
     assert not (wine.drive_c / "windows" / "Typeloader-Deploy.log").exists()
     assert (wine.drive_c / "windows" / "win.ini").read_bytes() == win_ini
@@ -276,10 +352,10 @@ def test_planted_programs_in_the_current_folder_are_never_run(wine):
         shutil.copy2(wine.tltest, planted / name)  # would print its usage and exit 2
     add_fonts(wine, "DepCwd.ttf")
     code, out = deploy(wine, "d install E2eCwd", folder=r"C:\planted-cwd")
-    assert code == 3010, out
+    assert code == 0, out
     assert "Typeloader.exe: Install OK : E2eCwd DepCwd" in lines(out)
     code, out = deploy(wine, "d uninstall E2eCwd", folder=r"C:\planted-cwd")
-    assert code == 3010, out
+    assert code == 0, out
     shutil.rmtree(planted)
 
 
@@ -288,7 +364,7 @@ def test_failed_install_puts_the_key_back(wine):
     writes wrong data for a value that existed and for a new one: the run fails
     and both are as before, Windows' own and other values untouched."""
     add_fonts(wine, "DepOld.ttf")
-    assert job(wine, "install", "E2ePut")[0] == 3010
+    assert job(wine, "install", "E2ePut")[0] == 0
     add_fonts(wine, "DepNew.ttf")
     before = machine(wine)
     real = wine.program_dir / "Typeloader.exe"
@@ -299,6 +375,6 @@ def test_failed_install_puts_the_key_back(wine):
     finally:
         real.write_bytes(kept)
     assert code == 1, out
-    assert lines(out)[-1] == "Failed: the fonts key is put back as it was; the copies stay. Exit code 1."
+    assert lines(out)[-2:] == ["Failed: the fonts key and the Fonts folder are put back as they were. Exit code 1.", "failed"]
     assert machine(wine) == before
-    assert job(wine, "uninstall", "E2ePut")[0] == 3010
+    assert job(wine, "uninstall", "E2ePut")[0] == 0

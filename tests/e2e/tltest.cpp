@@ -246,9 +246,12 @@ int wmain(int argc, wchar_t** raw_argv) {
     wchar_t** argv = pointers.data();
     // "lock FILEHEX <command>": runs the command while this process holds the
     // file open with no sharing, so that nobody else can read it.
+    // "lockshared FILEHEX <command>": held as a loaded font is, readable by
+    // others but neither written, renamed nor deleted.
     HANDLE held = INVALID_HANDLE_VALUE;
-    if (argc > 3 && std::wstring(argv[1]) == L"lock") {
-        held = CreateFileW(unhex_text(argv[2]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (argc > 3 && (std::wstring(argv[1]) == L"lock" || std::wstring(argv[1]) == L"lockshared")) {
+        const DWORD share = std::wstring(argv[1]) == L"lock" ? 0 : FILE_SHARE_READ;
+        held = CreateFileW(unhex_text(argv[2]).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
         if (held == INVALID_HANDLE_VALUE) return 102;
         argv += 2;
         argc -= 2;

@@ -260,14 +260,15 @@ class Wine:
         return "@C:\\" + name
 
     def run_command_line(self, command_line, program=r"C:\Typeloader\Typeloader.exe", folder=None,
-                         lock=None):
+                         lock=None, shared=False):
         """Runs the program with exactly this command line (lone surrogates too);
-        with `lock`, a Windows path held open without sharing meanwhile."""
+        with `lock`, a Windows path held open meanwhile: without sharing, or
+        `shared` for reading as a loaded font is."""
         args = ["run", self.hex_argument(program), self.hex_argument(command_line)]
         if folder:
             args.append(self.hex_argument(folder))
         if lock:
-            args = ["lock", hex16(lock), *args]
+            args = ["lockshared" if shared else "lock", hex16(lock), *args]
         return program_result(self.wine(self.tltest, *args))
 
     def values(self, journal=True):

@@ -17,7 +17,7 @@ FontValue own(const String& data = sans) { return {u"Acme Sans", 1, data}; }
 
 DeploySnapshot machine(std::vector<FontFacts> fonts_found, std::vector<FontValue> values = {},
                        std::vector<PendingOperation> pending = {}) {
-    return {u"Acme", fonts, fonts_found, true, values, pending};
+    return {u"Acme", u"C:\\Tools\\Font", fonts, fonts_found, true, values, pending};
 }
 
 PendingOperation deletion(const String& path) { return {path, u"", false}; }
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstallRow{"the key cannot be read", [] { auto m = machine({font(missing)}); m.values_readable = false; return m; }(),
                    "cannot be read", false, {}, {}},
         InstallRow{"a damaged font", machine({{u"Sans.ttf", u"its table directory is cut off", sans, missing, {}}}),
-                   "Sans.ttf: its table directory is cut off", false, {}, {}},
+                   "C:\\Tools\\Font\\Sans.ttf: its table directory is cut off", false, {}, {}},
         InstallRow{"the copy is a folder", machine({font(folder)}), "is a folder or a link", false, {}, {}},
         InstallRow{"the copy is a link", machine({font(link)}), "is a folder or a link", false, {}, {}},
         InstallRow{"another registration's file", machine({font(other)}, {{u"Other Sans", 1, sans}}),
@@ -162,6 +162,10 @@ TEST(RestartPending, OnlyWhenTheRestartChangesACopy) {
     EXPECT_FALSE(restart_pending(machine({font(same_as_source)})));
     EXPECT_TRUE(restart_pending(machine({font(other, {{staged, same_as_source}})}, {}, {replacement(staged, sans)})));
     EXPECT_TRUE(restart_pending(machine({font(same_as_source)}, {}, {deletion(sans)})));
+    // Deleted and replaced by the same bytes: the copy is right either way, but
+    // the restart still moves files of the title.
+    EXPECT_TRUE(restart_pending(machine({font(same_as_source, {{staged, same_as_source}})}, {},
+                                        {deletion(sans), replacement(staged, sans)})));
     // A voided replacement moves nothing.
     EXPECT_FALSE(restart_pending(machine({font(missing)}, {}, {replacement(staged, sans)})));
 }
