@@ -1,8 +1,20 @@
 #include "deploy/command_line.h"
 
+namespace {
+
+// A line break would split Typeloader.exe's output lines, and so forge them.
+bool has_control_character(StringView text) {
+    for (char16_t unit : text) {
+        if (unit < 0x20 || unit == 0x7F) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 DeployChoice parse_deploy_arguments(const std::vector<String>& arguments) {
     DeployChoice choice;
-    if (arguments.size() != 3 || arguments[2].empty()) return choice;
+    if (arguments.size() != 3 || arguments[2].empty() || has_control_character(arguments[2])) return choice;
     if (equals_ignoring_ascii_case(arguments[1], u"install")) {
         choice.job = DeployJob::install;
     } else if (equals_ignoring_ascii_case(arguments[1], u"uninstall")) {

@@ -11,8 +11,8 @@ struct DeployChoice {
     String title;
 };
 
-// Exactly a job word (ASCII case ignored) and one non-empty title after the
-// program name.
+// Exactly a job word (ASCII case ignored) and one non-empty title without a
+// control character (U+0000-U+001F, U+007F) after the program name.
 DeployChoice parse_deploy_arguments(const std::vector<String>& arguments);
 
 // One argument written for CreateProcessW so that CommandLineToArgvW gives it

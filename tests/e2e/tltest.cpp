@@ -1,12 +1,15 @@
 // A small Windows helper for the end-to-end tests: it reads and writes the
 // font registration key, runs a program with an exact command line, and asks
-// GDI which font families a program sees. Every text crosses the Wine
-// boundary as hex of its UTF-16 units, so nothing is lost to code pages.
+// GDI which font families a program sees, and compares the registry name
+// table with the system's. Every text crosses the Wine boundary as hex of its
+// UTF-16 units, so nothing is lost to code pages.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "common/registry_names.h"
 
 namespace {
 
@@ -218,6 +221,36 @@ int families() {
     return 0;
 }
 
+// Our registry name table against the system's own ordinal compare, one line
+// per disagreement: "table U T" when U and its table capital T do not compare
+// equal, "system U W" when U equals W (its capital in RtlUpcaseUnicodeChar) but
+// not in the table. No line of either kind means the two equalities agree on
+// every pair of units, as long as the system compares through its capitals.
+int upcase() {
+    using Upcase = WCHAR(WINAPI*)(WCHAR);
+    Upcase system_upcase = ntdll<Upcase>("RtlUpcaseUnicodeChar");
+    if (!system_upcase) return 10;
+    auto equal = [](wchar_t left, wchar_t right) { return CompareStringOrdinal(&left, 1, &right, 1, TRUE) == CSTR_EQUAL; };
+    char line[32];
+    std::string out;
+    for (unsigned code = 0; code <= 0xFFFF; ++code) {
+        const wchar_t unit = static_cast<wchar_t>(code);
+        const wchar_t capital = static_cast<wchar_t>(registry_upcase(static_cast<char16_t>(unit)));
+        const wchar_t system_capital = system_upcase(unit);
+        if (!equal(unit, capital)) {
+            snprintf(line, sizeof(line), "table %04X %04X\n", code, static_cast<unsigned>(capital));
+            out += line;
+        }
+        if (registry_upcase(static_cast<char16_t>(system_capital)) != static_cast<char16_t>(capital) &&
+            equal(unit, system_capital)) {
+            snprintf(line, sizeof(line), "system %04X %04X\n", code, static_cast<unsigned>(system_capital));
+            out += line;
+        }
+    }
+    write_out(out);
+    return 0;
+}
+
 // "@C:\\file" stands for the hex text held in that file: a long value name
 // in hex does not fit Windows' command line of 32,767 units.
 std::wstring argument_text(const wchar_t* argument) {
@@ -267,10 +300,11 @@ int wmain(int argc, wchar_t** raw_argv) {
     if (command == L"delete" && argc == 3) return delete_value(argv[2]);
     if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (command == L"families") return families();
+    if (command == L"upcase") return upcase();
     if (command == L"find" && argc == 3) return find(argv[2]);
     // Loads a DLL by the given name with the default search order.
     if (command == L"loadlibrary" && argc == 3) return LoadLibraryW(argv[2]) ? 0 : 1;
-    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
+    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX | upcase; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
     return 2;
 }
 

@@ -149,7 +149,15 @@ INSTANTIATE_TEST_SUITE_P(
                     ChoiceCase{"two titles", {u"install", u"Acme", u"Sans"}, DeployJob::none},
                     ChoiceCase{"unknown job", {u"remove", u"Acme"}, DeployJob::none},
                     ChoiceCase{"Typeloader's options", {u"/uninstall", u"/title:Acme"}, DeployJob::none},
-                    ChoiceCase{"a non-ASCII letter is not folded", {u"\u0130nstall", u"Acme"}, DeployJob::none}));
+                    ChoiceCase{"a non-ASCII letter is not folded", {u"\u0130nstall", u"Acme"}, DeployJob::none},
+                    ChoiceCase{"CR in the title", {u"install", u"Acme\rInstall FAIL"}, DeployJob::none},
+                    ChoiceCase{"LF in the title", {u"uninstall", u"Acme\n"}, DeployJob::none},
+                    ChoiceCase{"TAB in the title", {u"install", u"\tAcme"}, DeployJob::none},
+                    ChoiceCase{"U+0000 inside the title", {u"install", String(u"Ac\0me", 5)}, DeployJob::none},
+                    ChoiceCase{"U+001F in the title", {u"install", u"Acme\u001F"}, DeployJob::none},
+                    ChoiceCase{"DEL in the title", {u"install", u"Acme\u007F"}, DeployJob::none},
+                    ChoiceCase{"U+0080 is no control character here", {u"install", u"Acme\u0080"}, DeployJob::install},
+                    ChoiceCase{"a plain space", {u"install", u"Acme Sans "}, DeployJob::install}));
 
 TEST(QuoteArgument, SplitsBackUnchanged) {
     const String titles[] = {u"Acme",         u"Acme Sans",      u"a\"b",    u"ends\\",     u"ends\\\\",
