@@ -1,0 +1,162 @@
+#include "deploy/font_file.h"
+
+#include <algorithm>
+
+namespace {
+
+// The largest read: a whole number of 32-bit words, so that table checksums
+// can be summed piece by piece.
+constexpr size_t piece_limit = 64 * 1024;
+constexpr size_t offset_table_size = 12;
+constexpr size_t table_record_size = 16;
+constexpr size_t collection_header_size = 12;
+// A damaged font could have thousands of wrong checksums; the list stays short.
+constexpr uint64_t listed_checksum_faults = 10;
+
+const String not_a_font = u"not a TrueType or OpenType font (by its first four bytes)";
+const String unreadable = u"it could not be read";
+
+uint16_t big_endian_16(const std::string& bytes, size_t at) {
+    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) << 8 | static_cast<unsigned char>(bytes[at + 1]));
+}
+
+uint32_t big_endian_32(const std::string& bytes, size_t at) {
+    return static_cast<uint32_t>(big_endian_16(bytes, at)) << 16 | big_endian_16(bytes, at + 2);
+}
+
+// A reader that hands back fewer bytes than asked has not read them.
+bool read_exactly(const ReadAt& read_at, uint64_t offset, size_t length, std::string& bytes) {
+    bytes.clear();
+    return read_at(offset, length, bytes) && bytes.size() == length;
+}
+
+bool is_font_tag(const std::string& bytes) {
+    return bytes == std::string("\0\1\0\0", 4) || bytes == "true" || bytes == "OTTO";
+}
+
+// A table tag as text; a byte that is not printable ASCII shows as '?'.
+String tag_text(const std::string& bytes, size_t at) {
+    String text;
+    for (size_t i = at; i < at + 4; ++i) {
+        unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        text += (byte >= 0x20 && byte < 0x7F) ? static_cast<char16_t>(byte) : u'?';
+    }
+    return text;
+}
+
+String hex_text(uint32_t number) {
+    String text = u"0x";
+    for (int shift = 28; shift >= 0; shift -= 4) text += u"0123456789ABCDEF"[(number >> shift) & 0xF];
+    return text;
+}
+
+struct FontReading {
+    uint64_t size;
+    const ReadAt& read_at;
+    FontFileVerdict& verdict;
+    uint64_t checksum_faults = 0;
+};
+
+// The sum of the table's big-endian words, the last one padded with zeros;
+// in 'head' the checkSumAdjustment word (at 8) counts as zero, since it is
+// set after the sum is taken.
+bool table_checksum(FontReading& reading, uint64_t offset, uint32_t length, bool is_head, uint32_t& sum) {
+    sum = 0;
+    std::string piece;
+    for (uint64_t done = 0; done < length;) {
+        size_t piece_length = static_cast<size_t>(std::min<uint64_t>(piece_limit, length - done));
+        if (!read_exactly(reading.read_at, offset + done, piece_length, piece)) return false;
+        piece.resize((piece_length + 3) / 4 * 4, '\0');
+        for (size_t at = 0; at < piece.size(); at += 4) {
+            if (!(is_head && done + at == 8)) sum += big_endian_32(piece, at);
+        }
+        done += piece_length;
+    }
+    return true;
+}
+
+// Checks the offset table at `start` and every table it lists. `label` goes
+// before each text: empty for a single font, "font N of the collection: " for
+// a member of a collection.
+String check_table_directory(FontReading& reading, uint64_t start, const String& label, bool member) {
+    const String cut_off = label + u"its table directory is cut off";
+    std::string bytes;
+    if (start > reading.size || reading.size - start < offset_table_size) return cut_off;
+    if (!read_exactly(reading.read_at, start, offset_table_size, bytes)) return unreadable;
+    if (member && !is_font_tag(bytes.substr(0, 4))) return label + not_a_font;
+    uint16_t table_count = big_endian_16(bytes, 4);
+    if (table_count == 0) return label + u"its table directory lists no tables";
+    uint64_t records_start = start + offset_table_size;
+    if (reading.size - records_start < uint64_t{table_count} * table_record_size) return cut_off;
+
+    constexpr size_t records_per_piece = piece_limit / table_record_size;
+    for (size_t first = 0; first < table_count; first += records_per_piece) {
+        size_t count = std::min<size_t>(records_per_piece, table_count - first);
+        if (!read_exactly(reading.read_at, records_start + first * table_record_size, count * table_record_size, bytes))
+            return unreadable;
+        for (size_t record = 0; record < count * table_record_size; record += table_record_size) {
+            String tag = tag_text(bytes, record);
+            uint32_t recorded = big_endian_32(bytes, record + 4);
+            uint64_t offset = big_endian_32(bytes, record + 8);
+            uint32_t length = big_endian_32(bytes, record + 12);
+            if (offset + length > reading.size) return label + u"its table '" + tag + u"' lies outside the file";
+            uint32_t computed = 0;
+            if (!table_checksum(reading, offset, length, tag == u"head", computed)) return unreadable;
+            if (computed != recorded && ++reading.checksum_faults <= listed_checksum_faults) {
+                reading.verdict.warnings.push_back(label + u"its table '" + tag + u"' has a wrong checksum (" +
+                                                   hex_text(recorded) + u" recorded, " + hex_text(computed) +
+                                                   u" computed)");
+            }
+        }
+    }
+    return String();
+}
+
+// A collection: its header and each member font's directory.
+String check_collection(FontReading& reading) {
+    const String cut_off = u"its collection header is cut off";
+    std::string bytes;
+    if (reading.size < collection_header_size) return cut_off;
+    if (!read_exactly(reading.read_at, 0, collection_header_size, bytes)) return unreadable;
+    uint32_t font_count = big_endian_32(bytes, 8);
+    if (font_count == 0) return u"its collection holds no fonts";
+    if (reading.size - collection_header_size < uint64_t{font_count} * 4) return cut_off;
+
+    constexpr size_t offsets_per_piece = piece_limit / 4;
+    for (uint64_t first = 0; first < font_count; first += offsets_per_piece) {
+        size_t count = static_cast<size_t>(std::min<uint64_t>(offsets_per_piece, font_count - first));
+        if (!read_exactly(reading.read_at, collection_header_size + first * 4, count * 4, bytes)) return unreadable;
+        for (size_t i = 0; i < count; ++i) {
+            String label = u"font " + decimal_text(first + i + 1) + u" of the collection: ";
+            String refusal = check_table_directory(reading, big_endian_32(bytes, i * 4), label, true);
+            if (!refusal.empty()) return refusal;
+        }
+    }
+    return String();
+}
+
+}  // namespace
+
+FontFileVerdict inspect_font_file(uint64_t size, const ReadAt& read_at) {
+    FontFileVerdict verdict;
+    FontReading reading{size, read_at, verdict};
+    std::string first_four;
+    if (size == 0) {
+        verdict.refusal = u"the file is empty";
+    } else if (size < 4) {
+        verdict.refusal = not_a_font;
+    } else if (!read_exactly(read_at, 0, 4, first_four)) {
+        verdict.refusal = unreadable;
+    } else if (first_four == "ttcf") {
+        verdict.refusal = check_collection(reading);
+    } else if (is_font_tag(first_four)) {
+        verdict.refusal = check_table_directory(reading, 0, String(), false);
+    } else {
+        verdict.refusal = not_a_font;
+    }
+    if (reading.checksum_faults > listed_checksum_faults) {
+        verdict.warnings.push_back(decimal_text(reading.checksum_faults - listed_checksum_faults) +
+                                   u" more tables have a wrong checksum");
+    }
+    return verdict;
+}
