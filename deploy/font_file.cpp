@@ -13,7 +13,7 @@ constexpr size_t collection_header_size = 12;
 // A damaged font could have thousands of wrong checksums; the list stays short.
 constexpr uint64_t listed_checksum_faults = 10;
 
-const String not_a_font = u"not a TrueType or OpenType font (by its first four bytes)";
+const String not_a_font = u"it is not a TrueType or OpenType font (by its first four bytes)";
 const String unreadable = u"it could not be read";
 
 uint16_t big_endian_16(const std::string& bytes, size_t at) {

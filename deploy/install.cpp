@@ -151,6 +151,9 @@ Outcome deploy_install(DeployLog& log, const String& title) {
         return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
     }
     for (const FontFacts& font : before.fonts) {
+        for (const String& warning : font.warnings) {
+            log_record(log, RecordType::warning, u"Check " + font.name + u": " + warning + u"; Windows loads it all the same.");
+        }
         log_record(log, RecordType::information, u"Check " + font.name + u": a font, to be copied to " + font.copy +
                                                      u" and registered as " + quoted(registration_name(title, font.name)) + u": OK");
     }

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "common/registry_names.h"
 #include "fonts/typeloader_contract.h"
 
 StringView file_name_of(StringView path) {
@@ -13,13 +14,13 @@ bool is_text_type(uint32_t type) { return type == 1 || type == 2; }
 
 String comparison_key(StringView text) {
     String key(text);
-    for (char16_t& unit : key) unit = fold_ascii_letter(unit);
+    for (char16_t& unit : key) unit = registry_upcase(unit);
     return key;
 }
 
-bool same_path(StringView left, StringView right) { return equals_ignoring_ascii_case(left, right); }
+bool same_path(StringView left, StringView right) { return same_registry_name(left, right); }
 
-bool same_value_name(StringView left, StringView right) { return equals_ignoring_ascii_case(left, right); }
+bool same_value_name(StringView left, StringView right) { return same_registry_name(left, right); }
 
 bool is_own_registration(StringView title, StringView name, StringView data) {
     if (name.size() <= title.size() || !name.starts_with(title) || name[title.size()] != u' ') return false;

@@ -45,6 +45,7 @@ struct FontFacts {
     String copy;      // where Typeloader.exe copies it
     FileState copy_state = FileState::missing;
     std::vector<NearbyFile> staged;  // the staged replacements beside the copy that exist
+    std::vector<String> warnings;    // what is wrong with the font but harmless
 };
 
 struct DeploySnapshot {
@@ -101,8 +102,8 @@ bool is_own_registration(StringView title, StringView name, StringView data);
 // folder.
 String registered_file(StringView fonts_folder, StringView data);
 
-// Paths and value names compared as Windows compares them: case ignored.
-// Texts with the same key are the same name.
+// Paths and value names compared as Windows compares them: case ignored
+// over all of Unicode, unit by unit. Texts with the same key are the same name.
 String comparison_key(StringView text);
 bool same_path(StringView left, StringView right);
 bool same_value_name(StringView left, StringView right);

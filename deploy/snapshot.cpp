@@ -1,5 +1,8 @@
 #include "deploy/snapshot.h"
 
+#include "deploy/font_file.h"
+#include "platform/clock.h"
+
 #include "fonts/typeloader_contract.h"
 #include "platform/open_files.h"
 #include "platform/process.h"
@@ -36,17 +39,19 @@ std::vector<FoundFile> bundle_entries(const DeployPlaces& places) {
 
 namespace {
 
-bool is_font_signature(const std::string& bytes) {
-    static const std::string signatures[] = {std::string("\0\1\0\0", 4), "true", "OTTO", "ttcf"};
-    for (const std::string& signature : signatures) {
-        if (bytes.starts_with(signature)) return true;
+// A font another program holds open without sharing is tried again for a
+// while: a user who can read the Font folder could otherwise fail every run.
+PlatformStatus open_source(const String& path, HeldFile& file) {
+    for (uint32_t waited = 0;; waited += source_wait_step_milliseconds) {
+        PlatformStatus status = open_for_reading(path, file);
+        if (!is_in_use_status(status) || waited >= source_wait_milliseconds) return status;
+        sleep_milliseconds(source_wait_step_milliseconds);
     }
-    return false;
 }
 
 }  // namespace
 
-String entry_refusal(const FoundFile& found) {
+String entry_refusal(const FoundFile& found, std::vector<String>& warnings) {
     EntryKind kind = EntryKind::missing;
     if (PlatformStatus status = entry_kind(found.path, kind)) return u"it cannot be examined (error " + decimal_text(status) + u")";
     if (kind == EntryKind::folder) return u"it is a folder, not a font file";
@@ -57,13 +62,17 @@ String entry_refusal(const FoundFile& found) {
     }
     if (file_title(found.name).empty()) return u"its file title is empty";
     HeldFile file;
-    std::string head;
-    PlatformStatus status = open_for_reading(found.path, file);
-    if (!status) status = read_at(file, 0, 4, head);
+    uint64_t size = 0;
+    PlatformStatus status = open_source(found.path, file);
+    if (!status) status = open_file_size(file, size);
     if (status == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
+    if (is_in_use_status(status)) return u"another program holds it open (error " + decimal_text(status) + u")";
     if (status) return u"it cannot be read (error " + decimal_text(status) + u")";
-    if (!is_font_signature(head)) return u"it is not a TrueType or OpenType font (by its first four bytes)";
-    return String();
+    FontFileVerdict verdict = inspect_font_file(size, [&](uint64_t offset, size_t length, std::string& bytes) {
+        return !read_at(file, offset, length, bytes);
+    });
+    warnings = verdict.warnings;
+    return verdict.refusal;
 }
 
 FileState file_state(const String& source, const String& path) {
@@ -122,7 +131,8 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
 
     const std::vector<String> staged_files = staged_files_in(places.destination);
     for (const FoundFile& entry : entries) {
-        const String refusal = check_entries ? entry_refusal(entry) : String();
+        std::vector<String> warnings;
+        const String refusal = check_entries ? entry_refusal(entry, warnings) : String();
         // An entry that is no font of ours has no copy to measure.
         if (!check_entries) {
             EntryKind kind = EntryKind::missing;
@@ -131,6 +141,7 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         FontFacts font = refusal.empty() ? facts_of(entry.name, entry.path, places.destination + u"\\" + entry.name, staged_files)
                                          : FontFacts{entry.name, refusal, places.destination + u"\\" + entry.name, FileState::missing, {}};
         font.refusal = refusal;
+        font.warnings = warnings;
         snapshot.fonts.push_back(font);
     }
     std::vector<String> copies = extra_copies;

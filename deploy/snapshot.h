@@ -26,8 +26,13 @@ String registry_text(const std::string& data);
 // The *.ttf entries of the Font folder, as Typeloader.exe finds them.
 std::vector<FoundFile> bundle_entries(const DeployPlaces& places);
 
+// How long a font held open by another program is tried again.
+inline constexpr uint32_t source_wait_milliseconds = 10 * 1000;
+inline constexpr uint32_t source_wait_step_milliseconds = 250;
+
 // Why a Font folder entry cannot be installed; empty when it is a whole font.
-String entry_refusal(const FoundFile& entry);
+// What is wrong but harmless (a table's checksum) goes to `warnings`.
+String entry_refusal(const FoundFile& entry, std::vector<String>& warnings);
 
 // The machine as the planner needs it. `entries` are the bundle's fonts,
 // checked as fonts when `check_entries`; `add_registered_copies` adds the

@@ -14,7 +14,10 @@ namespace {
 const String font_folder = u"C:\\Tools\\Font";
 const String fonts = u"C:\\Windows\\Fonts";
 const String log_folder = u"C:\\Windows\\Logs\\Typeloader";
-const std::string font_bytes = std::string("\0\1\0\0", 4) + "glyphs";
+// A whole font of one table, 'glyf' holding "glyphs", with its checksum;
+// bytes appended after it leave it whole.
+const std::string font_bytes = std::string("\0\1\0\0\0\1\0\0\0\0\0\0", 12) + "glyf" + "\xCF\xDF\x79\x70" +
+                               std::string("\0\0\0\x1C\0\0\0\x06", 8) + "glyphs";
 
 // CommandLineToArgvW's rules, written from its documentation: the oracle for
 // quote_argument, and the split of the in-memory Typeloader.exe.
