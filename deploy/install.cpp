@@ -1,7 +1,7 @@
 #include <vector>
 
 #include "deploy/command_line.h"
-#include "deploy/jobs.h"
+#include "deploy/deploy_jobs.h"
 #include "deploy/ownership.h"
 #include "fonts/file_title.h"
 #include "platform/files.h"
@@ -35,7 +35,8 @@ const RegistryValue* value_named(const std::vector<RegistryValue>& values, Strin
 
 bool same_contents(const String& path, const std::string& bytes) {
     std::string found;
-    return read_whole_file(path, found) == status_success && found == bytes;
+    PlatformStatus status = read_whole_file(path, found);
+    return !status && found == bytes;
 }
 
 bool registered_as_copy(const std::vector<RegistryValue>& values, const PlannedFont& font) {
@@ -113,7 +114,7 @@ bool put_back(DeployLog& log, const std::vector<PlannedFont>& plan, const std::v
         } else {
             continue;
         }
-        all &= status == status_success;
+        all &= !status;
         log_record(log, status ? RecordType::error : RecordType::warning,
                    u"Put back " + quoted(font.value_name) + u": " + what +
                        (status ? u": FAILED (error " + decimal_text(status) + u")" : String(u": OK")));
@@ -133,7 +134,7 @@ CopyState check_copy(DeployLog& log, const PlannedFont& font) {
         return CopyState::identical;
     }
     PlatformStatus status = copy_file_replacing(font.source, font.copy);
-    if (status == status_success && same_contents(font.copy, font.bytes)) {
+    if (!status && same_contents(font.copy, font.bytes)) {
         log_record(log, RecordType::warning, what + u": OK after a second copy");
         return CopyState::identical;
     }
@@ -151,8 +152,8 @@ CopyState check_copy(DeployLog& log, const PlannedFont& font) {
 bool stage_for_restart(DeployLog& log, const PlannedFont& font) {
     const String staged = staged_replacement(font.copy);
     PlatformStatus status = copy_file_replacing(font.source, staged);
-    if (status == status_success && !same_contents(staged, font.bytes)) status = 1;
-    if (status == status_success) status = replace_at_restart(staged, font.copy);
+    if (!status && !same_contents(staged, font.bytes)) status = status_invalid_function;  // staged, but not identical
+    if (!status) status = replace_at_restart(staged, font.copy);
     if (status) {
         log_record(log, RecordType::error, u"Copy " + font.copy + u" is in use and its replacement could not be scheduled (error " +
                                                decimal_text(status) + u").");
@@ -194,7 +195,7 @@ int deploy_install(DeployLog& log, const String& title) {
     RegistryKey key;
     std::vector<RegistryValue> before;
     PlatformStatus status = open_font_registration_key(key);
-    if (status == status_success) status = read_all_values(key, before);
+    if (!status) status = read_all_values(key, before);
     if (status) {
         log_record(log, RecordType::error, u"Refused: the fonts key cannot be read (error " + decimal_text(status) + u").");
         return log_verdict(log, exit_failed, u"Refused: nothing was changed.");
@@ -246,10 +247,10 @@ int deploy_install(DeployLog& log, const String& title) {
     if (run.started) {
         std::vector<RegistryValue> after;
         status = open_font_registration_key(key);
-        if (status == status_success) status = read_all_values(key, after);
+        if (!status) status = read_all_values(key, after);
         key.reset();
         for (const PlannedFont& font : plan) {
-            bool registered = status == status_success && registered_as_copy(after, font);
+            bool registered = !status && registered_as_copy(after, font);
             log_record(log, registered ? RecordType::information : RecordType::error,
                        u"Verify registration " + quoted(font.value_name) + u" holds " + font.copy +
                            (registered ? u": OK" : u": FAILED"));

@@ -72,9 +72,11 @@ bool open_deploy_log(DeployLog& log, String& refusal) {
     log.file = log.folder + u"\\" + String(log_file_name);
 
     FolderCheck check = FolderCheck::missing;
-    if (check_private_folder(log.folder, check) == status_success && check == FolderCheck::missing) {
+    PlatformStatus checked = check_private_folder(log.folder, check);
+    if (!checked && check == FolderCheck::missing) {
         EntryKind logs_kind = EntryKind::missing;
-        if (entry_kind(logs, logs_kind) == status_success && logs_kind == EntryKind::missing) create_private_folder(logs);
+        PlatformStatus looked = entry_kind(logs, logs_kind);
+        if (!looked && logs_kind == EntryKind::missing) create_private_folder(logs);
         if (PlatformStatus status = create_private_folder(log.folder)) {
             refusal = u"Typeloader-Deploy: the log folder " + log.folder + u" cannot be created (error " +
                       decimal_text(status) + u")";
@@ -84,7 +86,8 @@ bool open_deploy_log(DeployLog& log, String& refusal) {
     if (!folder_is_safe(log.folder, refusal)) return false;
 
     uint64_t size = 0;
-    if (file_size(log.file, size) == status_success && log_needs_rotation(size)) {
+    PlatformStatus sized = file_size(log.file, size);
+    if (!sized && log_needs_rotation(size)) {
         rename_replacing(log.file, log.folder + u"\\" + String(previous_log_file_name));
     }
     return true;
@@ -101,6 +104,7 @@ void log_record(DeployLog& log, RecordType type, StringView message) {
     }
     std::string bytes = cmtrace_record(message, type, local_time(), current_thread_id());
     uint64_t size = 0;
-    if (file_size(log.file, size) != status_success || size == 0) bytes = "\xEF\xBB\xBF" + bytes;  // a new log
+    PlatformStatus sized = file_size(log.file, size);
+    if (sized || size == 0) bytes = "\xEF\xBB\xBF" + bytes;  // a new log
     append_to_file(log.file, bytes);
 }

@@ -18,11 +18,6 @@ String registry_text(const std::string& data) {
 
 bool is_text_type(uint32_t type) { return type == 1 || type == 2; }
 
-StringView file_name_of(StringView path) {
-    size_t separator = path.find_last_of(u"\\/");
-    return separator == StringView::npos ? path : path.substr(separator + 1);
-}
-
 bool is_own_registration(StringView title, StringView name, StringView data) {
     if (name.size() <= title.size() || !name.starts_with(title) || name[title.size()] != u' ') return false;
     return file_title(file_name_of(data)) == name.substr(title.size() + 1);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "common/strings.h"
 #include "platform/registry.h"
 
@@ -15,9 +16,6 @@ String registry_text(const std::string& data);
 
 // REG_SZ and REG_EXPAND_SZ: the types whose data names a font file.
 bool is_text_type(uint32_t type);
-
-// The part of a path after its last backslash or slash.
-StringView file_name_of(StringView path);
 
 // A value is the title's own when its name is the title, a space and some x,
 // and the file name of its data without its last extension is x: exactly what

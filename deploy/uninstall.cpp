@@ -1,21 +1,19 @@
 #include <vector>
 
+#include "common/paths.h"
 #include "deploy/command_line.h"
-#include "deploy/jobs.h"
+#include "deploy/deploy_jobs.h"
 #include "deploy/ownership.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 
 namespace {
 
-String folder_of(StringView path) {
-    size_t slash = path.rfind(u'\\');
-    return String(slash == StringView::npos ? StringView() : path.substr(0, slash));
-}
-
 bool read_values(std::vector<RegistryValue>& values) {
     RegistryKey key;
-    return open_font_registration_key(key) == status_success && read_all_values(key, values) == status_success;
+    PlatformStatus status = open_font_registration_key(key);
+    if (!status) status = read_all_values(key, values);
+    return !status;
 }
 
 // Deletes a copy that no remaining value refers to, inside the Fonts folder
@@ -23,7 +21,7 @@ bool read_values(std::vector<RegistryValue>& values) {
 bool remove_copy(DeployLog& log, const String& copy, const std::vector<String>& own_folders,
                  const std::vector<RegistryValue>& remaining) {
     bool inside = false;
-    for (const String& folder : own_folders) inside |= !folder.empty() && equals_ignoring_ascii_case(folder_of(copy), folder);
+    for (const String& folder : own_folders) inside |= !folder.empty() && equals_ignoring_ascii_case(parent_folder(copy), folder);
     if (!inside) {
         log_record(log, RecordType::warning, u"Copy " + copy + u" kept: it is outside the Fonts folder.");
         return true;
@@ -49,17 +47,18 @@ bool remove_copy(DeployLog& log, const String& copy, const std::vector<String>& 
     // bring the copy back at the restart.
     const String staged = staged_replacement(copy);
     EntryKind staged_kind = EntryKind::missing;
-    if (entry_kind(staged, staged_kind) == status_success && staged_kind == EntryKind::file &&
-        delete_file(staged) == status_success) {
-        log_record(log, RecordType::information, u"Staged replacement " + staged + u" deleted.");
+    PlatformStatus staged_status = entry_kind(staged, staged_kind);
+    if (!staged_status && staged_kind == EntryKind::file) {
+        staged_status = delete_file(staged);
+        if (!staged_status) log_record(log, RecordType::information, u"Staged replacement " + staged + u" deleted.");
     }
     PlatformStatus status = delete_file(copy);
-    if (status == status_success) {
+    if (!status) {
         log_record(log, RecordType::information, u"Copy " + copy + u" deleted.");
         return true;
     }
     PlatformStatus scheduled = delete_at_restart(copy);
-    if (scheduled == status_success) {
+    if (!scheduled) {
         log_record(log, RecordType::warning, u"Copy " + copy + u" could not be deleted now (error " + decimal_text(status) +
                                                  u"): it is deleted at the next restart.");
         return true;
@@ -78,7 +77,7 @@ int deploy_uninstall(DeployLog& log, const String& title) {
     {
         RegistryKey key;
         PlatformStatus status = open_font_registration_key(key);
-        if (status == status_success) status = read_all_values(key, before);
+        if (!status) status = read_all_values(key, before);
         if (status) {
             log_record(log, RecordType::error, u"Refused: the fonts key cannot be read (error " + decimal_text(status) + u").");
             return log_verdict(log, exit_failed, u"Refused: nothing was removed.");

@@ -7,7 +7,8 @@
 std::vector<String> uninstall_scan(const RegistryKey& key, const String& title) {
     // Without a count there is nothing sound to scan.
     uint32_t count = 0;
-    if (count_values(key, count) != status_success) count = 0;
+    PlatformStatus counted = count_values(key, count);
+    if (counted) count = 0;
 
     // Deleting while enumerating by index would shift the indexes, so the
     // names are gathered first.
@@ -15,7 +16,8 @@ std::vector<String> uninstall_scan(const RegistryKey& key, const String& title) 
     String name;
     uint32_t type = 0;
     for (uint32_t index = 0; index < count; ++index) {
-        if (enumerate_value(key, index, name, type) != status_success) continue;
+        PlatformStatus status = enumerate_value(key, index, name, type);
+        if (status) continue;
         if (type != registry_string_type) continue;
         // A name with a null unit in it cannot be passed to a delete: the text
         // before the null names a different value, which may not be ours.
@@ -29,10 +31,11 @@ void uninstall_fonts(const String& title) {
     write_console_line(u"Uninstall Font : " + title);
 
     RegistryKey key;
-    if (open_font_registration_key(key) != status_success) return;
+    PlatformStatus opened = open_font_registration_key(key);
+    if (opened) return;
 
     for (const String& name : uninstall_scan(key, title)) {
-        bool deleted = delete_value(key, name) == status_success;
-        write_console_line((deleted ? u"Uninstall OK : " : u"Uninstall FAIL : ") + name);
+        PlatformStatus status = delete_value(key, name);
+        write_console_line((status ? u"Uninstall FAIL : " : u"Uninstall OK : ") + name);
     }
 }
