@@ -22,8 +22,9 @@ PlatformStatus memory_call(Operation operation, StringView subject) {
     if (!machine.first_call) machine.first_call = operation;
     const uint32_t call = ++machine.calls[operation];
     // The most particular point first: this subject on this call.
-    for (const FailurePoint& point : {FailurePoint{operation, String(subject), call}, FailurePoint{operation, String(subject), 0},
-                                      FailurePoint{operation, String(), call}, FailurePoint{operation, String(), 0}}) {
+    const String named(subject);
+    for (const FailurePoint& point : {FailurePoint{operation, named, call}, FailurePoint{operation, named, 0},
+                                      FailurePoint{operation, std::nullopt, call}, FailurePoint{operation, std::nullopt, 0}}) {
         auto failure = machine.failures.find(point);
         if (failure != machine.failures.end()) return failure->second;
     }

@@ -51,11 +51,12 @@ enum class Operation {
 };
 
 // Where a failure is injected: an operation, the path or value name it is
-// called for (empty: whichever), and the one call of that operation it hits
-// (1 is the first; 0: every call).
+// called for (none: whichever), and the one call of that operation it hits
+// (1 is the first; 0: every call). The subject of a copy, a rename or a
+// replacement at the restart is its destination.
 struct FailurePoint {
     Operation operation;
-    String subject;
+    std::optional<String> subject = std::nullopt;
     uint32_t call = 0;
     auto operator<=>(const FailurePoint&) const = default;
 };

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The scan enumerates index i on its (i + 1)-th call.
     for (size_t index : enumerate_fails) {
-        failures[{Operation::enumerate_value, String(), static_cast<uint32_t>(index + 1)}] = access_denied;
+        failures[{Operation::enumerate_value, std::nullopt, static_cast<uint32_t>(index + 1)}] = access_denied;
     }
     memory_font_values() = values;
 

@@ -29,7 +29,7 @@ const String fallback = u"C:\\Temp\\LumoraFonts";
 using Values = std::vector<std::pair<String, String>>;  // name, data
 
 // The scan enumerates index i on its (i + 1)-th call.
-FailurePoint enumerate_of_index(uint32_t index) { return {Operation::enumerate_value, String(), index + 1}; }
+FailurePoint enumerate_of_index(uint32_t index) { return {Operation::enumerate_value, std::nullopt, index + 1}; }
 
 // The values the machine starts with; the uninstall rows use title Acme.
 const Values baseline = {{u"Acme A", u"a"}, {u"Other", u"o"}, {u"Acme B", u"b"}, {u"Acme C", u"c"}};
