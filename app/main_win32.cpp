@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "app/typeloader_command_line.h"
 
 // The command line is read from the process itself, so wmain's own arguments
 // go unused.

@@ -1,7 +1,7 @@
 #include "app/run_deploy.h"
 
 #include "deploy/command_line.h"
-#include "deploy/jobs.h"
+#include "deploy/deploy_jobs.h"
 #include "platform/process.h"
 #include "platform/programs.h"
 #include "platform/standard_output.h"
@@ -19,7 +19,8 @@ void log_version(DeployLog& log, const String& path) {
 
 int run_deploy() {
     // First of all, as in Typeloader.exe: no DLL from the program's folder.
-    if (restrict_dll_search_to_system32() != status_success) {
+    PlatformStatus restricted = restrict_dll_search_to_system32();
+    if (restricted) {
         write_output_line(u"Typeloader-Deploy: SetDefaultDllDirectories failed");
         return exit_code_of(Outcome::failed);
     }

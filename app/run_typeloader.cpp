@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "app/typeloader_command_line.h"
 #include "fonts/jobs.h"
 #include "platform/console.h"
 #include "platform/process.h"
@@ -6,7 +6,8 @@
 int run_typeloader() {
     // First of all: the process runs elevated from a folder that others may
     // be able to write, so no DLL may ever come from there.
-    if (restrict_dll_search_to_system32() != status_success) {
+    PlatformStatus restricted = restrict_dll_search_to_system32();
+    if (restricted) {
         write_console_text(u"Fatal Error: SetDefaultDllDirectories failed\n");
         return 1;
     }

@@ -1,4 +1,4 @@
-#include "common/console.h"
+#include "common/console_text.h"
 
 std::string console_bytes(StringView text) {
     std::string bytes;

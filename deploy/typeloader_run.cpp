@@ -1,6 +1,6 @@
-#include "common/console.h"
+#include "common/console_text.h"
 #include "deploy/command_line.h"
-#include "deploy/jobs.h"
+#include "deploy/deploy_jobs.h"
 #include "platform/process.h"
 #include "platform/programs.h"
 #include "platform/standard_output.h"

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "deploy/jobs.h"
+#include "deploy/deploy_jobs.h"
 #include "deploy/plan.h"
 #include "deploy/snapshot.h"
 #include "fonts/typeloader_contract.h"

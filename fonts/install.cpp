@@ -11,7 +11,8 @@ namespace {
 
 String destination_folder() {
     String fonts;
-    if (system_fonts_folder(fonts) == status_success) return fonts;
+    PlatformStatus status = system_fonts_folder(fonts);
+    if (!status) return fonts;
     // A folder of our own under the temporary folder. Should even that be
     // unknown, it goes beside the executable: a path relative to whatever the
     // working folder happens to be could scatter fonts anywhere.
@@ -38,7 +39,7 @@ void install_fonts(const String& title) {
     font_table_walk(table, [&](const String& key, const String& copy) {
         if (key.empty()) return;
         String name = title + u" " + key;
-        bool written = write_string_value(font_registration_key_path, name, copy) == status_success;
-        write_console_line((written ? install_ok : install_fail) + name);
+        PlatformStatus status = write_string_value(font_registration_key_path, name, copy);
+        write_console_line((status ? install_fail : install_ok) + name);
     });
 }

@@ -8,7 +8,8 @@
 std::vector<String> uninstall_scan(const RegistryKey& key, const String& title) {
     // Without a count there is nothing sound to scan.
     uint32_t count = 0;
-    if (count_values(key, count) != status_success) count = 0;
+    PlatformStatus counted = count_values(key, count);
+    if (counted) count = 0;
 
     // Deleting while enumerating by index would shift the indexes, so the
     // names are gathered first.
@@ -16,7 +17,8 @@ std::vector<String> uninstall_scan(const RegistryKey& key, const String& title) 
     String name;
     uint32_t type = 0;
     for (uint32_t index = 0; index < count; ++index) {
-        if (enumerate_value(key, index, name, type) != status_success) continue;
+        PlatformStatus status = enumerate_value(key, index, name, type);
+        if (status) continue;
         if (uninstall_takes(title, name, type)) doomed.push_back(name);
     }
     return doomed;
@@ -26,10 +28,11 @@ void uninstall_fonts(const String& title) {
     write_console_line(uninstall_header + title);
 
     RegistryKey key;
-    if (open_font_registration_key(key) != status_success) return;
+    PlatformStatus opened = open_font_registration_key(key);
+    if (opened) return;
 
     for (const String& name : uninstall_scan(key, title)) {
-        bool deleted = delete_value(key, name) == status_success;
-        write_console_line((deleted ? uninstall_ok : uninstall_fail) + name);
+        PlatformStatus status = delete_value(key, name);
+        write_console_line((status ? uninstall_fail : uninstall_ok) + name);
     }
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/paths.h"
 #include "common/strings.h"
 #include "platform/status.h"
 
@@ -33,4 +34,4 @@ String executable_file();
 
 // The folder that holds the executable, without a trailing backslash; empty
 // when the path holds no backslash.
-String executable_folder();
+inline String executable_folder() { return parent_folder(executable_file()); }

@@ -4,10 +4,13 @@
 
 // A platform operation's result: the platform's own error code, read at once
 // after the failing call (a Win32 error, or an HRESULT where the platform
-// gives one). Zero is success; callers act on it, never retry.
+// gives one). Zero is success; callers act on it, never retry. A status is
+// checked one way: `if (PlatformStatus status = operation(...))` is failure.
+// Every code is Windows' own, tied to it in platform/win32/status_codes.h.
 using PlatformStatus = uint32_t;
 
 inline constexpr PlatformStatus status_success = 0;
+inline constexpr PlatformStatus status_invalid_function = 1;  // ERROR_INVALID_FUNCTION
 inline constexpr PlatformStatus status_file_not_found = 2;   // ERROR_FILE_NOT_FOUND
 inline constexpr PlatformStatus status_path_not_found = 3;   // ERROR_PATH_NOT_FOUND
 inline constexpr PlatformStatus status_access_denied = 5;    // ERROR_ACCESS_DENIED
@@ -17,6 +20,8 @@ inline constexpr PlatformStatus status_stopped_on_link = 681;   // ERROR_STOPPED
 inline constexpr PlatformStatus status_user_mapped_file = 1224;  // ERROR_USER_MAPPED_FILE
 inline constexpr PlatformStatus status_more_data = 234;      // ERROR_MORE_DATA
 inline constexpr PlatformStatus status_no_more_items = 259;  // ERROR_NO_MORE_ITEMS
+inline constexpr PlatformStatus status_already_exists = 183;  // ERROR_ALREADY_EXISTS
+inline constexpr PlatformStatus status_resource_type_not_found = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
 // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), as the known-folder lookup reports a
 // folder it cannot find.
 inline constexpr PlatformStatus status_hresult_file_not_found = 0x80070002;

@@ -4,10 +4,8 @@
 
 #include <algorithm>
 
-#include "app/command_line.h"
-#include "platform/console_memory.h"
-#include "platform/files_memory.h"
-#include "platform/registry_memory.h"
+#include "app/typeloader_command_line.h"
+#include "platform/memory/memory_machine.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,22 +25,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(same.title == choice.title && same.uninstall == choice.uninstall);
 
     // No Font folder and an empty key: a job writes its header line only.
-    reset_memory_files();
-    reset_memory_registry();
-    captured_console_output().clear();
-    memory_files().arguments = arguments;
+    reset_memory_machine();
+    memory_machine().process.arguments = arguments;
     const int exit_code = run_typeloader();
     if (choice.title.empty()) {
         FUZZ_CHECK(exit_code == 1);
-        FUZZ_CHECK(captured_console_output() ==
+        FUZZ_CHECK(memory_machine().output.console ==
                    expected_line(u"Usage : Typeloader [/uninstall] </title:title_string>"));
-        FUZZ_CHECK(memory_registry().calls.empty());
         // Nothing but the DLL search restriction, which comes before everything.
-        FUZZ_CHECK(memory_files().calls == std::vector<String>{u"restrict dll search"});
+        FUZZ_CHECK(memory_calls_in_total() == 1 && memory_calls_of(Operation::restrict_dll_search) == 1);
     } else {
         FUZZ_CHECK(exit_code == 0);
         const String header = (choice.uninstall ? u"Uninstall Font : " : u"Install Font : ") + choice.title;
-        FUZZ_CHECK(captured_console_output() == expected_line(header));
+        FUZZ_CHECK(memory_machine().output.console == expected_line(header));
     }
     return 0;
 }

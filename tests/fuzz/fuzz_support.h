@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
+#include "common/console_text.h"
 #include "common/strings.h"
 
 #define FUZZ_CHECK(condition)                                                          \

@@ -15,10 +15,9 @@
 #include <set>
 #include <string>
 
-#include "common/console.h"
+#include "common/console_text.h"
 #include "fonts/jobs.h"
-#include "platform/console_memory.h"
-#include "platform/registry_memory.h"
+#include "platform/memory/memory_machine.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -40,11 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char16_t flags = tokens[0][0];
     const String title = tokens[0].substr(1);
 
-    reset_memory_registry();
-    captured_console_output().clear();
-    MemoryRegistry& registry = memory_registry();
-    if (flags & 1) registry.failures[u"open"] = access_denied;
-    if (flags & 2) registry.failures[u"count"] = access_denied;
+    reset_memory_machine();
+    auto& failures = memory_machine().failures;
+    if (flags & 1) failures[{Operation::open_font_registration_key}] = access_denied;
+    if (flags & 2) failures[{Operation::count_values}] = access_denied;
 
     // A registry key never holds two names equal but for case (the memory
     // registry folds ASCII letters, as its lookups do): a later one is dropped.
@@ -63,10 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
         }
         if (selector & 8) enumerate_fails.insert(values.size());
-        if (selector & 16) registry.failures[u"delete " + name.substr(0, name.find(u'\0'))] = access_denied;
+        if (selector & 16) failures[{Operation::delete_value, name.substr(0, name.find(u'\0'))}] = access_denied;
         values.push_back({name, types[selector & 7], u"C:\\Windows\\Fonts\\" + number(t) + u".ttf"});
     }
-    for (size_t index : enumerate_fails) registry.failures[u"enumerate " + number(index)] = access_denied;
+    // The scan enumerates index i on its (i + 1)-th call.
+    for (size_t index : enumerate_fails) {
+        failures[{Operation::enumerate_value, std::nullopt, static_cast<uint32_t>(index + 1)}] = access_denied;
+    }
     memory_font_values() = values;
 
     uninstall_fonts(title);
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const bool doomed = !(flags & 3) && !enumerate_fails.count(i) && v.type == 1 &&
                                 v.name.size() <= value_name_capacity && v.name.rfind(title, 0) == 0 &&
                                 v.name.find(u'\0') == String::npos &&
-                                !registry.failures.count(u"delete " + v.name);
+                                !failures.count({Operation::delete_value, v.name});
             if (!doomed) kept.push_back(v);
         }
         FUZZ_CHECK(after.size() == kept.size());
@@ -94,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     // One header line, then one result line for each value the job tried to delete.
-    const std::string& output = captured_console_output();
+    const std::string& output = memory_machine().output.console;
     FUZZ_CHECK(output.starts_with(console_bytes(u"Uninstall Font : " + title + u"\r\n")));
     return 0;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "app/typeloader_command_line.h"
+#include "platform/process.h"
 #include "test_support.h"
 
 namespace {
@@ -70,64 +71,64 @@ protected:
     void SetUp() override { reset_machine(); }
     void use_arguments(std::vector<String> arguments) {
         arguments.insert(arguments.begin(), u"Typeloader.exe");
-        memory_files().arguments = arguments;
+        memory_machine().process.arguments = arguments;
     }
 };
 
 TEST_F(RunTypeloader, UsageWithoutTitle) {
     use_arguments({u"/uninstall"});
     EXPECT_EQ(run_typeloader(), 1);
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Usage : Typeloader [/uninstall] </title:title_string>"}));
-    EXPECT_TRUE(memory_registry().calls.empty());
+    EXPECT_EQ(memory_calls_in_total(), memory_calls_of(Operation::restrict_dll_search));
 }
 
 TEST_F(RunTypeloader, UsageWhenCommandLineCannotBeSplit) {
-    memory_files().arguments.reset();
+    memory_machine().process.arguments.reset();
     EXPECT_EQ(run_typeloader(), 1);
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Usage : Typeloader [/uninstall] </title:title_string>"}));
 }
 
 TEST_F(RunTypeloader, FatalWithoutModuleHandle) {
-    memory_files().module_handle = false;
+    memory_machine().process.module_handle = false;
     use_arguments({u"/title:Acme"});
     EXPECT_EQ(run_typeloader(), 1);
-    EXPECT_EQ(captured_console_output(), "Fatal Error: GetModuleHandle failed\r\n");
-    EXPECT_EQ(memory_files().error_mode, 0u);
+    EXPECT_EQ(memory_machine().output.console, "Fatal Error: GetModuleHandle failed\r\n");
+    EXPECT_EQ(memory_machine().process.error_mode, 0u);
 }
 
 TEST_F(RunTypeloader, RestrictsDllSearchBeforeAnythingElse) {
     use_arguments({u"/title:Acme"});
     EXPECT_EQ(run_typeloader(), 0);
-    ASSERT_FALSE(memory_files().calls.empty());
-    EXPECT_EQ(memory_files().calls.front(), u"restrict dll search");
+    EXPECT_GT(memory_calls_in_total(), 1u);
+    EXPECT_EQ(memory_machine().first_call, Operation::restrict_dll_search);
 }
 
 TEST_F(RunTypeloader, StopsWhenDllSearchCannotBeRestricted) {
-    memory_files().dll_search_restriction_status = 87;
+    memory_machine().failures[{Operation::restrict_dll_search}] = status_access_denied;
     use_arguments({u"/title:Acme"});
     memory_font_values() = {{u"Acme Sans", registry_string_type, u"x"}};
     EXPECT_EQ(run_typeloader(), 1);
-    EXPECT_EQ(captured_console_output(), "Fatal Error: SetDefaultDllDirectories failed\r\n");
-    EXPECT_EQ(memory_files().calls, std::vector<String>{u"restrict dll search"});
-    EXPECT_EQ(memory_files().error_mode, 0u);
-    EXPECT_TRUE(memory_registry().calls.empty());
+    EXPECT_EQ(memory_machine().output.console, "Fatal Error: SetDefaultDllDirectories failed\r\n");
+    EXPECT_EQ(memory_calls_in_total(), 1u);
+    EXPECT_EQ(memory_calls_of(Operation::restrict_dll_search), 1u);
+    EXPECT_EQ(memory_machine().process.error_mode, 0u);
 }
 
 TEST_F(RunTypeloader, QuietsErrorModeAndRunsInstall) {
     use_arguments({u"/title:Acme"});
     EXPECT_EQ(run_typeloader(), 0);
-    EXPECT_EQ(memory_files().error_mode, quiet_error_mode_flags);
-    EXPECT_EQ(captured_console_output(), console_lines({"Install Font : Acme"}));
+    EXPECT_EQ(memory_machine().process.error_mode, quiet_error_mode_flags);
+    EXPECT_EQ(memory_machine().output.console, console_lines({"Install Font : Acme"}));
 }
 
 TEST_F(RunTypeloader, RunsUninstallAndExitsZeroEvenWhenEverythingFails) {
     use_arguments({u"-uninstall", u"/title:Acme"});
     memory_font_values() = {{u"Acme Sans", registry_string_type, u"x"}};
-    memory_registry().failures[u"delete Acme Sans"] = status_access_denied;
+    memory_machine().failures[{Operation::delete_value, u"Acme Sans"}] = status_access_denied;
     EXPECT_EQ(run_typeloader(), 0);
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme Sans"}));
 }
 

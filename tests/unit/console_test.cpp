@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/console.h"
+#include "common/console_text.h"
 #include "platform/console.h"
 #include "test_support.h"
 
@@ -35,7 +35,7 @@ TEST(ConsoleSafeText, KeepsLatin1AndReplacesTheRest) {
 TEST(ConsoleLine, EndsWithCarriageReturnAndLineEnd) {
     reset_machine();
     write_console_line(u"Install OK : Acme \u00c5\u0416");
-    EXPECT_EQ(captured_console_output(), "Install OK : Acme \xc5?\r\r\n");
+    EXPECT_EQ(memory_machine().output.console, "Install OK : Acme \xc5?\r\r\n");
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "app/typeloader_command_line.h"
 #include "app/run_deploy.h"
 #include "deploy/command_line.h"
-#include "deploy/jobs.h"
+#include "deploy/deploy_jobs.h"
 #include "deploy/log.h"
 #include "deploy/plan.h"
 #include "fonts/file_title.h"
@@ -64,10 +64,10 @@ std::vector<String> split_like_windows(StringView line) {
 // Typeloader.exe in memory: its real start-up and jobs, on the command line
 // the deploy jobs gave it.
 uint32_t run_real_typeloader(const String&, const String& command_line, std::string& output) {
-    memory_files().arguments = split_like_windows(command_line);
-    captured_console_output().clear();
+    memory_machine().process.arguments = split_like_windows(command_line);
+    memory_machine().output.console.clear();
     const int exit_code = run_typeloader();
-    output = captured_console_output();
+    output = memory_machine().output.console;
     return static_cast<uint32_t>(exit_code);
 }
 
@@ -79,7 +79,7 @@ protected:
         add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
         add_memory_folder(u"C:\\Windows\\Logs");
         add_memory_folder(log_folder);
-        memory_files().program_runner = run_real_typeloader;
+        memory_machine().programs.runner = run_real_typeloader;
         open_deploy_log(log, refusal);
     }
 
@@ -90,12 +90,7 @@ protected:
     int install(const String& title) { return exit_code_of(deploy_install(log, title)); }
     int uninstall(const String& title) { return exit_code_of(deploy_uninstall(log, title)); }
 
-    bool ran_typeloader() {
-        for (const String& call : memory_files().calls) {
-            if (call.starts_with(u"run ")) return true;
-        }
-        return false;
-    }
+    bool ran_typeloader() { return memory_calls_of(Operation::run_program) > 0; }
 
     // The whole machine state the jobs may change.
     std::string state() {
@@ -103,18 +98,18 @@ protected:
         for (const MemoryValue& value : memory_font_values()) {
             text += readable(value.name) + "=" + std::to_string(value.type) + ":" + readable(value.data) + "\n";
         }
-        for (const MemoryEntry& entry : memory_files().entries) {
+        for (const MemoryEntry& entry : memory_machine().files.entries) {
             if (entry.path.starts_with(log_folder)) continue;
             text += readable(entry.path) + (entry.is_folder ? "/" : "=" + entry.contents) + "\n";
         }
-        for (const RestartOperation& operation : memory_files().restart_operations) {
+        for (const RestartOperation& operation : memory_machine().files.restart_operations) {
             text += "restart " + readable(operation.from) + ">" + readable(operation.to) + "\n";
         }
         return text;
     }
 
     bool output_mentions(const std::string& fragment) {
-        for (const String& line : memory_files().output_lines) {
+        for (const String& line : memory_machine().output.lines) {
             if (line.find(ascii(fragment)) != String::npos) return true;
         }
         return false;
@@ -219,12 +214,12 @@ TEST_F(Deploy, CleanInstallThenNothingToChange) {
     EXPECT_EQ(find_memory_entry(fonts + u"\\Serif.TTF")->contents, font_bytes + "2");
     std::string installed = state();
     EXPECT_NE(installed.find("u\"Acme Serif\"=1:u\"C:\\u005CWindows"), std::string::npos) << installed;
-    memory_files().calls.clear();
-    memory_files().output_lines.clear();
+    memory_machine().calls.clear();
+    memory_machine().output.lines.clear();
     EXPECT_EQ(install(u"Acme"), 0);
     EXPECT_FALSE(ran_typeloader());
     EXPECT_EQ(state(), installed);
-    EXPECT_TRUE(output_mentions("Nothing to change")) << readable(memory_files().output_lines);
+    EXPECT_TRUE(output_mentions("Nothing to change")) << readable(memory_machine().output.lines);
 }
 
 TEST_F(Deploy, ChangedFontIsInstalledAgain) {
@@ -253,7 +248,7 @@ TEST_P(InstallRefusal, NothingChangesAndTheReasonIsNamed) {
     EXPECT_EQ(install(u"Acme"), 1);
     EXPECT_EQ(state(), before);
     EXPECT_FALSE(ran_typeloader());
-    EXPECT_TRUE(output_mentions(GetParam().reason)) << readable(memory_files().output_lines);
+    EXPECT_TRUE(output_mentions(GetParam().reason)) << readable(memory_machine().output.lines);
 }
 
 const auto add_good_font = [] { add_memory_file(font_folder + u"\\Good.ttf", font_bytes); };
@@ -267,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                         add_good_font();
                         add_memory_file(font_folder + u"\\leak.ttf", font_bytes);
-                        find_memory_entry_to_change(font_folder + u"\\leak.ttf")->reparse_point = true;
+                        find_memory_entry(font_folder + u"\\leak.ttf")->reparse_point = true;
                     },
                     "leak.ttf: it is a link"},
         RefusalCase{"not a font", [] { add_good_font(); add_memory_file(font_folder + u"\\Fake.ttf", "MZ\x90\x00"); },
@@ -313,7 +308,7 @@ TEST_P(InstallVerifyFailure, PutsTheKeyBackAndExitsOne) {
     memory_font_values() = {{u"Acme A", registry_string_type, fonts + u"\\A.ttf"},
                             {u"Zeta", 2, u"z.ttf"}};
     add_memory_file(fonts + u"\\A.ttf", "old");
-    find_memory_entry_to_change(fonts + u"\\A.ttf")->in_use = true;  // a failed install schedules nothing
+    find_memory_entry(fonts + u"\\A.ttf")->in_use = true;  // a failed install schedules nothing
     add_font(u"A.ttf");
     add_font(u"B.ttf");
     GetParam().arrange();
@@ -325,8 +320,8 @@ TEST_P(InstallVerifyFailure, PutsTheKeyBackAndExitsOne) {
         EXPECT_EQ(memory_font_values()[i].type, before[i].type);
         EXPECT_EQ(memory_font_values()[i].data, before[i].data);
     }
-    EXPECT_TRUE(output_mentions("Failed: the fonts key and the Fonts folder are put back as they were")) << readable(memory_files().output_lines);
-    EXPECT_TRUE(memory_files().restart_operations.empty());
+    EXPECT_TRUE(output_mentions("Failed: the fonts key and the Fonts folder are put back as they were")) << readable(memory_machine().output.lines);
+    EXPECT_TRUE(memory_machine().files.restart_operations.empty());
 }
 
 uint32_t failing_with(uint32_t code, const String& program, const String& line, std::string& output) {
@@ -339,14 +334,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         VerifyCase{"exit code not 0",
                    [] {
-                       memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
+                       memory_machine().programs.runner = [](const String& p, const String& l, std::string& o) {
                            return failing_with(5, p, l, o);
                        };
                    }},
-        VerifyCase{"a FAIL line", [] { memory_registry().failures[u"set Acme B"] = status_access_denied; }},
+        VerifyCase{"a FAIL line", [] { memory_machine().failures[{Operation::set_value, u"Acme B"}] = status_access_denied; }},
         VerifyCase{"a FAIL line though every copy and value is in place",
                    [] {
-                       memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
+                       memory_machine().programs.runner = [](const String& p, const String& l, std::string& o) {
                            run_real_typeloader(p, l, o);
                            o += "Install FAIL : Acme C\r\r\n";
                            return 0u;
@@ -354,46 +349,46 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         VerifyCase{"a copy failed twice, not in use",
                    [] {
-                       memory_files().failures[u"copy " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"] = status_access_denied;
-                       memory_files().failures[u"copy replacing " + font_folder + u"\\B.ttf > " + fonts + u"\\B.ttf"] = status_access_denied;
+                       memory_machine().failures[{Operation::copy_file, fonts + u"\\B.ttf"}] = status_access_denied;
+                       memory_machine().failures[{Operation::copy_file_replacing, fonts + u"\\B.ttf"}] = status_access_denied;
                    }},
         VerifyCase{"another header",
                    [] {
-                       memory_files().program_runner = [](const String&, const String&, std::string& output) {
+                       memory_machine().programs.runner = [](const String&, const String&, std::string& output) {
                            output = "Install Font : Acm\r\r\n";
                            return 0u;
                        };
                    }},
         VerifyCase{"a registration not holding its copy",
                    [] {
-                       memory_files().program_runner = [](const String& p, const String& l, std::string& o) {
+                       memory_machine().programs.runner = [](const String& p, const String& l, std::string& o) {
                            run_real_typeloader(p, l, o);
                            memory_font_values()[0].data = u"elsewhere";
                            return 0u;
                        };
                    }},
-        VerifyCase{"not started", [] { memory_files().program_start_status = 2; }}));
+        VerifyCase{"not started", [] { memory_machine().failures[{Operation::run_program}] = status_file_not_found; }}));
 
 TEST_F(Deploy, CopyThatFailedOnceIsCopiedAgain) {
     add_font(u"Sans.ttf");
-    memory_files().failures[u"copy " + font_folder + u"\\Sans.ttf > " + fonts + u"\\Sans.ttf"] = status_access_denied;
+    memory_machine().failures[{Operation::copy_file, fonts + u"\\Sans.ttf"}] = status_access_denied;
     EXPECT_EQ(install(u"Acme"), 0);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes);
-    EXPECT_TRUE(memory_files().restart_operations.empty());
+    EXPECT_TRUE(memory_machine().files.restart_operations.empty());
 }
 
 TEST_F(Deploy, FontInUseIsReplacedAtTheNextRestart) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
     add_memory_file(fonts + u"\\Sans.ttf", "old");
-    find_memory_entry_to_change(fonts + u"\\Sans.ttf")->in_use = true;
+    find_memory_entry(fonts + u"\\Sans.ttf")->in_use = true;
     add_font(u"Sans.ttf");
     EXPECT_EQ(install(u"Acme"), 3010);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, "old");
     const String staged = fonts + u"\\Sans.ttf.Typeloader-Deploy";
     EXPECT_EQ(find_memory_entry(staged)->contents, font_bytes);
-    ASSERT_EQ(memory_files().restart_operations.size(), 1u);
-    EXPECT_EQ(memory_files().restart_operations[0].from, staged);
-    EXPECT_EQ(memory_files().restart_operations[0].to, fonts + u"\\Sans.ttf");
+    ASSERT_EQ(memory_machine().files.restart_operations.size(), 1u);
+    EXPECT_EQ(memory_machine().files.restart_operations[0].from, staged);
+    EXPECT_EQ(memory_machine().files.restart_operations[0].to, fonts + u"\\Sans.ttf");
     EXPECT_EQ(memory_font_values().back().data, fonts + u"\\Sans.ttf");
 }
 
@@ -403,14 +398,13 @@ TEST_F(Deploy, FailedSchedulingLeavesNoStagedReplacement) {
     for (const char16_t* name : {u"A.ttf", u"B.ttf"}) {
         memory_font_values().push_back({u"Acme " + file_title(name), registry_string_type, fonts + u"\\" + name});
         add_memory_file(fonts + u"\\" + name, "old");
-        find_memory_entry_to_change(fonts + u"\\" + name)->in_use = true;
+        find_memory_entry(fonts + u"\\" + name)->in_use = true;
         add_font(name);
     }
-    const String staged_b = fonts + u"\\B.ttf.Typeloader-Deploy";
-    memory_files().failures[u"replace at restart " + staged_b + u" > " + fonts + u"\\B.ttf"] = status_access_denied;
+    memory_machine().failures[{Operation::replace_at_restart, fonts + u"\\B.ttf"}] = status_access_denied;
     EXPECT_EQ(install(u"Acme"), 1);
     EXPECT_EQ(find_memory_entry(fonts + u"\\A.ttf.Typeloader-Deploy"), nullptr);
-    for (const RestartOperation& operation : memory_files().restart_operations) {
+    for (const RestartOperation& operation : memory_machine().files.restart_operations) {
         EXPECT_EQ(find_memory_entry(operation.from), nullptr) << "a scheduled move would still happen";
     }
 }
@@ -442,7 +436,7 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     for (const char16_t* name : {u"Sans.ttf", u"Serif.ttf", u"Busy.ttf", u"Sans.ttf.Typeloader-Deploy"}) {
         add_memory_file(fonts + u"\\" + name, "f");
     }
-    find_memory_entry_to_change(fonts + u"\\Busy.ttf")->in_use = true;
+    find_memory_entry(fonts + u"\\Busy.ttf")->in_use = true;
     add_memory_folder(u"D:\\Elsewhere");
     add_memory_file(u"D:\\Elsewhere\\Away.ttf", "f");
     EXPECT_EQ(uninstall(u"Acme"), 3010);
@@ -451,15 +445,15 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf.Typeloader-Deploy"), nullptr);  // would come back at the restart
     EXPECT_NE(find_memory_entry(fonts + u"\\Serif.ttf"), nullptr);
     EXPECT_NE(find_memory_entry(u"D:\\Elsewhere\\Away.ttf"), nullptr);
-    ASSERT_EQ(memory_files().restart_operations.size(), 1u);
-    EXPECT_EQ(memory_files().restart_operations[0].from, fonts + u"\\Busy.ttf");
-    EXPECT_EQ(memory_files().restart_operations[0].to, String());
+    ASSERT_EQ(memory_machine().files.restart_operations.size(), 1u);
+    EXPECT_EQ(memory_machine().files.restart_operations[0].from, fonts + u"\\Busy.ttf");
+    EXPECT_EQ(memory_machine().files.restart_operations[0].to, String());
 }
 
 TEST_F(Deploy, UninstallThatLeavesAValueFails) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
     add_memory_file(fonts + u"\\Sans.ttf", "f");
-    memory_registry().failures[u"delete Acme Sans"] = status_access_denied;
+    memory_machine().failures[{Operation::delete_value, u"Acme Sans"}] = status_access_denied;
     EXPECT_EQ(uninstall(u"Acme"), 1);
     EXPECT_NE(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
 }
@@ -480,14 +474,14 @@ TEST_P(LogFolder, RefusedWithOneLineBeforeAnythingIsWrittenOrRun) {
     add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
     add_memory_folder(font_folder);
     add_memory_file(font_folder + u"\\Sans.ttf", font_bytes);
-    memory_files().program_runner = run_real_typeloader;
-    memory_files().arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install", u"Acme"};
+    memory_machine().programs.runner = run_real_typeloader;
+    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install", u"Acme"};
     GetParam().arrange();
     EXPECT_EQ(run_deploy(), 1);
-    EXPECT_EQ(memory_files().output_lines, (std::vector<String>{ascii(GetParam().line), u"refused"}));
-    for (const String& call : memory_files().calls) {
-        EXPECT_FALSE(call.starts_with(u"append") || call.starts_with(u"run") || call.starts_with(u"copy"))
-            << readable(call);
+    EXPECT_EQ(memory_machine().output.lines, (std::vector<String>{ascii(GetParam().line), u"refused"}));
+    for (Operation changing : {Operation::append_to_file, Operation::run_program, Operation::copy_file,
+                               Operation::copy_file_replacing}) {
+        EXPECT_EQ(memory_calls_of(changing), 0u) << static_cast<int>(changing);
     }
     EXPECT_TRUE(memory_font_values().empty());
 }
@@ -500,57 +494,57 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"a junction",
                    [] {
                        add_memory_folder(log_folder);
-                       find_memory_entry_to_change(log_folder)->reparse_point = true;
+                       find_memory_entry(log_folder)->reparse_point = true;
                    },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: it is a link or another "
                    "reparse point"},
         FolderCase{"a user's folder",
                    [] {
                        add_memory_folder(log_folder);
-                       find_memory_entry_to_change(log_folder)->foreign_owner = true;
+                       memory_machine().security.folder_access[log_folder] = FolderCheck::foreign_owner;
                    },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: its owner is neither "
                    "SYSTEM nor Administrators"},
         FolderCase{"others may write",
                    [] {
                        add_memory_folder(log_folder);
-                       find_memory_entry_to_change(log_folder)->others_may_change = true;
+                       memory_machine().security.folder_access[log_folder] = FolderCheck::others_may_change;
                    },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: someone other than "
                    "SYSTEM and Administrators may change it"},
         FolderCase{"cannot be made",
-                   [] { memory_files().failures[u"create private folder " + log_folder] = status_access_denied; },
+                   [] { memory_machine().failures[{Operation::create_private_folder, log_folder}] = status_access_denied; },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader cannot be created (error 5)"}));
 
 TEST(RunDeploy, UsageBeforeAnyLog) {
     reset_machine();
-    memory_files().arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install"};
+    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install"};
     EXPECT_EQ(run_deploy(), 2);
-    EXPECT_EQ(memory_files().output_lines, std::vector<String>{u"Usage : Typeloader-Deploy install|uninstall <title>"});
+    EXPECT_EQ(memory_machine().output.lines, std::vector<String>{u"Usage : Typeloader-Deploy install|uninstall <title>"});
     EXPECT_EQ(find_memory_entry(u"C:\\Windows\\Logs"), nullptr);
 }
 
 TEST(RunDeploy, CreatesThePrivateLogFolderAndLogsTheRun) {
     reset_machine();
     add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
-    memory_files().file_versions[u"C:\\Tools\\Typeloader.exe"] = u"1.0.0.2";
-    memory_files().executable_path = u"C:\\Tools\\Typeloader-Deploy.exe";
-    memory_files().command_line = u"Typeloader-Deploy.exe uninstall Acme";
-    memory_files().arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"uninstall", u"Acme"};
+    memory_machine().programs.file_versions[u"C:\\Tools\\Typeloader.exe"] = u"1.0.0.2";
+    memory_machine().process.executable_path = u"C:\\Tools\\Typeloader-Deploy.exe";
+    memory_machine().process.command_line = u"Typeloader-Deploy.exe uninstall Acme";
+    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"uninstall", u"Acme"};
     EXPECT_EQ(run_deploy(), 0);
     const MemoryEntry* log = find_memory_entry(log_folder + u"\\Typeloader-Deploy.log");
     ASSERT_NE(log, nullptr);
     std::string expected;
-    ASSERT_EQ(memory_files().output_lines.back(), u"unchanged");
-    memory_files().output_lines.pop_back();  // the outcome's word is not a record
-    for (const String& line : memory_files().output_lines) {
+    ASSERT_EQ(memory_machine().output.lines.back(), u"unchanged");
+    memory_machine().output.lines.pop_back();  // the outcome's word is not a record
+    for (const String& line : memory_machine().output.lines) {
         expected += cmtrace_record(line, line.starts_with(u"C:\\Tools\\Typeloader-Deploy.exe") ? RecordType::warning
                                                                                               : RecordType::information,
                                    local_time(), current_thread_id());
     }
     EXPECT_EQ(log->contents, "\xEF\xBB\xBF" + expected);
-    EXPECT_EQ(memory_files().output_lines[0], u"Command line: Typeloader-Deploy.exe uninstall Acme");
-    EXPECT_EQ(memory_files().output_lines[2], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
+    EXPECT_EQ(memory_machine().output.lines[0], u"Command line: Typeloader-Deploy.exe uninstall Acme");
+    EXPECT_EQ(memory_machine().output.lines[2], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
 }
 
 }  // namespace

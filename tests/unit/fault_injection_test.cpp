@@ -10,10 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/console_memory.h"
 #include "fonts/jobs.h"
-#include "platform/files_memory.h"
-#include "platform/registry_memory.h"
+#include "platform/memory/memory_machine.h"
 #include "test_support.h"
 
 namespace {
@@ -24,16 +22,14 @@ constexpr PlatformStatus no_more_items = status_no_more_items;
 constexpr PlatformStatus fonts_folder_not_found = status_hresult_file_not_found;
 
 const String key_path(font_registration_key_path);
-const String create_key = u"create " + key_path;
 const String fonts = u"C:\\Windows\\Fonts";
 const String source = u"C:\\Tools\\Font";
 const String fallback = u"C:\\Temp\\LumoraFonts";
 
 using Values = std::vector<std::pair<String, String>>;  // name, data
 
-String copy_call(const String& folder, const String& name) {
-    return u"copy " + source + u"\\" + name + u" > " + folder + u"\\" + name;
-}
+// The scan enumerates index i on its (i + 1)-th call.
+FailurePoint enumerate_of_index(uint32_t index) { return {Operation::enumerate_value, std::nullopt, index + 1}; }
 
 // The values the machine starts with; the uninstall rows use title Acme.
 const Values baseline = {{u"Acme A", u"a"}, {u"Other", u"o"}, {u"Acme B", u"b"}, {u"Acme C", u"c"}};
@@ -48,7 +44,7 @@ Values baseline_and(const Values& added) {
 // its Font folder, so that the finder's pattern is length + 14 units long.
 void move_executable_to_folder_of(size_t length) {
     const String folder = u"C:\\" + String(length, u'd');
-    memory_files().executable_path = folder + u"\\Typeloader.exe";
+    memory_machine().process.executable_path = folder + u"\\Typeloader.exe";
     add_memory_folder(folder);
     add_memory_folder(folder + u"\\Font");
     add_memory_file(folder + u"\\Font\\Serif.ttf", "serif");
@@ -71,9 +67,7 @@ void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.name; }
 class FaultInjection : public testing::TestWithParam<Fault> {
 protected:
     void SetUp() override {
-        reset_memory_registry();
-        reset_memory_files();
-        captured_console_output().clear();
+        reset_memory_machine();
         // Found as Serif then Sans; registered as Sans (bucket 5) then Serif (bucket 7).
         add_memory_folder(source);
         add_memory_file(source + u"\\Serif.ttf", "serif");
@@ -91,9 +85,9 @@ TEST_P(FaultInjection, JobGoesOnAsFarAsItCan) {
         install_fonts(u"Acme");
     }
 
-    EXPECT_EQ(captured_console_output(), fault.output);
+    EXPECT_EQ(memory_machine().output.console, fault.output);
     Values values;
-    for (const MemoryValue& value : memory_registry().keys[key_path]) {
+    for (const MemoryValue& value : memory_machine().registry.keys[key_path]) {
         EXPECT_EQ(value.type, registry_string_type) << std::string(value.name.begin(), value.name.end());
         values.emplace_back(value.name, value.data);
     }
@@ -115,14 +109,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Install: registry writes.
         Fault{"create_key_fails_every_write",
               false,
-              [] { memory_registry().failures[create_key] = access_denied; },
+              [] { memory_machine().failures[{Operation::create_key, key_path}] = access_denied; },
               console_lines({"Install Font : Acme", "Install FAIL : Acme Sans", "Install FAIL : Acme Serif"}),
               baseline,
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
               {}},
         Fault{"set_value_fails_for_the_first_in_walk_order",
               false,
-              [] { memory_registry().failures[u"set Acme Sans"] = access_denied; },
+              [] { memory_machine().failures[{Operation::set_value, u"Acme Sans"}] = access_denied; },
               console_lines({"Install Font : Acme", "Install FAIL : Acme Sans", "Install OK : Acme Serif"}),
               baseline_and({{u"Acme Serif", fonts + u"\\Serif.ttf"}}),
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
@@ -131,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"every_copy_fails_and_both_are_registered_all_the_same",
               false,
               [] {
-                  memory_files().failures[copy_call(fonts, u"Serif.ttf")] = status_access_denied;
-                  memory_files().failures[copy_call(fonts, u"Sans.ttf")] = status_access_denied;
+                  memory_machine().failures[{Operation::copy_file, fonts + u"\\Serif.ttf"}] = status_access_denied;
+                  memory_machine().failures[{Operation::copy_file, fonts + u"\\Sans.ttf"}] = status_access_denied;
               },
               installed_both,
               baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
@@ -155,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"find_on_a_font_entry_that_is_a_file_finds_nothing",
               false,
               [] {
-                  reset_memory_files();
+                  std::erase_if(memory_machine().files.entries,
+                                [](const MemoryEntry& entry) { return entry.path.starts_with(source); });
                   add_memory_file(source, "not a folder");
               },
               console_lines({"Install Font : Acme"}),
@@ -165,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"fonts_folder_unknown_and_fallback_already_there",
               false,
               [] {
-                  memory_files().fonts_folder_status = fonts_folder_not_found;
+                  memory_machine().failures[{Operation::system_fonts_folder}] = fonts_folder_not_found;
                   add_memory_folder(fallback);
               },
               installed_both,
@@ -175,8 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"fonts_folder_unknown_and_fallback_cannot_be_made",
               false,
               [] {
-                  memory_files().fonts_folder_status = fonts_folder_not_found;
-                  memory_files().failures[u"create folder " + fallback] = status_access_denied;
+                  memory_machine().failures[{Operation::system_fonts_folder}] = fonts_folder_not_found;
+                  memory_machine().failures[{Operation::create_folder, fallback}] = status_access_denied;
               },
               installed_both,
               baseline_and({{u"Acme Sans", fallback + u"\\Sans.ttf"}, {u"Acme Serif", fallback + u"\\Serif.ttf"}}),
@@ -184,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
               {fallback, fonts + u"\\Sans.ttf"}},
         Fault{"empty_temporary_folder_is_never_asked_for_while_fonts_folder_is_known",
               false,
-              [] { memory_files().temporary_folder.clear(); },
+              [] { memory_machine().files.temporary_folder.clear(); },
               installed_both,
               baseline_and({{u"Acme Sans", fonts + u"\\Sans.ttf"}, {u"Acme Serif", fonts + u"\\Serif.ttf"}}),
               {fonts + u"\\Sans.ttf", fonts + u"\\Serif.ttf"},
@@ -192,42 +187,42 @@ INSTANTIATE_TEST_SUITE_P(
         // Uninstall: open, count, enumerate, delete.
         Fault{"font_key_missing_so_open_fails",
               true,
-              [] { memory_registry().keys.clear(); },
+              [] { memory_machine().registry.keys.clear(); },
               console_lines({"Uninstall Font : Acme"}),
               {},
               {},
               {}},
         Fault{"count_fails_so_nothing_is_enumerated",
               true,
-              [] { memory_registry().failures[u"count"] = access_denied; },
+              [] { memory_machine().failures[{Operation::count_values}] = access_denied; },
               console_lines({"Uninstall Font : Acme"}),
               baseline,
               {},
               {}},
         Fault{"enumerate_of_the_first_index_fails",
               true,
-              [] { memory_registry().failures[u"enumerate 0"] = access_denied; },
+              [] { memory_machine().failures[enumerate_of_index(0)] = access_denied; },
               console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme B", "Uninstall OK : Acme C"}),
               {{u"Acme A", u"a"}, {u"Other", u"o"}},
               {},
               {}},
         Fault{"enumerate_says_no_more_items_early_and_the_scan_goes_on",
               true,
-              [] { memory_registry().failures[u"enumerate 2"] = no_more_items; },
+              [] { memory_machine().failures[enumerate_of_index(2)] = no_more_items; },
               console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme C"}),
               {{u"Other", u"o"}, {u"Acme B", u"b"}},
               {},
               {}},
         Fault{"enumerate_of_the_last_index_gives_more_data",
               true,
-              [] { memory_registry().failures[u"enumerate 3"] = more_data; },
+              [] { memory_machine().failures[enumerate_of_index(3)] = more_data; },
               console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme A", "Uninstall OK : Acme B"}),
               {{u"Other", u"o"}, {u"Acme C", u"c"}},
               {},
               {}},
         Fault{"delete_of_the_first_fails",
               true,
-              [] { memory_registry().failures[u"delete Acme A"] = access_denied; },
+              [] { memory_machine().failures[{Operation::delete_value, u"Acme A"}] = access_denied; },
               console_lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme A", "Uninstall OK : Acme B",
                      "Uninstall OK : Acme C"}),
               {{u"Acme A", u"a"}, {u"Other", u"o"}},
@@ -237,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
               true,
               [] {
                   for (const char16_t* name : {u"Acme A", u"Acme B", u"Acme C"}) {
-                      memory_registry().failures[u"delete " + String(name)] = access_denied;
+                      memory_machine().failures[{Operation::delete_value, name}] = access_denied;
                   }
               },
               console_lines({"Uninstall Font : Acme", "Uninstall FAIL : Acme A", "Uninstall FAIL : Acme B",

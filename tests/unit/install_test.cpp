@@ -35,7 +35,7 @@ TEST_F(Install, CopiesAndRegistersInTableOrder) {
     add_font(u"FontC.ttf", "c");
     add_font(u"Notes.txt");
     install_fonts(u"Acme");
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Install Font : Acme", "Install OK : Acme FontB", "Install OK : Acme FontC",
                              "Install OK : Acme FontA"}));
     EXPECT_EQ(registrations(), (std::vector<std::pair<String, String>>{
@@ -69,12 +69,12 @@ TEST_F(Install, FileTitlesFromAwkwardNames) {
 TEST_F(Install, MissingFontFolderGivesHeaderOnly) {
     reset_machine();
     install_fonts(u"Acme");
-    EXPECT_EQ(captured_console_output(), console_lines({"Install Font : Acme"}));
+    EXPECT_EQ(memory_machine().output.console, console_lines({"Install Font : Acme"}));
     EXPECT_TRUE(registrations().empty());
 }
 
 TEST_F(Install, FallsBackToTemporaryFolderWhenFontsFolderIsUnknown) {
-    memory_files().fonts_folder_status = status_hresult_file_not_found;
+    memory_machine().failures[{Operation::system_fonts_folder}] = status_hresult_file_not_found;
     add_font(u"Sans.ttf", "s");
     install_fonts(u"Acme");
     const String fallback = u"C:\\Temp\\LumoraFonts";
@@ -84,8 +84,8 @@ TEST_F(Install, FallsBackToTemporaryFolderWhenFontsFolderIsUnknown) {
 }
 
 TEST_F(Install, FallsBackBesideTheExecutableWithoutATemporaryFolder) {
-    memory_files().fonts_folder_status = 1;
-    memory_files().temporary_folder.clear();
+    memory_machine().failures[{Operation::system_fonts_folder}] = status_module_not_found;
+    memory_machine().files.temporary_folder.clear();
     add_font(u"Sans.ttf");
     install_fonts(u"Acme");
     EXPECT_EQ(registrations(),
@@ -97,9 +97,9 @@ TEST_F(Install, SecondInstallRewritesTheSameValues) {
     add_font(u"Sans.ttf", "v1");
     install_fonts(u"Acme");
     add_font(u"Sans.ttf", "v2");
-    captured_console_output().clear();
+    memory_machine().output.console.clear();
     install_fonts(u"Acme");
-    EXPECT_EQ(captured_console_output(), console_lines({"Install Font : Acme", "Install OK : Acme Sans"}));
+    EXPECT_EQ(memory_machine().output.console, console_lines({"Install Font : Acme", "Install OK : Acme Sans"}));
     EXPECT_EQ(registrations().size(), 1u);
     EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, "v2");
 }

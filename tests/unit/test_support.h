@@ -4,15 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_memory.h"
-#include "platform/files_memory.h"
-#include "platform/registry_memory.h"
+#include "platform/memory/memory_machine.h"
 
 // A clean in-memory machine before every test.
 inline void reset_machine() {
-    reset_memory_registry();
-    reset_memory_files();
-    captured_console_output().clear();
+    reset_memory_machine();
 }
 
 // Expected console output: each line followed by CR CR LF.

@@ -35,7 +35,7 @@ TEST_F(Uninstall, DeletesStringValuesBeginningWithTitleInScanOrder) {
         {u"Acm", registry_string_type, u"x"},
     };
     uninstall_fonts(u"Acme");
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme Serif",
                              "Uninstall OK : AcmeCorp Mono", "Uninstall OK : Acme",
                              "Uninstall OK : Acme Sans"}));
@@ -56,7 +56,7 @@ TEST_F(Uninstall, ScansEverythingBeforeDeletingAnything) {
 TEST_F(Uninstall, NothingMatchingGivesHeaderOnly) {
     memory_font_values() = {{u"Other", registry_string_type, u""}};
     uninstall_fonts(u"Acme");
-    EXPECT_EQ(captured_console_output(), console_lines({"Uninstall Font : Acme"}));
+    EXPECT_EQ(memory_machine().output.console, console_lines({"Uninstall Font : Acme"}));
     EXPECT_EQ(remaining_names(), std::vector<String>{u"Other"});
 }
 
@@ -65,7 +65,7 @@ TEST_F(Uninstall, NonLatinTitleMatchesExactUnitsAndPrintsQuestionMarks) {
     memory_font_values() = {{title + u" Sans", registry_string_type, u""},
                             {u"\u4e2d Sans", registry_string_type, u""}};
     uninstall_fonts(title);
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Uninstall Font : ???", "Uninstall OK : ??? Sans"}));
     EXPECT_EQ(remaining_names(), std::vector<String>{u"\u4e2d Sans"});
 }
@@ -76,7 +76,7 @@ TEST_F(Uninstall, NameWithANullUnitNeverLeadsToDeletingAnotherValue) {
                             {u"Acme", binary_type, u"not ours"},
                             {u"Acme Sans", registry_string_type, u""}};
     uninstall_fonts(u"Acme");
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Uninstall Font : Acme", "Uninstall OK : Acme Sans"}));
     EXPECT_EQ(remaining_names(), (std::vector<String>{with_null, u"Acme"}));
 }
@@ -87,7 +87,7 @@ TEST_F(Uninstall, NameLongerThanTheBufferIsSkipped) {
     memory_font_values() = {{too_long, registry_string_type, u""}, {longest, registry_string_type, u""}};
     uninstall_fonts(u"Acme");
     EXPECT_EQ(remaining_names(), std::vector<String>{too_long});
-    EXPECT_EQ(captured_console_output(),
+    EXPECT_EQ(memory_machine().output.console,
               console_lines({"Uninstall Font : Acme", "Uninstall OK : " + std::string(longest.begin(), longest.end())}));
 }
 

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "app/typeloader_command_line.h"
 
 CommandChoice parse_arguments(const std::vector<String>& arguments) {
     constexpr size_t title_option_length = 7;  // "/title:"

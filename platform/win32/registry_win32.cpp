@@ -1,6 +1,6 @@
 #include "platform/registry.h"
 
-#include "platform/win32_handles.h"
+#include "platform/win32/win32_handles.h"
 
 namespace {
 
@@ -13,18 +13,19 @@ void CloseRegistryKey::operator()(RegistryKeyHandle* key) const { RegCloseKey(re
 PlatformStatus open_font_registration_key(RegistryKey& key) {
     const String path(font_registration_key_path);
     unique_hkey opened;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0,
-                                   KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, opened.put());
-    if (status != ERROR_SUCCESS) return status;
+    if (PlatformStatus status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0,
+                                              KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, opened.put())) {
+        return status;
+    }
     key.reset(reinterpret_cast<RegistryKeyHandle*>(opened.release()));
     return ERROR_SUCCESS;
 }
 
 PlatformStatus count_values(const RegistryKey& key, uint32_t& count) {
     DWORD values = 0;
-    LSTATUS status = RegQueryInfoKeyW(as_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr, &values, nullptr, nullptr, nullptr, nullptr);
-    count = status == ERROR_SUCCESS ? values : 0;
+    PlatformStatus status = RegQueryInfoKeyW(as_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    count = status ? 0 : values;
     return status;
 }
 
@@ -36,9 +37,10 @@ PlatformStatus enumerate_value(const RegistryKey& key, uint32_t index, String& n
     // registry refuses a name of exactly 16,383 units, which install can write.
     DWORD length = value_name_capacity + 1;
     DWORD value_type = 0;
-    LSTATUS status = RegEnumValueW(as_hkey(key), index, buffer, &length, nullptr, &value_type,
-                                   nullptr, nullptr);
-    if (status != ERROR_SUCCESS) return status;
+    if (PlatformStatus status = RegEnumValueW(as_hkey(key), index, buffer, &length, nullptr, &value_type,
+                                              nullptr, nullptr)) {
+        return status;
+    }
     name = from_wide(buffer, length);  // null units included
     type = value_type;
     return ERROR_SUCCESS;
@@ -51,9 +53,10 @@ PlatformStatus delete_value(const RegistryKey& key, const String& name) {
 PlatformStatus write_string_value(StringView key_path, const String& name, const String& data) {
     const String path(key_path);
     unique_hkey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE, nullptr, key.put(), nullptr);
-    if (status != ERROR_SUCCESS) return status;
+    if (PlatformStatus status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                KEY_WRITE, nullptr, key.put(), nullptr)) {
+        return status;
+    }
     const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
     return RegSetValueExW(key.get(), wide(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
 }
@@ -61,24 +64,25 @@ PlatformStatus write_string_value(StringView key_path, const String& name, const
 PlatformStatus read_all_values(const RegistryKey& key, std::vector<RegistryValue>& values) {
     values.clear();
     DWORD count = 0, longest_name = 0, largest_data = 0;
-    LSTATUS status = RegQueryInfoKeyW(as_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                      &count, &longest_name, &largest_data, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) return status;
+    if (PlatformStatus status = RegQueryInfoKeyW(as_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                 &count, &longest_name, &largest_data, nullptr, nullptr)) {
+        return status;
+    }
     std::wstring name(value_name_capacity + 1, L'\0');
     std::string data(largest_data, '\0');
     for (DWORD index = 0;; ++index) {
         DWORD name_length = static_cast<DWORD>(name.size());
         DWORD data_size = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        status = RegEnumValueW(as_hkey(key), index, name.data(), &name_length, nullptr, &type,
-                               reinterpret_cast<BYTE*>(data.data()), &data_size);
+        PlatformStatus status = RegEnumValueW(as_hkey(key), index, name.data(), &name_length, nullptr, &type,
+                                              reinterpret_cast<BYTE*>(data.data()), &data_size);
         if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
         if (status == ERROR_MORE_DATA) {  // a value grew since the size was read
             data.resize(data.size() * 2 + 256);
             --index;
             continue;
         }
-        if (status != ERROR_SUCCESS) return status;
+        if (status) return status;
         values.push_back({from_wide(name.data(), name_length), type, data.substr(0, data_size)});
     }
 }

@@ -1,6 +1,7 @@
 #include "platform/programs.h"
 
-#include "platform/win32_handles.h"  // <windows.h> first
+#include "platform/win32/win32_handles.h"  // <windows.h> first
+#include "platform/win32/system_modules.h"
 
 #include <winver.h>
 

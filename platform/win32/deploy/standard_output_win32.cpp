@@ -1,6 +1,6 @@
 #include "platform/standard_output.h"
 
-#include "platform/win32_handles.h"
+#include "platform/win32/win32_handles.h"
 
 #include <string>
 

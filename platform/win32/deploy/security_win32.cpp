@@ -1,6 +1,6 @@
 #include "platform/security.h"
 
-#include "platform/win32_handles.h"  // <windows.h> first
+#include "platform/win32/win32_handles.h"  // <windows.h> first
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -77,9 +77,11 @@ PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     unique_security_descriptor descriptor;
-    DWORD status = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                   &owner, nullptr, &dacl, nullptr, descriptor.put());
-    if (status != ERROR_SUCCESS) return status;
+    if (PlatformStatus status = GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                                &dacl, nullptr, descriptor.put())) {
+        return status;
+    }
     if (!owner || !may_own(owner)) {
         result = FolderCheck::foreign_owner;
         return ERROR_SUCCESS;

@@ -1,4 +1,4 @@
-#include "common/console.h"
+#include "common/console_text.h"
 #include "platform/console.h"
 
 extern "C" void console_write_wide(const wchar_t* text, int as_format);

@@ -1,7 +1,8 @@
 #include "platform/files.h"
 
 #include "platform/growing_buffer.h"
-#include "platform/win32_handles.h"  // <windows.h> first
+#include "platform/win32/win32_handles.h"  // <windows.h> first
+#include "platform/win32/system_modules.h"
 
 #include <shlobj.h>
 
@@ -27,8 +28,9 @@ PlatformStatus system_fonts_folder(String& path) {
     auto known_folder_path = system_function<decltype(SHGetKnownFolderPath)>(SystemModule::shell32, "SHGetKnownFolderPath");
     if (!known_folder_path) return status_module_not_found;
     unique_cotaskmem_string found;
-    HRESULT status = known_folder_path(fonts_folder_id, 0, nullptr, found.put());
-    if (status != S_OK) return static_cast<PlatformStatus>(status);
+    if (PlatformStatus status = static_cast<PlatformStatus>(known_folder_path(fonts_folder_id, 0, nullptr, found.put()))) {
+        return status;
+    }
     path = from_wide(found.get());
     return ERROR_SUCCESS;
 }

@@ -1,4 +1,5 @@
-#include "platform/files_memory.h"
+#include "platform/files.h"
+#include "platform/memory/memory_machine.h"
 #include "platform/open_files.h"
 
 // An open file of the in-memory machine is the path it was opened at.
@@ -11,6 +12,7 @@ void CloseHeldFile::operator()(HeldFileHandle* file) const { delete file; }
 namespace {
 
 PlatformStatus open_entry(const String& path, bool create, HeldFile& file) {
+    if (PlatformStatus status = memory_call(create ? Operation::open_log_file : Operation::open_for_reading, path)) return status;
     const MemoryEntry* entry = find_memory_entry(path);
     if (!entry && create) {
         add_memory_file(path, std::string());
@@ -53,7 +55,8 @@ PlatformStatus same_contents(const String& left, const String& right, bool& same
 PlatformStatus open_log_file(const String& path, HeldFile& file) { return open_entry(path, true, file); }
 
 PlatformStatus append_to_open_file(const HeldFile& file, const std::string& bytes) {
-    MemoryEntry* entry = find_memory_entry_to_change(file->path);
+    if (PlatformStatus status = memory_call(Operation::append_to_open_file, file->path)) return status;
+    MemoryEntry* entry = find_memory_entry(file->path);
     if (!entry) return status_file_not_found;
     entry->contents += bytes;
     return status_success;

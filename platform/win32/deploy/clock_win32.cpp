@@ -1,6 +1,6 @@
 #include "platform/clock.h"
 
-#include "platform/win32_handles.h"
+#include "platform/win32/win32_handles.h"
 
 LocalTime local_time() {
     SYSTEMTIME now;

@@ -1,13 +1,6 @@
 #include "platform/files.h"
 
-#include "platform/win32_handles.h"  // <windows.h> first
-
-// The portable names stand for Windows' own codes.
-static_assert(status_file_not_found == ERROR_FILE_NOT_FOUND && status_path_not_found == ERROR_PATH_NOT_FOUND &&
-              status_access_denied == ERROR_ACCESS_DENIED && status_sharing_violation == ERROR_SHARING_VIOLATION &&
-              status_lock_violation == ERROR_LOCK_VIOLATION &&
-              status_user_mapped_file == ERROR_USER_MAPPED_FILE && status_more_data == ERROR_MORE_DATA &&
-              status_no_more_items == ERROR_NO_MORE_ITEMS);
+#include "platform/win32/win32_handles.h"  // <windows.h> first
 
 namespace {
 

@@ -1,9 +1,12 @@
 #pragma once
 
 // The Win32 layer's owned handles: one type per kind, each closed exactly once
-// on every path, in the manner of WIL's unique_any. Included only by *_win32.cpp.
+// on every path, in the manner of WIL's unique_any. Included only by the Win32
+// layer (platform/win32/).
 
 #include <windows.h>
+
+#include "platform/win32/status_codes.h"
 
 #include <cstdint>
 #include <string>
@@ -51,23 +54,6 @@ using unique_hfind = UniqueHandle<HANDLE, FindClose, -1>;
 using unique_argv = UniqueHandle<wchar_t**, free_local>;     // CommandLineToArgvW's list
 using unique_handle = UniqueHandle<HANDLE, CloseHandle>;     // processes, threads, pipes
 using unique_hfile = UniqueHandle<HANDLE, CloseHandle, -1>;  // CreateFileW
-
-// System DLLs that are not KnownDLLs, loaded at run time from System32 only
-// (a static import would be looked for beside the executable first).
-enum class SystemModule { shell32, ole32, version };
-
-// Loaded on first use and kept for the life of the process: never freed, so
-// nothing unloads it inside exit() while the runtime still flushes. Null when
-// it cannot be loaded.
-HMODULE kept_system_module(SystemModule which);
-
-// The named function of a kept system DLL, or null.
-template <typename Function>
-Function* system_function(SystemModule module, const char* name) {
-    HMODULE loaded = kept_system_module(module);
-    if (!loaded) return nullptr;
-    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(loaded, name)));
-}
 
 // Win32 strings are the portable String's units as wchar_t (16 bits here).
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the Win32 layer needs 16-bit wchar_t");

@@ -1,7 +1,8 @@
-#include "platform/registry_memory.h"
-
 #include <algorithm>
 #include <string>
+
+#include "platform/memory/memory_machine.h"
+#include "platform/registry.h"
 
 // What a handle points at: the path of the key it opened.
 struct RegistryKeyHandle {
@@ -10,19 +11,11 @@ struct RegistryKeyHandle {
 
 namespace {
 
-// Logs the call and returns the status it was told to fail with, or 0.
-PlatformStatus record(const String& call) {
-    MemoryRegistry& registry = memory_registry();
-    registry.calls.push_back(call);
-    auto failure = registry.failures.find(call);
-    return failure == registry.failures.end() ? status_success : failure->second;
-}
-
 // Value names are matched without regard to case, as the registry does.
 bool same_name(const String& left, const String& right) { return equals_ignoring_ascii_case(left, right); }
 
 std::vector<MemoryValue>* values_of(const RegistryKey& key) {
-    auto& keys = memory_registry().keys;
+    auto& keys = memory_machine().registry.keys;
     auto found = keys.find(key->path);
     return found == keys.end() ? nullptr : &found->second;
 }
@@ -58,37 +51,25 @@ void CloseRegistryKey::operator()(RegistryKeyHandle* key) const {
     delete key;
 }
 
-MemoryRegistry& memory_registry() {
-    static MemoryRegistry registry;
-    return registry;
-}
-
-void reset_memory_registry() {
-    memory_registry() = MemoryRegistry{};
-    memory_registry().keys[String(font_registration_key_path)];
-}
-
-std::vector<MemoryValue>& memory_font_values() { return memory_registry().keys[String(font_registration_key_path)]; }
-
 PlatformStatus open_font_registration_key(RegistryKey& key) {
     key.reset();
-    if (PlatformStatus status = record(u"open")) return status;
+    if (PlatformStatus status = memory_call(Operation::open_font_registration_key)) return status;
     String path(font_registration_key_path);
-    if (!memory_registry().keys.count(path)) return status_file_not_found;
+    if (!memory_machine().registry.keys.count(path)) return status_file_not_found;
     key.reset(new RegistryKeyHandle{path});
     return status_success;
 }
 
 PlatformStatus count_values(const RegistryKey& key, uint32_t& count) {
     count = 0;
-    if (PlatformStatus status = record(u"count")) return status;
+    if (PlatformStatus status = memory_call(Operation::count_values)) return status;
     std::vector<MemoryValue>* values = values_of(key);
     count = values ? static_cast<uint32_t>(values->size()) : 0;
     return status_success;
 }
 
 PlatformStatus enumerate_value(const RegistryKey& key, uint32_t index, String& name, uint32_t& type) {
-    if (PlatformStatus status = record(u"enumerate " + decimal_text(index))) return status;
+    if (PlatformStatus status = memory_call(Operation::enumerate_value)) return status;
     std::vector<MemoryValue>* values = values_of(key);
     if (!values || index >= values->size()) return status_no_more_items;
     const MemoryValue& value = (*values)[index];
@@ -99,7 +80,7 @@ PlatformStatus enumerate_value(const RegistryKey& key, uint32_t index, String& n
 }
 
 PlatformStatus delete_value(const RegistryKey& key, const String& name) {
-    if (PlatformStatus status = record(u"delete " + name)) return status;
+    if (PlatformStatus status = memory_call(Operation::delete_value, name)) return status;
     std::vector<MemoryValue>* values = values_of(key);
     if (!values) return status_file_not_found;
     // The registry takes a name up to its first null unit.
@@ -111,9 +92,9 @@ PlatformStatus delete_value(const RegistryKey& key, const String& name) {
 
 PlatformStatus write_string_value(StringView key_path, const String& name, const String& data) {
     const String path(key_path);
-    if (PlatformStatus status = record(u"create " + path)) return status;
-    if (PlatformStatus status = record(u"set " + name)) return status;
-    std::vector<MemoryValue>& values = memory_registry().keys[path];
+    if (PlatformStatus status = memory_call(Operation::create_key, path)) return status;
+    if (PlatformStatus status = memory_call(Operation::set_value, name)) return status;
+    std::vector<MemoryValue>& values = memory_machine().registry.keys[path];
     auto found = find_value(values, name);
     if (found == values.end()) {
         values.push_back({name, registry_string_type, data});
@@ -126,7 +107,7 @@ PlatformStatus write_string_value(StringView key_path, const String& name, const
 
 PlatformStatus read_all_values(const RegistryKey& key, std::vector<RegistryValue>& values) {
     values.clear();
-    if (PlatformStatus status = record(u"read all")) return status;
+    if (PlatformStatus status = memory_call(Operation::read_all_values)) return status;
     if (std::vector<MemoryValue>* stored = values_of(key)) {
         for (const MemoryValue& value : *stored) values.push_back({value.name, value.type, stored_bytes(value)});
     }
@@ -134,7 +115,7 @@ PlatformStatus read_all_values(const RegistryKey& key, std::vector<RegistryValue
 }
 
 PlatformStatus put_value(const RegistryKey& key, const RegistryValue& value) {
-    if (PlatformStatus status = record(u"put " + value.name)) return status;
+    if (PlatformStatus status = memory_call(Operation::put_value, value.name)) return status;
     std::vector<MemoryValue>* values = values_of(key);
     if (!values) return status_file_not_found;
     MemoryValue stored{value.name, value.type, units_of(value.data)};

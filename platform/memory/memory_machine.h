@@ -1,0 +1,171 @@
+#pragma once
+
+// The in-memory machine behind every platform operation in host builds: one
+// member per concept, reached through memory_machine() and made fresh by
+// reset_memory_machine() before each test.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/strings.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "platform/status.h"
+
+// The operations a test can make fail, or count.
+enum class Operation {
+    // process
+    restrict_dll_search,
+    // files
+    system_fonts_folder,
+    temporary_folder,
+    create_folder,
+    copy_file,
+    find_files,
+    read_whole_file,
+    copy_file_replacing,
+    delete_file,
+    append_to_file,
+    rename_replacing,
+    replace_at_restart,
+    delete_at_restart,
+    read_pending_file_renames,
+    // held files
+    open_for_reading,
+    open_log_file,
+    append_to_open_file,
+    // registry
+    open_font_registration_key,
+    count_values,
+    enumerate_value,
+    delete_value,
+    create_key,  // the first half of write_string_value
+    set_value,   // its second half
+    read_all_values,
+    put_value,
+    // programs
+    run_program,
+    // security
+    check_private_folder,
+    create_private_folder,
+};
+
+// Where a failure is injected: an operation, the path or value name it is
+// called for (none: whichever), and the one call of that operation it hits
+// (1 is the first; 0: every call). The subject of a copy, a rename or a
+// replacement at the restart is its destination.
+struct FailurePoint {
+    Operation operation;
+    std::optional<String> subject = std::nullopt;
+    uint32_t call = 0;
+    auto operator<=>(const FailurePoint&) const = default;
+};
+
+struct MemoryEntry {
+    String path;  // full path, backslash separators
+    bool is_folder = false;
+    std::string contents;
+    bool reparse_point = false;  // a link: never followed
+    bool in_use = false;         // held open without sharing: no copy onto it, no delete, no rename
+};
+
+// A replacement (or, with an empty target, a deletion) waiting for the restart.
+struct RestartOperation {
+    String from;
+    String to;
+};
+
+struct MemoryFiles {
+    String fonts_folder = u"C:\\Windows\\Fonts";
+    String temporary_folder = u"C:\\Temp\\";
+    String windows_folder = u"C:\\Windows";
+    // Files and folders in the order they were made; a folder lists its
+    // entries in this order.
+    std::vector<MemoryEntry> entries;
+    std::vector<RestartOperation> restart_operations;
+};
+
+struct MemoryValue {
+    String name;
+    uint32_t type = registry_string_type;
+    String data;  // the data's UTF-16 units, without the terminating null
+};
+
+struct MemoryRegistry {
+    // Keys by path, each with its values in the order they were first written.
+    std::map<String, std::vector<MemoryValue>> keys;
+};
+
+struct MemoryProcess {
+    bool module_handle = true;
+    uint32_t error_mode = 0;
+    String command_line = u"Typeloader.exe";
+    // What splitting gives; none makes the split fail.
+    std::optional<std::vector<String>> arguments = std::vector<String>{u"Typeloader.exe"};
+    String executable_path = u"C:\\Tools\\Typeloader.exe";
+};
+
+struct MemoryPrograms {
+    // Runs a program for run_program: its exit code, its output appended.
+    std::function<uint32_t(const String& program, const String& command_line, std::string& output)> runner;
+    std::map<String, String> file_versions;  // by path; a missing one fails
+};
+
+struct MemoryOutput {
+    std::string console;        // the bytes console lines put on standard output
+    std::vector<String> lines;  // written by write_output_line
+};
+
+struct MemoryClock {
+    // A fixed instant, so that host tests can compare whole records.
+    LocalTime now{2026, 3, 7, 9, 5, 4, 32, -60};
+    uint32_t thread_id = 412;
+    uint64_t slept_milliseconds = 0;  // waits add up here; no time passes
+};
+
+struct MemorySecurity {
+    // What a folder's owner and access entries make of it, by path; a folder
+    // not listed is safe.
+    std::map<String, FolderCheck> folder_access;
+};
+
+struct MemoryMachine {
+    MemoryFiles files;
+    MemoryRegistry registry;
+    MemoryProcess process;
+    MemoryPrograms programs;
+    MemoryOutput output;
+    MemoryClock clock;
+    MemorySecurity security;
+
+    std::map<FailurePoint, PlatformStatus> failures;
+    // How often each operation was called, and which came first: enough to
+    // show what ran, and that the DLL search restriction comes before all.
+    std::map<Operation, uint32_t> calls;
+    std::optional<Operation> first_call;
+};
+
+MemoryMachine& memory_machine();
+
+// A fresh machine: the executable in C:\Tools; folders C:\Tools, C:\Windows,
+// C:\Windows\Fonts and C:\Temp; an empty font registration key.
+void reset_memory_machine();
+
+// Counts the call and gives the status a failure point injects, or success.
+PlatformStatus memory_call(Operation operation, StringView subject = {});
+
+uint32_t memory_calls_of(Operation operation);
+uint32_t memory_calls_in_total();
+
+void add_memory_folder(const String& path);
+void add_memory_file(const String& path, const std::string& contents);
+// The entry at the path (ASCII case ignored), or null.
+MemoryEntry* find_memory_entry(StringView path);
+void remove_memory_entry(const MemoryEntry* entry);
+
+std::vector<MemoryValue>& memory_font_values();
