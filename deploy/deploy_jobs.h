@@ -23,9 +23,13 @@ struct TypeloaderRun {
     std::vector<String> lines;   // each line, its line end dropped
 };
 
-// Runs Typeloader.exe beside this program with the job's arguments (the title
-// quoted), logging the command line, every line it printed and its exit code.
-TypeloaderRun run_typeloader_job(DeployLog& log, bool uninstall, const String& title);
+// How long Typeloader.exe may take: ten thousand fonts on a slow disk take
+// minutes; one that hangs is ended, and the run fails and is put back.
+inline constexpr uint32_t typeloader_time_limit_milliseconds = 30 * 60 * 1000;
+
+// Runs this Typeloader.exe with the job's arguments (the title quoted),
+// logging the command line, every line it printed and its exit code.
+TypeloaderRun run_typeloader_job(DeployLog& log, const String& program, bool uninstall, const String& title);
 
 // The checks common to both jobs: started, exit code 0, the header line
 // first, no FAIL line. Each is logged with its result.
@@ -33,6 +37,12 @@ bool verify_typeloader_run(DeployLog& log, const TypeloaderRun& run, StringView 
 
 // The text in double quotes, as records show names and titles.
 String quoted(StringView text);
+
+// How a job ended, and the sentence that says so.
+struct Verdict {
+    Outcome outcome;
+    String sentence;
+};
 
 // Logs the verdict, writes the outcome's word as the last line of standard
 // output and gives the outcome back.

@@ -3,6 +3,7 @@
 
 #include "deploy/deploy_jobs.h"
 #include "deploy/plan.h"
+#include "deploy/private_bundle.h"
 #include "deploy/snapshot.h"
 #include "fonts/typeloader_contract.h"
 #include "platform/files.h"
@@ -140,33 +141,21 @@ bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot
 
 }  // namespace
 
-Outcome deploy_install(DeployLog& log, const String& title) {
-    const DeployPlaces places = deploy_places();
-    log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
-    const std::vector<FoundFile> entries = bundle_entries(places);
-    const DeploySnapshot before = take_snapshot(title, places, entries, true, false);
+namespace {
+
+// Acts on the private copy: checks it as the bundle was checked, runs its
+// Typeloader.exe, copies again or stages what the run could not make, and
+// verifies the machine against the plan, putting it back on failure.
+Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& places, const PrivateBundle& bundle) {
+    DeployPlaces acting = places;
+    acting.font_folder = bundle.font_folder;
+    const std::vector<FoundFile>& entries = bundle.entries;
+    const DeploySnapshot before = take_snapshot(title, acting, entries, true, false);
     const InstallPlan plan = plan_install(before);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
-        return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
+        return {Outcome::refused, u"Refused: the private copy does not pass the checks the bundle passed; nothing was changed."};
     }
-    for (const FontFacts& font : before.fonts) {
-        for (const String& warning : font.warnings) {
-            log_record(log, RecordType::warning, u"Check " + font.name + u": " + warning + u"; Windows loads it all the same.");
-        }
-        log_record(log, RecordType::information, u"Check " + font.name + u": a font, to be copied to " + font.copy +
-                                                     u" and registered as " + quoted(registration_name(title, font.name)) + u": OK");
-    }
-    log_record(log, RecordType::information, u"Check title " + quoted(title) +
-                                                 u": an uninstall would remove only this title's registrations: OK");
-    if (plan.nothing_to_change()) {
-        const bool waiting = restart_pending(before);
-        return log_verdict(log, waiting ? Outcome::restart : Outcome::unchanged,
-                           String(u"Nothing to change: every font is installed and registered under ") + quoted(title) +
-                               (waiting ? u" once the replacements waiting for the restart are made" : u"") +
-                               u"; Typeloader.exe was not run.");
-    }
-
     for (const String& leftover : plan.leftovers) {
         PlatformStatus status = delete_file(leftover);
         log_record(log, status ? RecordType::warning : RecordType::information,
@@ -175,12 +164,12 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     }
     bool verified = !log.failed;
     if (verified && plan.run_typeloader) {
-        TypeloaderRun run = run_typeloader_job(log, false, title);
+        TypeloaderRun run = run_typeloader_job(log, bundle.typeloader, false, title);
         verified = verify_typeloader_run(log, run, install_header + title, install_fail);
     }
     std::vector<std::pair<Staging, String>> stagings;
-    if (verified) verified = copy_again(log, take_snapshot(title, places, entries, false, false), entries, stagings);
-    DeploySnapshot after = take_snapshot(title, places, entries, false, false);
+    if (verified) verified = copy_again(log, take_snapshot(title, acting, entries, false, false), entries, stagings);
+    DeploySnapshot after = take_snapshot(title, acting, entries, false, false);
     std::vector<String> mismatches = install_mismatches(with_stagings(after, stagings));
     for (const String& name : unplanned_registrations(before, after)) {
         mismatches.push_back(quoted(name) + u" was added, though this install does not register it");
@@ -191,7 +180,7 @@ Outcome deploy_install(DeployLog& log, const String& title) {
             verified = stage(log, source, staging, written);
             if (!verified) break;
         }
-        after = take_snapshot(title, places, entries, false, false);
+        after = take_snapshot(title, acting, entries, false, false);
         mismatches = install_mismatches(after);
     }
     for (const String& mismatch : mismatches) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
@@ -201,12 +190,49 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     }
     if (log.failed || !verified || !mismatches.empty()) {
         bool restored = put_back(log, before, after, written);
-        return log_verdict(log, Outcome::failed, restored ? u"Failed: the fonts key and the Fonts folder are put back as they were."
-                                                          : u"Failed, and the machine could not be put back in full.");
+        return {Outcome::failed, restored ? u"Failed: the fonts key and the Fonts folder are put back as they were."
+                                          : u"Failed, and the machine could not be put back in full."};
     }
     const bool waiting = restart_pending(after);
-    return log_verdict(log, waiting ? Outcome::restart : Outcome::changed,
-                       u"Installed and verified under " + quoted(title) +
-                           (waiting ? u"; a restart completes it: a font in use is replaced then."
-                                    : u"; new sessions see the fonts, a sign-out and sign-in shows them in this one."));
+    return {waiting ? Outcome::restart : Outcome::changed,
+            u"Installed and verified under " + quoted(title) +
+                (waiting ? u"; a restart completes it: a font in use is replaced then."
+                         : u"; new sessions see the fonts, a sign-out and sign-in shows them in this one.")};
+}
+
+}  // namespace
+
+Outcome deploy_install(DeployLog& log, const String& title) {
+    const DeployPlaces places = deploy_places();
+    log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
+    const std::vector<FoundFile> entries = bundle_entries(places);
+    const DeploySnapshot checked = take_snapshot(title, places, entries, true, false);
+    const InstallPlan plan = plan_install(checked);
+    if (!plan.refusals.empty()) {
+        for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
+        return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
+    }
+    for (const FontFacts& font : checked.fonts) {
+        for (const String& warning : font.warnings) {
+            log_record(log, RecordType::warning, u"Check " + font.name + u": " + warning + u"; Windows loads it all the same.");
+        }
+        log_record(log, RecordType::information, u"Check " + font.name + u": a font, to be copied to " + font.copy +
+                                                     u" and registered as " + quoted(registration_name(title, font.name)) + u": OK");
+    }
+    log_record(log, RecordType::information, u"Check title " + quoted(title) +
+                                                 u": an uninstall would remove only this title's registrations: OK");
+    if (plan.nothing_to_change()) {
+        const bool waiting = restart_pending(checked);
+        return log_verdict(log, waiting ? Outcome::restart : Outcome::unchanged,
+                           String(u"Nothing to change: every font is installed and registered under ") + quoted(title) +
+                               (waiting ? u" once the replacements waiting for the restart are made" : u"") +
+                               u"; Typeloader.exe was not run.");
+    }
+    PrivateBundle bundle;
+    if (!make_private_bundle(log, places.typeloader, entries, bundle)) {
+        return log_verdict(log, Outcome::failed, u"Failed: nothing was changed.");
+    }
+    const Verdict verdict = install_from(log, title, places, bundle);
+    remove_private_bundle(log, bundle);
+    return log_verdict(log, verdict.outcome, verdict.sentence);
 }

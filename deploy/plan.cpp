@@ -3,12 +3,8 @@
 #include <map>
 
 #include "common/registry_names.h"
+#include "deploy/registered_path.h"
 #include "fonts/typeloader_contract.h"
-
-StringView file_name_of(StringView path) {
-    size_t separator = path.find_last_of(u"\\/");
-    return separator == StringView::npos ? path : path.substr(separator + 1);
-}
 
 bool is_text_type(uint32_t type) { return type == 1 || type == 2; }
 
@@ -25,6 +21,10 @@ bool same_value_name(StringView left, StringView right) { return same_registry_n
 bool is_own_registration(StringView title, StringView name, StringView data) {
     if (name.size() <= title.size() || !name.starts_with(title) || name[title.size()] != u' ') return false;
     return file_title(file_name_of(data)) == name.substr(title.size() + 1);
+}
+
+String identity_key(uint64_t volume, uint64_t id_high, uint64_t id_low) {
+    return u"|" + decimal_text(volume) + u"|" + decimal_text(id_high) + u"|" + decimal_text(id_low);
 }
 
 String registered_file(StringView fonts_folder, StringView data) {
@@ -145,7 +145,9 @@ ValueIndex index_values(const DeploySnapshot& snapshot) {
     for (const FontValue& value : snapshot.values) {
         index.by_name.emplace(comparison_key(value.name), &value);
         if (is_text_type(value.type)) {
-            index.by_file[comparison_key(registered_file(snapshot.fonts_folder, value.data))].push_back(&value);
+            const String key = value.file_key.empty() ? comparison_key(registered_file(snapshot.fonts_folder, value.data))
+                                                      : value.file_key;
+            index.by_file[key].push_back(&value);
         }
     }
     return index;
@@ -156,15 +158,22 @@ const FontValue* value_named(const ValueIndex& index, StringView name) {
     return found == index.by_name.end() ? nullptr : found->second;
 }
 
-const std::vector<const FontValue*>& values_naming(const ValueIndex& index, StringView file) {
+String key_of(const FontFacts& font) { return font.copy_key.empty() ? comparison_key(font.copy) : font.copy_key; }
+
+// The values whose data names the font's copy, under any spelling.
+const std::vector<const FontValue*>& values_naming(const ValueIndex& index, const FontFacts& font) {
     static const std::vector<const FontValue*> none;
-    auto found = index.by_file.find(comparison_key(file));
+    auto found = index.by_file.find(key_of(font));
     return found == index.by_file.end() ? none : found->second;
 }
 
 bool registered_as_copy(const DeploySnapshot& snapshot, const ValueIndex& index, const FontFacts& font) {
     const FontValue* value = value_named(index, registration_name(snapshot.title, font.name));
-    return value && value->type == registration_type && same_path(value->data, font.copy);
+    if (!value || value->type != registration_type) return false;
+    for (const FontValue* naming : values_naming(index, font)) {
+        if (naming == value) return true;
+    }
+    return false;
 }
 
 String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
@@ -221,7 +230,7 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
         if (font.copy_state == FileState::other) {
             // Only this title's own older copy may be replaced.
             bool own = false;
-            for (const FontValue* value : values_naming(index, font.copy)) {
+            for (const FontValue* value : values_naming(index, font)) {
                 if (!is_own_registration(snapshot.title, value->name, value->data)) {
                     plan.refusals.push_back(font.copy + u" holds another font, which the registration " + quoted(value->name) +
                                             u" refers to; the copy would replace it");
@@ -331,18 +340,14 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
         // This title's copy: a removed registration names it, or it holds
         // the bundle's own bytes (left by an install that failed).
         bool named = false, referred = false;
-        for (const FontValue* value : values_naming(index, font.copy)) {
+        for (const FontValue* value : values_naming(index, font)) {
             (uninstall_takes(snapshot.title, value->name, value->type) ? named : referred) = true;
         }
         bool ours = named || font.copy_state == FileState::same_as_source;
         for (const NearbyFile& staged : font.staged) ours |= is_present(staged.state);
         if (!ours) continue;
         bool inside = false;
-        for (const String& folder : folders) {
-            inside |= !folder.empty() && font.copy.size() > folder.size() + 1 &&
-                      same_path(font.copy.substr(0, folder.size() + 1), folder + u"\\") &&
-                      font.copy.find(u'\\', folder.size() + 1) == String::npos;
-        }
+        for (const String& folder : folders) inside |= !folder.empty() && is_inside_folder(font.copy, folder);
         if (!inside || referred || font.copy_state == FileState::folder || font.copy_state == FileState::link) continue;
         // A staged replacement would bring the copy back at the restart.
         for (const NearbyFile& staged : font.staged) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/paths.h"
 #include "common/strings.h"
 
 // The deploy jobs' decisions, over one snapshot of what matters on the
@@ -17,6 +18,13 @@ struct FontValue {
     String name;
     uint32_t type = 1;  // REG_SZ
     String data;        // up to the first null unit
+    // The file its data names, resolved by its text; empty when that text is
+    // refused (such a value's file is never deleted through it).
+    String file;
+    // Who that file is, as Windows opens the data: a file identity, or the
+    // comparison key of the path when nothing is there. Empty: the key of
+    // registered_file(data), for snapshots made by hand.
+    String file_key;
 };
 
 // One pending restart-time operation: a move (onto `to`, replacing it only
@@ -46,6 +54,7 @@ struct FontFacts {
     FileState copy_state = FileState::missing;
     std::vector<NearbyFile> staged;  // the staged replacements beside the copy that exist
     std::vector<String> warnings;    // what is wrong with the font but harmless
+    String copy_key;                 // who the copy is (see FontValue::file_key); empty: the copy's comparison key
 };
 
 struct DeploySnapshot {
@@ -87,9 +96,6 @@ struct Staging {
 // will move there last, or a fresh staged name and a new move.
 Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& pending);
 
-// The part of a path after its last backslash or slash.
-StringView file_name_of(StringView path);
-
 // REG_SZ and REG_EXPAND_SZ: the types whose data names a font file.
 bool is_text_type(uint32_t type);
 
@@ -101,6 +107,9 @@ bool is_own_registration(StringView title, StringView name, StringView data);
 // The file a registration's data names: a bare file name lies in the Fonts
 // folder.
 String registered_file(StringView fonts_folder, StringView data);
+
+// A file identity as a key: it never equals a path's comparison key.
+String identity_key(uint64_t volume, uint64_t id_high, uint64_t id_low);
 
 // Paths and value names compared as Windows compares them: case ignored
 // over all of Unicode, unit by unit. Texts with the same key are the same name.

@@ -1,6 +1,10 @@
 #include "deploy/snapshot.h"
 
+#include <map>
+#include <optional>
+
 #include "deploy/font_file.h"
+#include "deploy/registered_path.h"
 #include "platform/clock.h"
 
 #include "fonts/typeloader_contract.h"
@@ -12,6 +16,8 @@
 DeployPlaces deploy_places() {
     DeployPlaces places;
     const String program_folder = executable_folder();
+    places.program_folder = program_folder;
+    places.typeloader = program_folder + u"\\Typeloader.exe";
     places.font_folder = program_folder + source_folder_suffix;
     const String temporary = temporary_folder();
     if (system_fonts_folder(places.fonts_folder)) places.fonts_folder.clear();
@@ -102,8 +108,43 @@ std::vector<String> staged_files_in(const String& folder) {
     return found;
 }
 
+// Who the file at a path is: its identity, or the path's comparison key when
+// nothing is there.
+String key_of_file(const String& path) {
+    FileIdentity identity;
+    if (file_identity(path, identity)) return comparison_key(path);
+    return identity_key(identity.volume, identity.id_high, identity.id_low);
+}
+
+std::optional<String> variable(StringView name) {
+    String value;
+    if (!environment_variable(name, value)) return std::nullopt;
+    return value;
+}
+
+// The path Windows opens for a value's data when its text is refused: the
+// variables expanded, a bare name in the Fonts folder, the rest as Windows
+// reads it, so that its identity still shows which file it names.
+String path_as_read(const FontValue& value, StringView fonts_folder) {
+    String text;
+    for (size_t at = 0; at < value.data.size(); ++at) {
+        const size_t end = value.type == registry_expand_string_type && value.data[at] == u'%'
+                               ? value.data.find(u'%', at + 1)
+                               : String::npos;
+        std::optional<String> found = end == String::npos ? std::nullopt : variable(StringView(value.data).substr(at + 1, end - at - 1));
+        if (!found) {
+            text += value.data[at];
+            continue;
+        }
+        text += *found;
+        at = end;
+    }
+    return registered_file(fonts_folder, text);
+}
+
 FontFacts facts_of(const String& name, const String& source, const String& copy, const std::vector<String>& staged_files) {
     FontFacts font{name, String(), copy, file_state(source, copy), {}};
+    font.copy_key = key_of_file(copy);
     for (const String& staged : staged_files) {
         if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(source, staged)});
     }
@@ -124,7 +165,15 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         PlatformStatus status = open_font_registration_key(key);
         if (!status) status = read_all_values(key, values);
         snapshot.values_readable = !status;
-        for (const RegistryValue& value : values) snapshot.values.push_back({value.name, value.type, registry_text(value.data)});
+        for (const RegistryValue& raw : values) {
+            FontValue value{raw.name, raw.type, registry_text(raw.data)};
+            if (is_text_type(value.type)) {
+                ResolvedPath resolved = resolve_registered_path(value.data, value.type, places.fonts_folder, variable);
+                if (resolved.refusal.empty()) value.file = resolved.path;
+                value.file_key = key_of_file(resolved.refusal.empty() ? resolved.path : path_as_read(value, places.fonts_folder));
+            }
+            snapshot.values.push_back(value);
+        }
     }
     String pending;
     if (!read_pending_file_renames(pending)) snapshot.pending = parse_pending_operations(pending);
@@ -146,14 +195,17 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     }
     std::vector<String> copies = extra_copies;
     for (const FontValue& value : snapshot.values) {
-        if (add_registered_copies && uninstall_takes(title, value.name, value.type)) {
-            copies.push_back(registered_file(places.fonts_folder, value.data));
+        // A copy named only by a refused text is never deleted through it.
+        if (add_registered_copies && uninstall_takes(title, value.name, value.type) && !value.file.empty()) {
+            copies.push_back(value.file);
         }
     }
+    std::map<String, bool> known;
+    for (const FontFacts& font : snapshot.fonts) known[comparison_key(font.copy)] = true;
     for (const String& copy : copies) {
-        bool known = false;
-        for (const FontFacts& font : snapshot.fonts) known |= same_path(font.copy, copy);
-        if (!known) snapshot.fonts.push_back(facts_of(String(file_name_of(copy)), String(), copy, staged_files));
+        if (known[comparison_key(copy)]) continue;
+        known[comparison_key(copy)] = true;
+        snapshot.fonts.push_back(facts_of(String(file_name_of(copy)), String(), copy, staged_files));
     }
     return snapshot;
 }

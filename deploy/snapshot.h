@@ -11,6 +11,8 @@
 // the planner's snapshot.
 
 struct DeployPlaces {
+    String program_folder;            // the folder of this program and Typeloader.exe
+    String typeloader;                // Typeloader.exe beside this program
     String font_folder;               // the Font folder beside this program
     String destination;               // where Typeloader.exe copies: the Fonts folder or its fallback
     String fonts_folder;              // the Fonts folder; empty when it cannot be located

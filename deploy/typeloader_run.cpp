@@ -22,17 +22,19 @@ Outcome log_verdict(DeployLog& log, Outcome outcome, StringView verdict) {
     return outcome;
 }
 
-TypeloaderRun run_typeloader_job(DeployLog& log, bool uninstall, const String& title) {
+TypeloaderRun run_typeloader_job(DeployLog& log, const String& program, bool uninstall, const String& title) {
     TypeloaderRun run;
-    const String program = executable_folder() + u"\\Typeloader.exe";
     // The program name is read up to its closing quote, with no escapes: a
     // folder path never holds a quote.
     String command_line = u"\"" + program + u"\" ";
     if (uninstall) command_line += u"/uninstall ";
     command_line += quote_argument(u"/title:" + title);
     log_record(log, RecordType::information, u"Running: " + command_line);
-    if (PlatformStatus status = run_program(program, command_line, run.output, run.exit_code)) {
-        log_record(log, RecordType::error, u"Typeloader.exe could not be started (error " + decimal_text(status) + u").");
+    if (PlatformStatus status = run_program(program, command_line, typeloader_time_limit_milliseconds, run.output, run.exit_code)) {
+        log_record(log, RecordType::error, status == status_timeout
+                                               ? u"Typeloader.exe did not end within " +
+                                                     decimal_text(typeloader_time_limit_milliseconds / 60000) + u" minutes and was ended."
+                                               : u"Typeloader.exe could not be started (error " + decimal_text(status) + u").");
         return run;
     }
     run.started = true;

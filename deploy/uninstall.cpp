@@ -2,6 +2,7 @@
 
 #include "deploy/deploy_jobs.h"
 #include "deploy/plan.h"
+#include "deploy/private_bundle.h"
 #include "deploy/snapshot.h"
 #include "fonts/typeloader_contract.h"
 #include "platform/files.h"
@@ -51,7 +52,10 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
 
     bool verified = !log.failed;
     if (verified && plan.run_typeloader()) {
-        TypeloaderRun run = run_typeloader_job(log, true, title);
+        PrivateBundle bundle;
+        if (!make_private_bundle(log, places.typeloader, {}, bundle)) return log_verdict(log, Outcome::failed, u"Failed: nothing was removed.");
+        TypeloaderRun run = run_typeloader_job(log, bundle.typeloader, true, title);
+        remove_private_bundle(log, bundle);
         verified = verify_typeloader_run(log, run, uninstall_header + title, uninstall_fail);
     }
     std::vector<String> measured;

@@ -55,6 +55,26 @@ PlatformStatus copy_file_replacing(const String& from, const String& to);
 
 PlatformStatus delete_file(const String& path);
 
+// What every path that reaches one file shares, whatever its spelling (case,
+// a short name, an expanded variable): its volume and its file ID.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t id_high = 0;
+    uint64_t id_low = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+};
+
+// The identity of the entry itself (a link's own, never its target's), the
+// path read as Windows reads it; status_file_not_found or
+// status_path_not_found when nothing is there.
+PlatformStatus file_identity(const String& path, FileIdentity& identity);
+
+// The value of an environment variable of this process; false when unset.
+bool environment_variable(StringView name, String& value);
+
+// Removes an empty folder; a link is removed as the link.
+PlatformStatus remove_folder(const String& path);
+
 // Appends to the file, creating it when missing; a link is not followed.
 PlatformStatus append_to_file(const String& path, const std::string& bytes);
 

@@ -10,10 +10,12 @@
 
 // Starts the program at this full path (given as the application name, so no
 // folder is searched), with no console window of its own, its standard output
-// and error both into one pipe read to its end; waits for it and gives its
-// whole exit code. No file lies in between.
-PlatformStatus run_program(const String& program, const String& command_line, std::string& output,
-                           uint32_t& exit_code);
+// and error both into one pipe read to its end, the pipe the only handle it
+// inherits; waits for it and gives its whole exit code. No file lies in
+// between. A program still running after `time_limit_milliseconds` is ended:
+// status_timeout, with what it printed so far.
+PlatformStatus run_program(const String& program, const String& command_line, uint32_t time_limit_milliseconds,
+                           std::string& output, uint32_t& exit_code);
 
 // The file version of an executable's version resource, as "a.b.c.d".
 PlatformStatus file_version(const String& path, String& version);

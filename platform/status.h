@@ -22,6 +22,9 @@ inline constexpr PlatformStatus status_more_data = 234;      // ERROR_MORE_DATA
 inline constexpr PlatformStatus status_no_more_items = 259;  // ERROR_NO_MORE_ITEMS
 inline constexpr PlatformStatus status_already_exists = 183;  // ERROR_ALREADY_EXISTS
 inline constexpr PlatformStatus status_resource_type_not_found = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
+inline constexpr PlatformStatus status_timeout = 1460;  // ERROR_TIMEOUT
+inline constexpr PlatformStatus status_directory_not_empty = 145;  // ERROR_DIR_NOT_EMPTY
+inline constexpr PlatformStatus status_directory_name_invalid = 267;  // ERROR_DIRECTORY
 // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), as the known-folder lookup reports a
 // folder it cannot find.
 inline constexpr PlatformStatus status_hresult_file_not_found = 0x80070002;

@@ -70,6 +70,35 @@ PlatformStatus append_to_file(const String& path, const std::string& bytes) {
     return status_success;
 }
 
+PlatformStatus file_identity(const String& path, FileIdentity& identity) {
+    identity = {};
+    const MemoryEntry* entry = find_memory_entry(path);
+    if (!entry) return find_memory_entry(parent_folder(path)) ? status_file_not_found : status_path_not_found;
+    identity = {1, 0, entry->id};
+    return status_success;
+}
+
+bool environment_variable(StringView name, String& value) {
+    for (const auto& [variable, text] : memory_machine().process.environment) {
+        if (!equals_ignoring_ascii_case(variable, name)) continue;
+        value = text;
+        return true;
+    }
+    return false;
+}
+
+PlatformStatus remove_folder(const String& path) {
+    if (PlatformStatus status = memory_call(Operation::remove_folder, path)) return status;
+    const MemoryEntry* folder = find_memory_entry(path);
+    if (!folder) return status_file_not_found;
+    if (!folder->is_folder) return status_directory_name_invalid;
+    for (const MemoryEntry& entry : memory_machine().files.entries) {
+        if (equals_ignoring_ascii_case(parent_folder(entry.path), path)) return status_directory_not_empty;
+    }
+    remove_memory_entry(folder);
+    return status_success;
+}
+
 PlatformStatus rename_replacing(const String& from, const String& to) {
     if (PlatformStatus status = memory_call(Operation::rename_replacing, to)) return status;
     MemoryEntry* source = find_memory_entry(from);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/registry_names.h"
+
 MemoryMachine& memory_machine() {
     static MemoryMachine machine;
     return machine;
@@ -44,21 +46,27 @@ uint32_t memory_calls_in_total() {
 }
 
 void add_memory_folder(const String& path) {
-    if (!find_memory_entry(path)) memory_machine().files.entries.push_back({path, true, {}});
+    MemoryFiles& files = memory_machine().files;
+    if (!find_memory_entry(path)) files.entries.push_back({path, true, {}, false, false, {}, ++files.last_id});
 }
 
 void add_memory_file(const String& path, const std::string& contents) {
     if (MemoryEntry* entry = find_memory_entry(path)) {
         entry->contents = contents;
     } else {
-        memory_machine().files.entries.push_back({path, false, contents});
+        MemoryFiles& files = memory_machine().files;
+        files.entries.push_back({path, false, contents, false, false, {}, ++files.last_id});
     }
 }
 
 MemoryEntry* find_memory_entry(StringView path) {
+    // As Win32 reads a path: trailing dots and spaces of its last part go,
+    // and case is ignored over all of Unicode, as NTFS does.
+    while (!path.empty() && (path.back() == u'.' || path.back() == u' ')) path.remove_suffix(1);
     auto& entries = memory_machine().files.entries;
-    auto found = std::find_if(entries.begin(), entries.end(),
-                              [&](const MemoryEntry& entry) { return equals_ignoring_ascii_case(entry.path, path); });
+    auto found = std::find_if(entries.begin(), entries.end(), [&](const MemoryEntry& entry) {
+        return same_registry_name(entry.path, path) || (!entry.short_name.empty() && same_registry_name(entry.short_name, path));
+    });
     return found == entries.end() ? nullptr : &*found;
 }
 

@@ -30,6 +30,7 @@ enum class Operation {
     read_whole_file,
     copy_file_replacing,
     delete_file,
+    remove_folder,
     append_to_file,
     rename_replacing,
     replace_at_restart,
@@ -72,6 +73,8 @@ struct MemoryEntry {
     std::string contents;
     bool reparse_point = false;  // a link: never followed
     bool in_use = false;         // held open without sharing: no copy onto it, no delete, no rename
+    String short_name;           // another full path that reaches it, as an 8.3 name does
+    uint64_t id = 0;             // its file ID, given when it is made and kept through renames
 };
 
 // A replacement (or, with an empty target, a deletion) waiting for the restart.
@@ -88,6 +91,7 @@ struct MemoryFiles {
     // entries in this order.
     std::vector<MemoryEntry> entries;
     std::vector<RestartOperation> restart_operations;
+    uint64_t last_id = 0;
 };
 
 struct MemoryValue {
@@ -108,6 +112,7 @@ struct MemoryProcess {
     // What splitting gives; none makes the split fail.
     std::optional<std::vector<String>> arguments = std::vector<String>{u"Typeloader.exe"};
     String executable_path = u"C:\\Tools\\Typeloader.exe";
+    std::map<String, String> environment{{u"SystemRoot", u"C:\\Windows"}};  // names as written; looked up ignoring ASCII case
 };
 
 struct MemoryPrograms {
@@ -164,7 +169,7 @@ uint32_t memory_calls_in_total();
 
 void add_memory_folder(const String& path);
 void add_memory_file(const String& path, const std::string& contents);
-// The entry at the path (ASCII case ignored), or null.
+// The entry at the path or its short name (ASCII case ignored), or null.
 MemoryEntry* find_memory_entry(StringView path);
 void remove_memory_entry(const MemoryEntry* entry);
 

@@ -1,7 +1,7 @@
 #include "platform/memory/memory_machine.h"
 #include "platform/programs.h"
 
-PlatformStatus run_program(const String& program, const String& command_line, std::string& output,
+PlatformStatus run_program(const String& program, const String& command_line, uint32_t, std::string& output,
                            uint32_t& exit_code) {
     output.clear();
     exit_code = 0;

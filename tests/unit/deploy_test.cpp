@@ -63,11 +63,14 @@ std::vector<String> split_like_windows(StringView line) {
 
 // Typeloader.exe in memory: its real start-up and jobs, on the command line
 // the deploy jobs gave it.
-uint32_t run_real_typeloader(const String&, const String& command_line, std::string& output) {
+uint32_t run_real_typeloader(const String& program, const String& command_line, std::string& output) {
+    MemoryProcess deploy = memory_machine().process;
+    memory_machine().process.executable_path = program;
     memory_machine().process.arguments = split_like_windows(command_line);
     memory_machine().output.console.clear();
     const int exit_code = run_typeloader();
     output = memory_machine().output.console;
+    memory_machine().process = deploy;
     return static_cast<uint32_t>(exit_code);
 }
 
@@ -368,6 +371,67 @@ INSTANTIATE_TEST_SUITE_P(
                        };
                    }},
         VerifyCase{"not started", [] { memory_machine().failures[{Operation::run_program}] = status_file_not_found; }}));
+
+// What reaches the Font folder after the checks is not installed: the run
+// works from its private copy, which is gone afterwards.
+TEST_F(Deploy, AFontAddedAfterTheChecksIsNotInstalled) {
+    add_font(u"Sans.ttf");
+    memory_machine().programs.runner = [](const String& program, const String& line, std::string& output) {
+        add_memory_file(font_folder + u"\\Planted.ttf", font_bytes);
+        return run_real_typeloader(program, line, output);
+    };
+    EXPECT_EQ(install(u"Acme"), 0);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Planted.ttf"), nullptr);
+    for (const MemoryValue& value : memory_font_values()) EXPECT_NE(value.name, u"Acme Planted");
+    EXPECT_EQ(find_memory_entry(log_folder + u"\\Run"), nullptr);
+}
+
+// Another registration names the copy under another spelling: the install
+// does not overwrite it, and an uninstall of this title does not delete it.
+struct AliasCase {
+    const char* description;
+    uint32_t type;
+    String data;
+};
+
+void PrintTo(const AliasCase& row, std::ostream* out) { *out << row.description; }
+
+class OtherSpelling : public Deploy, public testing::WithParamInterface<AliasCase> {};
+
+TEST_P(OtherSpelling, IsTheSameFile) {
+    const String copy = fonts + u"\\\u00C9t\u00E9.ttf";
+    add_memory_file(copy, "theirs");
+    find_memory_entry(copy)->short_name = fonts + u"\\ETE~1.TTF";
+    memory_font_values() = {{u"Other \u00C9t\u00E9", GetParam().type, GetParam().data}};
+    add_font(u"\u00C9t\u00E9.ttf");
+    std::string before = state();
+    EXPECT_EQ(install(u"Acme"), 1);
+    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(output_mentions("the registration \"Other")) << readable(memory_machine().output.lines);
+
+    // This title's own registration of the same file: an uninstall keeps it.
+    memory_font_values().push_back({u"Acme \u00C9t\u00E9", registry_string_type, copy});
+    EXPECT_EQ(uninstall(u"Acme"), 0);
+    EXPECT_NE(find_memory_entry(copy), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OtherSpelling,
+    testing::Values(AliasCase{"a variable", 2, u"%SystemRoot%\\Fonts\\\u00C9t\u00E9.ttf"},
+                    AliasCase{"forward slashes", 1, u"C:/Windows/Fonts/\u00C9t\u00E9.ttf"},
+                    AliasCase{"a \\\\?\\ path", 1, u"\\\\?\\C:\\Windows\\Fonts\\\u00C9t\u00E9.ttf"},
+                    AliasCase{"a bare name in other case, beyond ASCII", 1, u"\u00E9T\u00C9.TTF"},
+                    AliasCase{"an 8.3 short name", 1, u"C:\\Windows\\Fonts\\ETE~1.TTF"},
+                    AliasCase{"a trailing dot", 1, u"C:\\Windows\\Fonts\\\u00C9t\u00E9.ttf."}));
+
+// A registration of this title whose path leaves the Fonts folder through
+// ".." names no copy that an uninstall may delete.
+TEST_F(Deploy, UninstallDeletesNothingThroughDotDot) {
+    add_memory_file(u"C:\\Windows\\win.ini", "system");
+    memory_font_values() = {{u"Acme win", registry_string_type, fonts + u"\\..\\win.ini"}};
+    EXPECT_EQ(uninstall(u"Acme"), 0);
+    EXPECT_NE(find_memory_entry(u"C:\\Windows\\win.ini"), nullptr);
+}
 
 TEST_F(Deploy, CopyThatFailedOnceIsCopiedAgain) {
     add_font(u"Sans.ttf");

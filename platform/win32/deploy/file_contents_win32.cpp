@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/growing_buffer.h"
+
 #include "platform/win32/win32_handles.h"  // <windows.h> first
 
 namespace {
@@ -81,6 +83,47 @@ PlatformStatus append_to_file(const String& path, const std::string& bytes) {
     DWORD written = 0;
     if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return GetLastError();
     return written == bytes.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+PlatformStatus file_identity(const String& path, FileIdentity& identity) {
+    identity = {};
+    unique_hfile entry(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!entry) return GetLastError();
+    // The 128-bit ID where the file system has one (ReFS); the 64-bit index
+    // otherwise, which is unique on NTFS.
+    FILE_ID_INFO id{};
+    if (GetFileInformationByHandleEx(entry.get(), FileIdInfo, &id, sizeof(id))) {
+        identity.volume = id.VolumeSerialNumber;
+        uint64_t halves[2];
+        static_assert(sizeof(halves) == sizeof(id.FileId));
+        memcpy(halves, &id.FileId, sizeof(halves));
+        identity.id_low = halves[0];
+        identity.id_high = halves[1];
+        return ERROR_SUCCESS;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(entry.get(), &information)) return GetLastError();
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.id_low = static_cast<uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+    return ERROR_SUCCESS;
+}
+
+bool environment_variable(StringView name, String& value) {
+    const String terminated(name);
+    DWORD failure = ERROR_SUCCESS;
+    value = fetch_growing(MAX_PATH, [&](char16_t* buffer, size_t size) -> size_t {
+        SetLastError(ERROR_SUCCESS);
+        DWORD length = GetEnvironmentVariableW(wide(terminated), reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(size));
+        if (length == 0) failure = GetLastError();
+        return length;
+    });
+    return failure == ERROR_SUCCESS;
+}
+
+PlatformStatus remove_folder(const String& path) {
+    if (RemoveDirectoryW(wide(path))) return ERROR_SUCCESS;
+    return GetLastError();
 }
 
 PlatformStatus rename_replacing(const String& from, const String& to) {

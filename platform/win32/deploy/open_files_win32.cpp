@@ -1,7 +1,7 @@
 #include "platform/open_files.h"
 
 #include "platform/growing_buffer.h"
-#include "platform/win32_handles.h"  // <windows.h> first
+#include "platform/win32/win32_handles.h"  // <windows.h> first
 
 #include <vector>
 

@@ -7,31 +7,81 @@
 
 #include <vector>
 
-PlatformStatus run_program(const String& program, const String& command_line, std::string& output,
-                           uint32_t& exit_code) {
+namespace {
+
+void delete_attribute_list(LPPROC_THREAD_ATTRIBUTE_LIST list) { DeleteProcThreadAttributeList(list); }
+
+using unique_attribute_list = UniqueHandle<LPPROC_THREAD_ATTRIBUTE_LIST, delete_attribute_list>;
+
+// How often a running program's pipe and end are looked at.
+constexpr DWORD poll_milliseconds = 20;
+
+}  // namespace
+
+PlatformStatus run_program(const String& program, const String& command_line, uint32_t time_limit_milliseconds,
+                           std::string& output, uint32_t& exit_code) {
     output.clear();
     exit_code = 0;
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     unique_handle read_end, write_end;
     if (!CreatePipe(read_end.put(), write_end.put(), &inherit, 0)) return GetLastError();
     if (!SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return GetLastError();
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write_end.get();
-    startup.hStdError = write_end.get();
+
+    // The pipe is the one handle the child inherits, whatever else this
+    // process holds open (the log, which is the machine's lock, among them).
+    SIZE_T list_size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
+    std::vector<unsigned char> list_memory(list_size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &list_size)) return GetLastError();
+    unique_attribute_list attributes(list);
+    HANDLE inherited[] = {write_end.get()};
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited), nullptr, nullptr)) {
+        return GetLastError();
+    }
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdOutput = write_end.get();
+    startup.StartupInfo.hStdError = write_end.get();
+    startup.lpAttributeList = list;
     std::wstring line(reinterpret_cast<const wchar_t*>(command_line.c_str()), command_line.size());
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &started)) {
+    if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT,
+                        nullptr, nullptr, &startup.StartupInfo, &started)) {
         return GetLastError();
     }
     unique_handle process(started.hProcess), thread(started.hThread);
-    write_end.reset();  // the read below ends when the child's copy closes
+    write_end.reset();  // the pipe breaks when the child's copy closes
+
+    const ULONGLONG deadline = GetTickCount64() + time_limit_milliseconds;
     char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(read_end.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
-    if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return GetLastError();
+    for (bool ended = false;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr)) {
+            DWORD status = GetLastError();
+            if (status != ERROR_BROKEN_PIPE) return status;
+            break;  // no writer is left, and everything written has been read
+        }
+        if (available > 0) {
+            DWORD got = 0;
+            if (!ReadFile(read_end.get(), buffer, sizeof(buffer), &got, nullptr)) return GetLastError();
+            output.append(buffer, got);
+            continue;
+        }
+        // Ended, and its pipe read empty: done, even should something it
+        // started still hold the pipe.
+        if (ended) break;
+        DWORD waited = WaitForSingleObject(process.get(), poll_milliseconds);
+        if (waited == WAIT_FAILED) return GetLastError();
+        ended = waited == WAIT_OBJECT_0;
+        if (!ended && GetTickCount64() >= deadline) {
+            TerminateProcess(process.get(), ERROR_TIMEOUT);
+            WaitForSingleObject(process.get(), INFINITE);
+            return ERROR_TIMEOUT;
+        }
+    }
+    if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) return GetLastError();
     DWORD code = 0;
     if (!GetExitCodeProcess(process.get(), &code)) return GetLastError();
     exit_code = code;

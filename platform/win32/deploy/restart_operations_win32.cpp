@@ -1,6 +1,6 @@
 #include "platform/restart_operations.h"
 
-#include "platform/win32_handles.h"  // <windows.h> first
+#include "platform/win32/win32_handles.h"  // <windows.h> first
 
 PlatformStatus read_pending_file_renames(String& units) {
     units.clear();

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <vector>
+
+#include "common/strings.h"
+#include "deploy/log.h"
+#include "platform/files.h"
+
+// The copy of the bundle a run acts on: Typeloader.exe and the fonts it
+// checked, in a fresh folder that only SYSTEM and Administrators may change,
+// so that nothing another account does to the bundle after the checks
+// reaches the install. It is removed at the end of the run, whatever its
+// outcome.
+
+struct PrivateBundle {
+    String folder;
+    String typeloader;           // the folder, "\Typeloader.exe"
+    String font_folder;          // the folder, "\Font"
+    std::vector<FoundFile> entries;  // the copied fonts, in the order given
+};
+
+// The folder's name in the log folder, which is checked private already.
+inline constexpr char16_t private_bundle_name[] = u"\\Run";
+
+// Makes the folder (after removing one a run that ended abnormally left),
+// copies each file and checks every copy against its original. False, with
+// the reason logged, when any step fails; what was made is removed again.
+bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
+                         PrivateBundle& bundle);
+
+// Removes the folder and what this run put in it.
+void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle);
