@@ -6,6 +6,7 @@
 #   Typeloader.exe
 #   Typeloader-Deploy.exe  (what fleet tools run: verified install, guarded uninstall, a log)
 #   deploy-fonts.yml       (Ansible playbook)
+#   requirements.yml       (the Ansible collection it needs, with its minimum version)
 #   README.md              (the administrator's README, packaging/README.md)
 #   deploying.md           (the deployment guide)
 #   signing.md             (signing a release and checking it against a rebuild)
@@ -15,6 +16,7 @@
 #   Typeloader-<version>.spdx.json  (SPDX 2.3 bill of materials of the exe as shipped)
 #   Typeloader-Deploy-<version>.spdx.json  (the same for Typeloader-Deploy.exe)
 #   SHA256SUMS             (sha256sum format, one line for each other file)
+# Beside the zip: Typeloader-<version>-win64.zip.sha256, the zip's own sum.
 #
 # Everything an administrator reads or runs besides the exe lives in packaging/.
 # With TYPELOADER_SIGN_PKCS12 and TYPELOADER_SIGN_PASSWORD_FILE set, the
@@ -29,6 +31,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/packaging/deploying.md
   ${PROJECT_SOURCE_DIR}/packaging/signing.md
   ${PROJECT_SOURCE_DIR}/packaging/deploy-fonts.yml
+  ${PROJECT_SOURCE_DIR}/packaging/requirements.yml
   DESTINATION .)
 install(FILES ${TYPELOADER_NOTICES} DESTINATION .)
 # Signing (when configured) and the SBOM of the staged exe: after the exe is staged, before the sums.
@@ -52,6 +55,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Deploys the TrueType fonts lying beside i
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+# The zip's own sum, published beside it (Typeloader-<version>-win64.zip.sha256,
+# sha256sum format):
+# SHA256SUMS inside the zip cannot vouch for the zip that carries it.
+set(CPACK_PACKAGE_CHECKSUM SHA256)
 # No source package: the sources are the git repository.
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

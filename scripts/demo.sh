@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds Typeloader.exe and shows its whole job under a private Wine prefix:
-# install the DejaVu fonts with a title, list what was registered, uninstall.
+# Builds both programs and shows their jobs under a private Wine prefix:
+# Typeloader.exe installs the DejaVu fonts with a title, lists what was
+# registered and uninstalls; then Typeloader-Deploy.exe, as fleet tools run it,
+# installs (0, changed), installs again (0, unchanged) and uninstalls (0),
+# each with its log records.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,5 +12,6 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 E2E_WORK_DIR="$PWD/build/windows/demo" \
 TYPELOADER_EXE="$PWD/build/windows/Typeloader.exe" \
+TYPELOADER_DEPLOY_EXE="$PWD/build/windows/Typeloader-Deploy.exe" \
 TLTEST_EXE="$PWD/build/windows/tests/e2e/tltest.exe" \
   /usr/bin/python3 scripts/demo.py "$@"

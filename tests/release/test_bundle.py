@@ -14,7 +14,7 @@ import pytest
 SBOM = f"Typeloader-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
 DEPLOY_SBOM = f"Typeloader-Deploy-{os.environ.get('TYPELOADER_VERSION', '1.0.0.2')}.spdx.json"
 # What an administrator gets besides the exe comes from packaging/.
-FROM_PACKAGING = {"deploy-fonts.yml", "README.md",
+FROM_PACKAGING = {"deploy-fonts.yml", "requirements.yml", "README.md",
                   "deploying.md", "signing.md", "Font/README.txt"}
 FILES = {"Typeloader.exe", "Typeloader-Deploy.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt", SBOM, DEPLOY_SBOM,
          "SHA256SUMS"} | FROM_PACKAGING

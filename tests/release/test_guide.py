@@ -1,6 +1,9 @@
 """The administrator's guide (packaging/deploying.md) against what it shows:
 its links resolve; its story's command lines give, under Wine, the exit codes
-its table states (read Windows-side, in full) and the usage line it quotes;
+its table states (read Windows-side, in full), the last output word it states
+and the usage line it quotes, and the roll-forward leaves version 1's fonts
+under version 3's title alone; the zip's published sum and the bundle's
+checksums pass as the guide checks them;
 its by-hand command blocks print what it shows; its playbook is the shipped
 file and its YAML parses; its registry paths are the fonts keys; and the
 notes on which Font entries are taken agree everywhere."""
@@ -70,17 +73,19 @@ def test_registry_paths_are_the_fonts_keys():
 
 
 def story_rows():
-    """The story table: [(folder, command line, exit code)]."""
+    """The story table: [(folder, command line, exit code, last line or None for the usage line)]."""
     text = GUIDE.read_text(encoding="utf-8")
-    rows = re.findall(r"^\| [^|]+ \| `([^`]+)` \| `(Typeloader-Deploy\.exe [^`]+)` \| (\d+) \|$", text, re.M)
-    return [(folder, command, int(code)) for folder, command, code in rows]
+    rows = re.findall(r"^\| [^|]+ \| `([^`]+)` \| `(Typeloader-Deploy\.exe [^`]+)` \| (\d+) \| "
+                      r"(`\w+`|\(usage\)) \|$", text, re.M)
+    return [(folder, command, int(code), None if word == "(usage)" else word.strip("`"))
+            for folder, command, code, word in rows]
 
 
 def test_fleet_command_lines_are_the_story_s():
     """Every deploy command line of the guide (Intune, Configuration Manager,
     Group Policy) is one that the story runs."""
     text = GUIDE.read_text(encoding="utf-8")
-    story = {command for _, command, _ in story_rows()}
+    story = {command for _, command, *_ in story_rows()}
     assert len(story_rows()) >= 8
     used = set(re.findall(r"`(Typeloader-Deploy\.exe (?:un)?install [^`<]+)`", text))
     gpo = re.findall(r"\| Script Parameters \| `([^`]+)` \|", text)
@@ -101,15 +106,29 @@ def test_yaml_blocks_parse():
     assert parsed and all(parsed)
 
 
-@pytest.mark.skipif(shutil.which("sha256sum") is None, reason="sha256sum not installed")
-def test_checksum_command_passes_on_the_unpacked_bundle(bundle_zip, work_dir):
+def test_checksum_commands_pass_on_the_published_zip_and_the_unpacked_bundle(bundle_zip, work_dir, version):
+    """The zip's sum is published beside it under the name the guide checks,
+    and both checks pass; a changed byte fails the first."""
+    commands = [body.strip() for language, body, _ in blocks() if language == "sh" and "sha256sum" in body]
+    assert commands == [f"sha256sum -c Typeloader-{version}-win64.zip.sha256", "sha256sum -c SHA256SUMS"]
+    published = work_dir / "guide-published"
+    shutil.rmtree(published, ignore_errors=True)
+    published.mkdir()
+    shutil.copy(bundle_zip, published)
+    shutil.copy(bundle_zip.parent / f"{bundle_zip.name}.sha256", published)
+    done = subprocess.run(commands[0], shell=True, cwd=published, capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    with open(published / bundle_zip.name, "r+b") as zip_file:
+        zip_file.seek(-1, 2)
+        last = zip_file.read(1)
+        zip_file.seek(-1, 2)
+        zip_file.write(bytes([last[0] ^ 1]))
+    assert subprocess.run(commands[0], shell=True, cwd=published, capture_output=True).returncode != 0
     target = work_dir / "guide-unpacked"
     shutil.rmtree(target, ignore_errors=True)
     with zipfile.ZipFile(bundle_zip) as opened:
         opened.extractall(target)
-    commands = [body.strip() for language, body, _ in blocks() if language == "sh"]
-    assert commands == ["sha256sum -c SHA256SUMS"]
-    done = subprocess.run(commands[0], shell=True, cwd=target, capture_output=True, text=True)
+    done = subprocess.run(commands[1], shell=True, cwd=target, capture_output=True, text=True)
     assert done.returncode == 0, done.stdout + done.stderr
 
 
@@ -125,10 +144,11 @@ def host_folder(wine, windows_path):
 
 @pytest.fixture(scope="module")
 def version_folders(wine, bundle_zip):
-    """The bundle unpacked for both versions, each with the guide's two fonts;
-    version 2's are other builds of the same files."""
+    """The bundle unpacked for the three versions, each with the guide's two
+    fonts; version 2's are other builds of the same files, version 3's are
+    version 1's."""
     folders = {}
-    for version in ("v01", "v02"):
+    for version in ("v01", "v02", "v03"):
         windows_path = f"{ROOT}\\ContosoBrand-{version}"
         folder = host_folder(wine, windows_path)
         shutil.rmtree(folder, ignore_errors=True)
@@ -136,7 +156,7 @@ def version_folders(wine, bundle_zip):
             opened.extractall(folder)
         for style in ("Regular", "Bold"):
             font = folder / "Font" / f"ContosoSans-{style}.ttf"
-            make_font(str(font), "ContosoSans", style)
+            make_font(str(font), "ContosoSans", style)  # the same bytes for the same style
             if version == "v02":
                 font.write_bytes(font.read_bytes() + b"\0" * 4)  # another build: other bytes, same name
         folders[windows_path] = folder
@@ -171,18 +191,29 @@ def test_by_hand_command_blocks_print_what_the_guide_shows(wine, version_folders
         assert normalised(output) == expected.strip("\n"), body
 
 
-def test_story_gives_the_exit_codes_of_the_guide(wine, version_folders):
+def test_story_gives_the_exit_codes_and_outcomes_of_the_guide(wine, version_folders):
     usage = [body.strip() for language, body, _ in blocks() if language == "text" and body.startswith("Usage : ")]
     assert usage[0] == "Usage : Typeloader-Deploy install|uninstall <title>"
+    rows = story_rows()
+    assert [command.split()[1:] for _, command, *_ in rows][-4:-1] == [
+        ["uninstall", "ContosoBrand-v02"], ["install", "ContosoBrand-v03"], ["install", "ContosoBrand-v03"]]
     seen = []
-    for folder, command, expected in story_rows():
+    for folder, command, expected, word in rows:
         assert folder in version_folders, folder
         code, out = wine.run_command_line(command, program=f"{folder}\\{DEPLOY}", folder=folder)
-        printed = out.decode("utf-8", "replace")
-        seen.append((command, code))
+        printed = out.decode("utf-8", "replace").splitlines()
+        seen.append((command, code, printed[-1:]))
         assert code == expected, (seen, printed)
-        if expected == 2:
-            assert usage[0] in printed.splitlines()
+        assert printed[-1:] == [usage[0] if word is None else word], (seen, printed)
+        if word is None:
+            assert printed == usage[:1]
+    # The roll-forward left version 1's bytes registered under version 3 alone.
+    fonts = {name: data for name, data in wine.strings().items() if name.startswith("ContosoBrand")}
+    assert sorted(fonts) == ["ContosoBrand-v03 ContosoSans-Bold", "ContosoBrand-v03 ContosoSans-Regular"]
+    v01 = version_folders[f"{ROOT}\\ContosoBrand-v01"] / "Font"
+    for name, path in fonts.items():
+        copy = host_folder(wine, path)
+        assert copy.read_bytes() == (v01 / copy.name).read_bytes(), name
     # The log is where the guide says, one CMTrace record per line.
     log = host_folder(wine, "C:\\windows\\Logs\\Typeloader\\Typeloader-Deploy.log")
     lines = log.read_text(encoding="utf-8-sig").splitlines()  # a new log starts with a BOM
