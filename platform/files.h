@@ -43,14 +43,8 @@ enum class EntryKind { missing, file, folder, reparse_point };
 
 PlatformStatus entry_kind(const String& path, EntryKind& kind);
 
-// A link is never followed: reading one gives status_stopped_on_link.
-
-// The whole file; a reparse point or a folder is refused.
-PlatformStatus read_whole_file(const String& path, std::string& bytes);
-
-// Size of a file; status_file_not_found when there is none.
-PlatformStatus file_size(const String& path, uint64_t& size);
-
+// Copies a file over any file of that name; a link at the source is copied as
+// a link, never followed.
 PlatformStatus copy_file_replacing(const String& from, const String& to);
 
 PlatformStatus delete_file(const String& path);
@@ -74,12 +68,6 @@ bool environment_variable(StringView name, String& value);
 
 // Removes an empty folder; a link is removed as the link.
 PlatformStatus remove_folder(const String& path);
-
-// Appends to the file, creating it when missing; a link is not followed.
-PlatformStatus append_to_file(const String& path, const std::string& bytes);
-
-// Renames a file, replacing an existing one of the new name.
-PlatformStatus rename_replacing(const String& from, const String& to);
 
 // Replacing or deleting a file in use, at the next restart.
 PlatformStatus replace_at_restart(const String& staged, const String& target);

@@ -12,6 +12,7 @@ packages=(
   python3-debian  # debian.copyright: the notices read the toolchain's copyright files
   reprotest diffoscope faketime disorderfs  # check-reproducible.sh: vary the build, explain a difference
   stress-ng python3-pytest-repeat  # repeat-e2e.sh: load and repeats
+  time  # bench/deploy.py: peak memory
 )
 
 missing=()

@@ -11,26 +11,6 @@ PlatformStatus entry_kind(const String& path, EntryKind& kind) {
     return status_success;
 }
 
-PlatformStatus read_whole_file(const String& path, std::string& bytes) {
-    bytes.clear();
-    if (PlatformStatus status = memory_call(Operation::read_whole_file, path)) return status;
-    const MemoryEntry* entry = find_memory_entry(path);
-    if (!entry) return status_file_not_found;
-    if (entry->reparse_point) return status_stopped_on_link;
-    if (entry->is_folder) return status_access_denied;
-    if (entry->in_use) return status_sharing_violation;
-    bytes = entry->contents;
-    return status_success;
-}
-
-PlatformStatus file_size(const String& path, uint64_t& size) {
-    size = 0;
-    const MemoryEntry* entry = find_memory_entry(path);
-    if (!entry || entry->is_folder) return status_file_not_found;
-    size = entry->contents.size();
-    return status_success;
-}
-
 PlatformStatus copy_file_replacing(const String& from, const String& to) {
     if (PlatformStatus status = memory_call(Operation::copy_file_replacing, to)) return status;
     const MemoryEntry* source = find_memory_entry(from);
@@ -52,21 +32,6 @@ PlatformStatus delete_file(const String& path) {
     if (entry->in_use) return status_sharing_violation;
     if (entry->is_folder) return status_access_denied;
     remove_memory_entry(entry);
-    return status_success;
-}
-
-PlatformStatus append_to_file(const String& path, const std::string& bytes) {
-    if (PlatformStatus status = memory_call(Operation::append_to_file, path)) return status;
-    MemoryEntry* entry = find_memory_entry(path);
-    if (entry && (entry->reparse_point || entry->is_folder)) return status_access_denied;
-    if (entry && entry->in_use) return status_sharing_violation;
-    const MemoryEntry* folder = find_memory_entry(parent_folder(path));
-    if (!folder || !folder->is_folder) return status_path_not_found;
-    if (entry) {
-        entry->contents += bytes;
-    } else {
-        add_memory_file(path, bytes);
-    }
     return status_success;
 }
 
@@ -96,18 +61,6 @@ PlatformStatus remove_folder(const String& path) {
         if (equals_ignoring_ascii_case(parent_folder(entry.path), path)) return status_directory_not_empty;
     }
     remove_memory_entry(folder);
-    return status_success;
-}
-
-PlatformStatus rename_replacing(const String& from, const String& to) {
-    if (PlatformStatus status = memory_call(Operation::rename_replacing, to)) return status;
-    MemoryEntry* source = find_memory_entry(from);
-    if (!source) return status_file_not_found;
-    const MemoryEntry* target = find_memory_entry(to);
-    if (source->in_use || (target && target->in_use)) return status_sharing_violation;
-    if (target && target->is_folder) return status_access_denied;
-    source->path = to;
-    if (target) remove_memory_entry(target);
     return status_success;
 }
 

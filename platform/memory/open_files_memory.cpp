@@ -63,7 +63,10 @@ PlatformStatus append_to_open_file(const HeldFile& file, const std::string& byte
 }
 
 PlatformStatus rename_open_file(const HeldFile& file, const String& new_path) {
-    if (PlatformStatus status = rename_replacing(file->path, new_path)) return status;
+    if (const MemoryEntry* replaced = find_memory_entry(new_path)) remove_memory_entry(replaced);
+    MemoryEntry* entry = find_memory_entry(file->path);
+    if (!entry) return status_file_not_found;
+    entry->path = new_path;
     file->path = new_path;
     return status_success;
 }

@@ -543,7 +543,7 @@ TEST_P(LogFolder, RefusedWithOneLineBeforeAnythingIsWrittenOrRun) {
     GetParam().arrange();
     EXPECT_EQ(run_deploy(), 1);
     EXPECT_EQ(memory_machine().output.lines, (std::vector<String>{ascii(GetParam().line), u"refused"}));
-    for (Operation changing : {Operation::append_to_file, Operation::run_program, Operation::copy_file,
+    for (Operation changing : {Operation::append_to_open_file, Operation::run_program, Operation::copy_file,
                                Operation::copy_file_replacing}) {
         EXPECT_EQ(memory_calls_of(changing), 0u) << static_cast<int>(changing);
     }

@@ -1,27 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/growing_buffer.h"
-
 #include "platform/win32/win32_handles.h"  // <windows.h> first
-
-namespace {
-
-// Opens the entry itself: a link is opened as the link, never its target.
-unique_hfile open_entry(const String& path, DWORD access, DWORD share, DWORD disposition) {
-    return unique_hfile(CreateFileW(wide(path), access, share, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-// A plain file: neither a folder nor a reparse point of any kind.
-PlatformStatus require_plain_file(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information)) return GetLastError();
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
 
 PlatformStatus entry_kind(const String& path, EntryKind& kind) {
     // GetFileAttributesW reports a link's own attributes.
@@ -37,31 +17,6 @@ PlatformStatus entry_kind(const String& path, EntryKind& kind) {
     return ERROR_SUCCESS;
 }
 
-PlatformStatus read_whole_file(const String& path, std::string& bytes) {
-    bytes.clear();
-    unique_hfile file = open_entry(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    if (!file) return GetLastError();
-    if (PlatformStatus status = require_plain_file(file.get())) return status;
-    // Wine reports a link only by path, not through the handle.
-    DWORD attributes = GetFileAttributesW(wide(path));
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return status_stopped_on_link;
-    char buffer[65536];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr)) return GetLastError();
-        if (got == 0) return ERROR_SUCCESS;
-        bytes.append(buffer, got);
-    }
-}
-
-PlatformStatus file_size(const String& path, uint64_t& size) {
-    size = 0;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) return GetLastError();
-    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return ERROR_SUCCESS;
-}
-
 PlatformStatus copy_file_replacing(const String& from, const String& to) {
     // COPY_FILE_COPY_SYMLINK: a link at the source is copied as a link, never
     // followed (the caller has refused links before).
@@ -72,17 +27,6 @@ PlatformStatus copy_file_replacing(const String& from, const String& to) {
 PlatformStatus delete_file(const String& path) {
     if (DeleteFileW(wide(path))) return ERROR_SUCCESS;
     return GetLastError();
-}
-
-PlatformStatus append_to_file(const String& path, const std::string& bytes) {
-    unique_hfile file = open_entry(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS);
-    if (!file) return GetLastError();
-    if (PlatformStatus status = require_plain_file(file.get())) return status;
-    DWORD attributes = GetFileAttributesW(wide(path));  // Wine shows a link by path only
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return status_stopped_on_link;
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return GetLastError();
-    return written == bytes.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 PlatformStatus file_identity(const String& path, FileIdentity& identity) {
@@ -123,11 +67,6 @@ bool environment_variable(StringView name, String& value) {
 
 PlatformStatus remove_folder(const String& path) {
     if (RemoveDirectoryW(wide(path))) return ERROR_SUCCESS;
-    return GetLastError();
-}
-
-PlatformStatus rename_replacing(const String& from, const String& to) {
-    if (MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING)) return ERROR_SUCCESS;
     return GetLastError();
 }
 

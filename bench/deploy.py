@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""Typeloader-Deploy.exe against the bare Typeloader.exe under one Wine prefix:
+install, and install again with nothing to change, side by side (A B A B),
+for fonts of 4 KiB; and the peak memory of both for a few large fonts.
+
+Run from the repository root:  /usr/bin/python3 bench/deploy.py [--counts 500 5000] [--repeats 3]
+Everything it makes lives under build/bench-deploy (its own Wine prefix included).
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WORK = os.path.join(ROOT, "build", "bench-deploy")
+PREFIX = os.path.join(WORK, "prefix")
+BENCH_DIR = os.path.join(PREFIX, "drive_c", "bench")  # C:\bench
+FONTS_DIR = os.path.join(PREFIX, "drive_c", "windows", "Fonts")
+TITLE = "BenchDeploy"
+FONT_PREFIX = "BenchDeploySans"
+ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all")
+# Debian's wine64 lacks its preloader: without a fixed layout a start now and
+# then fails (see tests/e2e/wine_prefix.py).
+WINE = ["setarch", "-R", "wine"]
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, check=True, env=ENV, **kwargs)
+
+
+def build():
+    build_dir = os.path.join(WORK, "build")
+    run(["cmake", "--preset", "windows", "-B", build_dir], cwd=ROOT, stdout=subprocess.DEVNULL)
+    run(["cmake", "--build", build_dir, "--target", "Typeloader", "Typeloader-Deploy"], cwd=ROOT, stdout=subprocess.DEVNULL)
+    return os.path.join(build_dir, "Typeloader.exe"), os.path.join(build_dir, "Typeloader-Deploy.exe")
+
+
+def font_bytes(data):
+    """A whole font of one 'glyf' table holding `data`, its checksum right."""
+    padded = data + bytes(-len(data) % 4)
+    checksum = sum(struct.unpack(">%dI" % (len(padded) // 4), padded)) & 0xFFFFFFFF
+    return struct.pack(">IHHHH4sIII", 0x00010000, 1, 16, 0, 0, b"glyf", checksum, 28, len(data)) + data
+
+
+def lay_out(count, size):
+    font_dir = os.path.join(BENCH_DIR, "Font")
+    shutil.rmtree(font_dir, ignore_errors=True)
+    os.makedirs(font_dir)
+    block = os.urandom(1 << 20)
+    rng = random.Random(count)
+    for i in range(count):
+        start = rng.randrange(1024)
+        data = (block * (size // len(block) + 2))[start:start + size - 28]
+        with open(os.path.join(font_dir, "%s%06d.ttf" % (FONT_PREFIX, i)), "wb") as f:
+            f.write(font_bytes(data))
+
+
+def clean():
+    """The bench's registrations and copies gone; Wine's own stay."""
+    subprocess.run([*WINE, "C:\\bench\\Typeloader.exe", "/uninstall", "/title:" + TITLE], cwd=BENCH_DIR, env=ENV,
+                   stdout=subprocess.DEVNULL)
+    for name in os.listdir(FONTS_DIR):
+        if name.startswith(FONT_PREFIX):
+            os.remove(os.path.join(FONTS_DIR, name))
+
+
+def timed(argv):
+    start = time.perf_counter()
+    done = subprocess.run(argv, cwd=BENCH_DIR, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - start, done.stdout
+
+
+def last_word(output):
+    return output.decode("utf-8", "replace").rstrip("\r\n").split("\r\n")[-1]
+
+
+def measure(count, repeats):
+    times = {"bare install": [], "deploy install": [], "deploy unchanged": []}
+    for repeat in range(-1, repeats):  # one untimed round first: the files come into the cache
+        clean()
+        took, _ = timed([*WINE, "C:\\bench\\Typeloader.exe", "/title:" + TITLE])
+        if repeat >= 0:
+            times["bare install"].append(took)
+        clean()
+        took, out = timed([*WINE, "C:\\bench\\Typeloader-Deploy.exe", "install", TITLE])
+        if last_word(out) != "changed":
+            sys.exit("deploy install at N=%d: %s" % (count, out[-400:]))
+        if repeat >= 0:
+            times["deploy install"].append(took)
+        took, out = timed([*WINE, "C:\\bench\\Typeloader-Deploy.exe", "install", TITLE])
+        if last_word(out) != "unchanged":
+            sys.exit("deploy rerun at N=%d: %s" % (count, out[-400:]))
+        if repeat >= 0:
+            times["deploy unchanged"].append(took)
+        print("  N=%d repeat %d/%d" % (count, repeat + 1, repeats), flush=True)
+    clean()
+    return {job: statistics.median(values) for job, values in times.items()}
+
+
+def peak_memory(count, size):
+    """Peak resident memory in KiB of each program's Wine process (GNU time's %M)."""
+    lay_out(count, size)
+    peaks = {}
+    for label, argv in (("bare install", ["C:\\bench\\Typeloader.exe", "/title:" + TITLE]),
+                        ("deploy install", ["C:\\bench\\Typeloader-Deploy.exe", "install", TITLE])):
+        clean()
+        done = subprocess.run(["/usr/bin/time", "-f", "%M", *WINE, *argv], cwd=BENCH_DIR, env=ENV,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
+        peaks[label] = int(done.stderr.decode().strip().splitlines()[-1])
+    clean()
+    return peaks
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--counts", type=int, nargs="+", default=[500, 5000])
+    parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--large-count", type=int, default=24)
+    parser.add_argument("--large-mib", type=int, default=16)
+    args = parser.parse_args()
+    if not shutil.which("time", path="/usr/bin"):
+        sys.exit("needs GNU time: apt-get install time")
+
+    typeloader, deploy = build()
+    os.makedirs(WORK, exist_ok=True)
+    if not os.path.isdir(os.path.join(PREFIX, "drive_c")):
+        run(["setarch", "-R", "wineboot", "-i"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-p"], env=ENV)
+    try:
+        os.makedirs(BENCH_DIR, exist_ok=True)
+        shutil.copy(typeloader, os.path.join(BENCH_DIR, "Typeloader.exe"))
+        shutil.copy(deploy, os.path.join(BENCH_DIR, "Typeloader-Deploy.exe"))
+        rows = []
+        for count in args.counts:
+            lay_out(count, 4096)
+            rows.append((count, measure(count, args.repeats)))
+        peaks = peak_memory(args.large_count, args.large_mib << 20)
+    finally:
+        subprocess.run(["wineserver", "-k"], env=ENV)
+
+    report = ["Medians of %d alternating runs, whole-process wall time from the Linux side, fonts of 4 KiB." % args.repeats,
+              "%-8s %14s %16s %18s %10s %12s" % ("fonts", "bare install", "deploy install", "deploy unchanged",
+                                                  "install/", "unchanged/")]
+    for count, medians in rows:
+        bare = medians["bare install"]
+        report.append("%-8d %11.2f s %13.2f s %15.2f s %9.2fx %11.2fx" % (
+            count, bare, medians["deploy install"], medians["deploy unchanged"],
+            medians["deploy install"] / bare, medians["deploy unchanged"] / bare))
+    report.append("Peak memory, %d fonts of %d MiB: bare install %.1f MiB, deploy install %.1f MiB" % (
+        args.large_count, args.large_mib, peaks["bare install"] / 1024, peaks["deploy install"] / 1024))
+    text = "\n".join(report)
+    print("\n" + text)
+    with open(os.path.join(WORK, "results.txt"), "w") as f:
+        f.write(text + "\n")
+
+
+if __name__ == "__main__":
+    main()
