@@ -501,14 +501,18 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"a user's folder",
                    [] {
                        add_memory_folder(log_folder);
-                       memory_machine().security.folder_access[log_folder] = FolderCheck::foreign_owner;
+                       ObjectSecurity users_own = private_object_security();
+                       users_own.owner = u"S-1-5-32-545";
+                       memory_machine().security.objects[log_folder] = users_own;
                    },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: its owner is neither "
                    "SYSTEM nor Administrators"},
         FolderCase{"others may write",
                    [] {
                        add_memory_folder(log_folder);
-                       memory_machine().security.folder_access[log_folder] = FolderCheck::others_may_change;
+                       ObjectSecurity writable = private_object_security();
+                       writable.dacl.push_back({true, u"S-1-5-32-545", 0x2, 0});
+                       memory_machine().security.objects[log_folder] = writable;
                    },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: someone other than "
                    "SYSTEM and Administrators may change it"},
