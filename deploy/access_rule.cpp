@@ -101,15 +101,23 @@ bool applies_to(const AccessEntry& entry, AccessTarget target) {
 
 }  // namespace
 
+bool owner_is_trusted(const ObjectSecurity& security, Trust trust) {
+    return !security.owner.empty() && is_trusted(security.owner, trust);
+}
+
 String access_refusal(const ObjectSecurity& security, AccessTarget target, Trust trust) {
     if (security.owner.empty()) return u"it has no owner";
-    if (!is_trusted(security.owner, trust)) {
+    if (!owner_is_trusted(security, trust)) {
         return u"it is owned by " + trustee_text(security.owner) + u", who may change its permissions";
     }
     if (!security.has_dacl) return u"it has no access list (a NULL DACL), so everyone may change it";
     // Deny entries are not weighed: a deny names one trustee, while an allow
     // for another group may reach the same accounts. Each allow is judged alone.
+    String what = target == AccessTarget::object_itself ? u"it" : u"a file created inside it";
     for (const AccessEntry& entry : security.dacl) {
+        if (entry.other_type && applies_to(entry, target)) {
+            return u"an access entry of a type not judged here (neither allow nor deny) applies to " + what;
+        }
         if (!entry.allow || !applies_to(entry, target) || is_trusted(entry.trustee, trust)) continue;
         String rights;
         for (const Right& right : change_rights) {
@@ -117,7 +125,6 @@ String access_refusal(const ObjectSecurity& security, AccessTarget target, Trust
         }
         if ((entry.mask & every_specific_change) == every_specific_change) rights = u"full control";
         if (rights.empty()) continue;
-        String what = target == AccessTarget::object_itself ? u"it" : u"a file created inside it";
         return trustee_text(entry.trustee) + u" may change " + what + u" (" + rights + u")";
     }
     return String();

@@ -1,30 +1,14 @@
 #pragma once
 
-#include <cstdint>
-#include <vector>
-
 #include "common/strings.h"
+#include "platform/security.h"
 
 // Who may change a file or folder, judged from its owner and access list as
-// data: the Win32 layer fills them in from the security descriptor, each
-// trustee as its string SID.
-
-struct AccessEntry {
-    bool allow = true;  // false: a deny entry
-    String trustee;     // string SID, "S-1-5-32-544"
-    uint32_t mask = 0;  // access rights, generic ones not yet mapped
-    uint8_t flags = 0;  // OBJECT_INHERIT_ACE 0x1, CONTAINER_INHERIT_ACE 0x2, INHERIT_ONLY_ACE 0x8
-};
-
-struct ObjectSecurity {
-    String owner;                   // string SID
-    bool has_dacl = true;           // false: a NULL DACL, full access for everyone
-    std::vector<AccessEntry> dacl;
-};
+// read by read_object_security.
 
 enum class AccessTarget {
     object_itself,        // the file or folder
-    file_created_inside,  // a file the deploy creates in the folder (its log)
+    file_created_inside,  // a file created in the folder later: the deploy's log, a font or a program added
 };
 
 enum class Trust {
@@ -35,3 +19,7 @@ enum class Trust {
 // Empty when only trusted accounts may change the target; else one sentence
 // naming the owner or the first trustee that may change it, and how.
 String access_refusal(const ObjectSecurity& security, AccessTarget target, Trust trust);
+
+// Whether the owner is one of the trusted accounts: an owner may always
+// change the permissions, whatever the access list says.
+bool owner_is_trusted(const ObjectSecurity& security, Trust trust);

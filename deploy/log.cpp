@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "deploy/access_rule.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/standard_output.h"
@@ -14,29 +15,10 @@ std::string padded(int number, size_t width) {
     return std::string(digits.size() < width ? width - digits.size() : 0, '0') + digits;
 }
 
-String reason(FolderCheck check) {
-    switch (check) {
-        case FolderCheck::safe: return u"it is safe";
-        case FolderCheck::missing: return u"it does not exist";
-        case FolderCheck::not_a_folder: return u"it is not a folder";
-        case FolderCheck::reparse_point: return u"it is a link or another reparse point";
-        case FolderCheck::foreign_owner: return u"its owner is neither SYSTEM nor Administrators";
-        case FolderCheck::others_may_change: return u"someone other than SYSTEM and Administrators may change it";
-    }
-    return u"unknown";
-}
+bool is_missing(PlatformStatus status) { return status == status_file_not_found || status == status_path_not_found; }
 
-// The status, or the folder's verdict as a line when it is not safe.
-bool folder_is_safe(const String& folder, String& refusal) {
-    FolderCheck check = FolderCheck::missing;
-    if (PlatformStatus status = check_private_folder(folder, check)) {
-        refusal = u"Typeloader-Deploy: the log folder " + folder + u" is refused: its security cannot be read (error " +
-                  decimal_text(status) + u")";
-        return false;
-    }
-    if (check == FolderCheck::safe) return true;
-    refusal = log_folder_refusal(folder, check);
-    return false;
+String unreadable(const String& what, PlatformStatus status) {
+    return u"Typeloader-Deploy: " + what + u" is refused: its security cannot be read (error " + decimal_text(status) + u")";
 }
 
 }  // namespace
@@ -58,8 +40,29 @@ std::string cmtrace_record(StringView message, RecordType type, const LocalTime&
 
 bool log_needs_rotation(uint64_t size) { return size > log_size_cap; }
 
-String log_folder_refusal(const String& folder, FolderCheck check) {
-    return u"Typeloader-Deploy: the log folder " + folder + u" is refused: " + reason(check);
+String log_folder_refusal(const String& folder, const ObjectSecurity& security) {
+    String reason;
+    if (security.reparse_point) {
+        reason = u"it is a link or another reparse point";
+    } else if (!security.is_folder) {
+        reason = u"it is not a folder";
+    } else if (!owner_is_trusted(security, Trust::local_only)) {
+        reason = u"its owner is neither SYSTEM nor Administrators";
+    } else if (!access_refusal(security, AccessTarget::object_itself, Trust::local_only).empty()) {
+        reason = u"someone other than SYSTEM and Administrators may change it";
+    } else {
+        // An object-inherit entry is part of the log file's own access list
+        // once the log is created in the folder.
+        reason = access_refusal(security, AccessTarget::file_created_inside, Trust::local_only);
+    }
+    return reason.empty() ? String() : u"Typeloader-Deploy: the log folder " + folder + u" is refused: " + reason;
+}
+
+String log_file_refusal(const String& path, const ObjectSecurity& security) {
+    String reason = security.reparse_point ? u"it is a link or another reparse point"
+                    : security.is_folder   ? u"it is a folder"
+                                           : access_refusal(security, AccessTarget::object_itself, Trust::local_only);
+    return reason.empty() ? String() : u"Typeloader-Deploy: the log " + path + u" is refused: " + reason;
 }
 
 namespace {
@@ -85,8 +88,9 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     log.folder = logs + u"\\Typeloader";
     log.path = log.folder + u"\\" + String(log_file_name);
 
-    FolderCheck check = FolderCheck::missing;
-    if (!check_private_folder(log.folder, check) && check == FolderCheck::missing) {
+    ObjectSecurity folder;
+    PlatformStatus status = read_object_security(log.folder, folder);
+    if (is_missing(status)) {
         EntryKind logs_kind = EntryKind::missing;
         if (!entry_kind(logs, logs_kind) && logs_kind == EntryKind::missing) create_private_folder(logs);
         if (PlatformStatus status = create_private_folder(log.folder)) {
@@ -94,9 +98,16 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
                       decimal_text(status) + u")";
             return LogOpening::refused;
         }
+        status = read_object_security(log.folder, folder);
     }
-    if (!folder_is_safe(log.folder, refusal)) return LogOpening::refused;
+    if (status) {
+        refusal = unreadable(u"the log folder " + log.folder, status);
+        return LogOpening::refused;
+    }
+    refusal = log_folder_refusal(log.folder, folder);
+    if (!refusal.empty()) return LogOpening::refused;
 
+    const String previous_path = log.folder + u"\\" + String(previous_log_file_name);
     for (bool rotated = false;;) {
         PlatformStatus status = open_waiting(log.path, log.file);
         if (status == status_sharing_violation) {
@@ -109,9 +120,25 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
             refusal = u"Typeloader-Deploy: the log " + log.path + u" cannot be opened (error " + decimal_text(status) + u")";
             return LogOpening::refused;
         }
+        // The file that is then written is the one judged: through the held handle.
+        ObjectSecurity own;
+        if (PlatformStatus status = read_held_file_security(log.file, own)) {
+            refusal = unreadable(u"the log " + log.path, status);
+            return LogOpening::refused;
+        }
+        refusal = log_file_refusal(log.path, own);
+        if (!refusal.empty()) return LogOpening::refused;
         if (rotated || !log_needs_rotation(size)) break;
+        ObjectSecurity previous;
+        status = read_object_security(previous_path, previous);
+        if (status && !is_missing(status)) {
+            refusal = unreadable(u"the log " + previous_path, status);
+            return LogOpening::refused;
+        }
+        if (!status) refusal = log_file_refusal(previous_path, previous);
+        if (!refusal.empty()) return LogOpening::refused;
         // The full log moves aside while held; a new one is opened in its place.
-        if (PlatformStatus status = rename_open_file(log.file, log.folder + u"\\" + String(previous_log_file_name))) {
+        if (PlatformStatus status = rename_open_file(log.file, previous_path)) {
             refusal = u"Typeloader-Deploy: the log " + log.path + u" cannot be rotated (error " + decimal_text(status) + u")";
             return LogOpening::refused;
         }

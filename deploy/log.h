@@ -37,14 +37,20 @@ std::string cmtrace_record(StringView message, RecordType type, const LocalTime&
 // A run starts a new log when the current one has grown past the cap.
 bool log_needs_rotation(uint64_t size);
 
-// The one line that refuses a log folder.
-String log_folder_refusal(const String& folder, FolderCheck check);
+// The one line that refuses the log folder, or empty when only SYSTEM,
+// Administrators and TrustedInstaller may change it and any file created in it.
+String log_folder_refusal(const String& folder, const ObjectSecurity& security);
+
+// The one line that refuses a log file (the log or the previous log) by its
+// own kind, owner and access entries, or empty when it is safe.
+String log_file_refusal(const String& path, const ObjectSecurity& security);
 
 enum class LogOpening { opened, refused, busy };
 
 // Finds or makes the log folder and checks it, then opens the log and holds
-// it, waiting a bounded time while another run holds it (busy), and starts a
-// new log when the current one is over the cap. On refusal nothing is written
+// it, waiting a bounded time while another run holds it (busy), checks the
+// held log's own security, and starts a new log when the current one is over
+// the cap (checking the previous log first). On refusal nothing is written
 // and `refusal` holds the one line to show.
 LogOpening open_deploy_log(DeployLog& log, String& refusal);
 

@@ -47,3 +47,9 @@ PlatformStatus rename_open_file(const HeldFile& file, const String& new_path);
 // Whether the held file is a plain file (no link, no folder) whose full path,
 // as the file system resolves it, is `path`.
 PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& plain);
+
+struct ObjectSecurity;  // platform/security.h
+
+// The held file's own kind, owner and access entries,
+// read through the handle: what is checked is the file that is then written.
+PlatformStatus read_held_file_security(const HeldFile& file, ObjectSecurity& security);

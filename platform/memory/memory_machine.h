@@ -49,7 +49,8 @@ enum class Operation {
     // programs
     run_program,
     // security
-    check_private_folder,
+    read_object_security,
+    read_held_file_security,
     create_private_folder,
 };
 
@@ -130,10 +131,19 @@ struct MemoryClock {
     uint64_t slept_milliseconds = 0;  // waits add up here; no time passes
 };
 
+// Owned by Administrators, full control for SYSTEM and Administrators only,
+// inherited by what is made inside: what a file or folder not listed in
+// MemorySecurity has.
+ObjectSecurity private_object_security();
+// The entry's security as read_object_security gives it.
+ObjectSecurity memory_object_security(const MemoryEntry& entry);
+
 struct MemorySecurity {
-    // What a folder's owner and access entries make of it, by path; a folder
-    // not listed is safe.
-    std::map<String, FolderCheck> folder_access;
+    // An object's owner and access entries, by path (kind and link come from
+    // its MemoryEntry); one not listed has private_object_security().
+    std::map<String, ObjectSecurity> objects;
+    // Paths that begin with one of these (ASCII case ignored) are on a network share.
+    std::vector<String> network_roots;
 };
 
 struct MemoryMachine {

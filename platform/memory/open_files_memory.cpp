@@ -76,3 +76,12 @@ PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& 
     plain = entry && !entry->reparse_point && !entry->is_folder && equals_ignoring_ascii_case(file->path, path);
     return status_success;
 }
+
+PlatformStatus read_held_file_security(const HeldFile& file, ObjectSecurity& security) {
+    security = ObjectSecurity{};
+    if (PlatformStatus status = memory_call(Operation::read_held_file_security, file->path)) return status;
+    const MemoryEntry* entry = find_memory_entry(file->path);
+    if (!entry) return status_file_not_found;
+    security = memory_object_security(*entry);
+    return status_success;
+}

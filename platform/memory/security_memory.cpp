@@ -2,18 +2,34 @@
 #include "platform/memory/memory_machine.h"
 #include "platform/security.h"
 
-PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
-    result = FolderCheck::missing;
-    if (PlatformStatus status = memory_call(Operation::check_private_folder, path)) return status;
+ObjectSecurity private_object_security() {
+    return ObjectSecurity{u"S-1-5-32-544", true, {{true, u"S-1-5-18", 0x1F01FF, 0x3}, {true, u"S-1-5-32-544", 0x1F01FF, 0x3}}};
+}
+
+// The listed owner and access entries, or a private object's; the kind from the entry.
+ObjectSecurity memory_object_security(const MemoryEntry& entry) {
+    const auto& objects = memory_machine().security.objects;
+    auto listed = objects.find(entry.path);
+    ObjectSecurity security = listed != objects.end() ? listed->second : private_object_security();
+    security.reparse_point = entry.reparse_point;
+    security.is_folder = entry.is_folder;
+    return security;
+}
+
+PlatformStatus read_object_security(const String& path, ObjectSecurity& security) {
+    security = ObjectSecurity{};
+    if (PlatformStatus status = memory_call(Operation::read_object_security, path)) return status;
     const MemoryEntry* entry = find_memory_entry(path);
-    const auto& access = memory_machine().security.folder_access;
-    auto listed = access.find(path);
-    result = !entry                   ? FolderCheck::missing
-             : entry->reparse_point   ? FolderCheck::reparse_point
-             : !entry->is_folder      ? FolderCheck::not_a_folder
-             : listed != access.end() ? listed->second
-                                      : FolderCheck::safe;
+    if (!entry) return find_memory_entry(parent_folder(path)) ? status_file_not_found : status_path_not_found;
+    security = memory_object_security(*entry);
     return status_success;
+}
+
+bool is_network_path(const String& path) {
+    for (const String& root : memory_machine().security.network_roots) {
+        if (path.size() >= root.size() && equals_ignoring_ascii_case(StringView(path).substr(0, root.size()), root)) return true;
+    }
+    return false;
 }
 
 PlatformStatus create_private_folder(const String& path) {

@@ -334,6 +334,68 @@ def test_unsafe_log_folder_is_refused_before_anything(wine, case):
     assert (wine.drive_c / "windows" / "win.ini").read_bytes() == win_ini
 
 
+def full_log_and_previous(wine):
+    log_folder(wine).mkdir()
+    os.chmod(log_folder(wine), 0o750)
+    (log_folder(wine) / "Typeloader-Deploy.log").write_bytes(b"x" * (1024 * 1024 + 1))
+    (log_folder(wine) / "Typeloader-Deploy.lo_").write_bytes(b"older")
+
+
+def make_log_world_writable(wine):
+    log_folder(wine).mkdir()
+    os.chmod(log_folder(wine), 0o750)
+    (log_folder(wine) / "Typeloader-Deploy.log").write_bytes(b"kept")
+    os.chmod(log_folder(wine) / "Typeloader-Deploy.log", 0o666)
+
+
+def make_previous_log_world_writable(wine):
+    full_log_and_previous(wine)
+    os.chmod(log_folder(wine) / "Typeloader-Deploy.lo_", 0o666)
+
+
+# Wine shows the others' write bit as Everyone's entry on the file itself.
+LOG_FILES = {
+    "the log others may write": (make_log_world_writable, "Typeloader-Deploy.log"),
+    "the previous log others may write, before a rotation": (make_previous_log_world_writable, "Typeloader-Deploy.lo_"),
+}
+
+
+@pytest.mark.parametrize("case", LOG_FILES, ids=list(LOG_FILES))
+def test_unsafe_log_file_is_refused_before_anything_is_written(wine, case):
+    arrange, name = LOG_FILES[case]
+    add_fonts(wine, "DepLog.ttf")
+    arrange(wine)
+    logs = {entry.name: entry.read_bytes() for entry in log_folder(wine).iterdir()}
+    before = machine(wine)
+    code, out = job(wine, "install", "E2eLog")
+    assert code == 1, out
+    assert lines(out)[-1] == "refused", out
+    assert lines(out)[0].startswith(f"Typeloader-Deploy: the log C:\\windows\\Logs\\Typeloader\\{name} is refused: "
+                                    "Everyone (S-1-1-0) may change it ("), out
+    assert len(lines(out)) == 2, out
+    assert machine(wine) == before
+    assert {entry.name: entry.read_bytes() for entry in log_folder(wine).iterdir()} == logs
+
+
+def make_font_folder_world_writable(wine):
+    add_fonts(wine, "DepBundle.ttf")
+    os.chmod(wine.font_dir, 0o777)
+
+
+@pytest.mark.parametrize("word", ["install", "uninstall"])
+def test_font_folder_others_may_write_is_refused(wine, word):
+    make_font_folder_world_writable(wine)
+    try:
+        before = machine(wine)
+        code, out = job(wine, word, "E2eBundle")
+        assert code == 1, out
+        assert lines(out)[-1] == "refused", out
+        assert any("C:\\Typeloader\\Font" in line and "Everyone (S-1-1-0) may change" in line for line in lines(out)), out
+        assert machine(wine) == before
+    finally:
+        os.chmod(wine.font_dir, 0o755)
+
+
 def test_full_log_starts_afresh_keeping_one_previous(wine):
     log_folder(wine).mkdir()
     os.chmod(log_folder(wine), 0o750)

@@ -39,6 +39,7 @@ std::vector<AccessEntry> dacl(const std::string& text) {
         }
         AccessEntry entry;
         entry.allow = fields[0] == "A";
+        entry.other_type = fields[0] != "A" && fields[0] != "D";  // OA, XA, ...: object or callback entries
         for (size_t i = 0; i < fields[1].size(); i += 2) entry.flags |= flags.at(fields[1].substr(i, 2));
         if (fields[2].starts_with("0x")) {
             entry.mask = static_cast<uint32_t>(std::stoul(fields[2], nullptr, 16));
@@ -124,6 +125,11 @@ TEST(AccessRule, Refusals) {
         {"deny entry before an allow", "BA", "(D;OICI;0x2;;;BU)(A;OICI;0x2;;;BU)" + system_and_admins,
          Trust::local_only, "Users (S-1-5-32-545) may change it (write data or add files)",
          "Users (S-1-5-32-545) may change a file created inside it (write data or add files)"},
+        {"object entry for Everyone, read only", "BA", system_and_admins + "(OA;;FR;;;WD)", Trust::local_only,
+         "an access entry of a type not judged here (neither allow nor deny) applies to it", ""},
+        {"callback entry for SYSTEM, inherit-only to files", "BA", system_and_admins + "(XA;OIIO;FA;;;SY)",
+         Trust::local_only, "",
+         "an access entry of a type not judged here (neither allow nor deny) applies to a file created inside it"},
         {"first untrusted writer named", "BA", "(A;OICI;FR;;;WD)(A;;SD;;;WD)(A;;WO;;;BU)", Trust::local_only,
          "Everyone (S-1-1-0) may change it (delete)", ""},
     };

@@ -530,6 +530,21 @@ struct FolderCase {
 
 void PrintTo(const FolderCase& row, std::ostream* out) { *out << row.description; }
 
+const String log_path = log_folder + u"\\Typeloader-Deploy.log";
+const String previous_log_path = log_folder + u"\\Typeloader-Deploy.lo_";
+
+ObjectSecurity with_entry(const AccessEntry& entry) {
+    ObjectSecurity security = private_object_security();
+    security.dacl.push_back(entry);
+    return security;
+}
+
+// A log past the cap, so that the run would move it aside first.
+void add_full_log() {
+    add_memory_folder(log_folder);
+    add_memory_file(log_path, std::string(log_size_cap + 1, 'x'));
+}
+
 class LogFolder : public testing::TestWithParam<FolderCase> {};
 
 TEST_P(LogFolder, RefusedWithOneLineBeforeAnythingIsWrittenOrRun) {
@@ -565,20 +580,77 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"a user's folder",
                    [] {
                        add_memory_folder(log_folder);
-                       memory_machine().security.folder_access[log_folder] = FolderCheck::foreign_owner;
+                       ObjectSecurity users_own = private_object_security();
+                       users_own.owner = u"S-1-5-32-545";
+                       memory_machine().security.objects[log_folder] = users_own;
                    },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: its owner is neither "
                    "SYSTEM nor Administrators"},
         FolderCase{"others may write",
                    [] {
                        add_memory_folder(log_folder);
-                       memory_machine().security.folder_access[log_folder] = FolderCheck::others_may_change;
+                       ObjectSecurity writable = private_object_security();
+                       writable.dacl.push_back({true, u"S-1-5-32-545", 0x2, 0});
+                       memory_machine().security.objects[log_folder] = writable;
                    },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader is refused: someone other than "
                    "SYSTEM and Administrators may change it"},
+        FolderCase{"the log others may write",
+                   [] {
+                       add_memory_folder(log_folder);
+                       add_memory_file(log_path, "kept");
+                       memory_machine().security.objects[log_path] = with_entry({true, u"S-1-1-0", 0x40000000, 0});
+                   },
+                   "Typeloader-Deploy: the log C:\\Windows\\Logs\\Typeloader\\Typeloader-Deploy.log is refused: "
+                   "Everyone (S-1-1-0) may change it (write)"},
+        FolderCase{"the log's security unreadable",
+                   [] { memory_machine().failures[{Operation::read_held_file_security}] = status_access_denied; },
+                   "Typeloader-Deploy: the log C:\\Windows\\Logs\\Typeloader\\Typeloader-Deploy.log is refused: its "
+                   "security cannot be read (error 5)"},
+        FolderCase{"a full log whose previous log a user owns",
+                   [] {
+                       add_full_log();
+                       add_memory_file(previous_log_path, "older");
+                       ObjectSecurity users_own = private_object_security();
+                       users_own.owner = u"S-1-5-32-545";
+                       memory_machine().security.objects[previous_log_path] = users_own;
+                   },
+                   "Typeloader-Deploy: the log C:\\Windows\\Logs\\Typeloader\\Typeloader-Deploy.lo_ is refused: it is "
+                   "owned by Users (S-1-5-32-545), who may change its permissions"},
+        FolderCase{"a full log whose previous log is a link",
+                   [] {
+                       add_full_log();
+                       add_memory_file(previous_log_path, "older");
+                       find_memory_entry(previous_log_path)->reparse_point = true;
+                   },
+                   "Typeloader-Deploy: the log C:\\Windows\\Logs\\Typeloader\\Typeloader-Deploy.lo_ is refused: it is "
+                   "a link or another reparse point"},
         FolderCase{"cannot be made",
                    [] { memory_machine().failures[{Operation::create_private_folder, log_folder}] = status_access_denied; },
                    "Typeloader-Deploy: the log folder C:\\Windows\\Logs\\Typeloader cannot be created (error 5)"}));
+
+// What the log folder passes on to the log created in it; its own verdicts
+// are the rows above.
+TEST(LogFolderRule, EntriesTheLogInherits) {
+    struct {
+        const char* name;
+        AccessEntry entry;
+        const char* reason;  // empty: the folder passes
+    } cases[] = {
+        {"Users write, inherit-only to files", {true, u"S-1-5-32-545", 0x2, 0x1 | 0x8},
+         "Users (S-1-5-32-545) may change a file created inside it (write data or add files)"},
+        {"Users full control, inherit-only to subfolders", {true, u"S-1-5-32-545", 0x1F01FF, 0x2 | 0x8}, ""},
+        {"Users read, inherit-only to files", {true, u"S-1-5-32-545", 0x120089, 0x1 | 0x8}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ObjectSecurity folder = with_entry(c.entry);
+        folder.is_folder = true;
+        String expected = *c.reason ? u"Typeloader-Deploy: the log folder " + log_folder + u" is refused: " + ascii(c.reason)
+                                    : String();
+        EXPECT_EQ(readable(log_folder_refusal(log_folder, folder)), readable(expected));
+    }
+}
 
 TEST(RunDeploy, UsageBeforeAnyLog) {
     reset_machine();

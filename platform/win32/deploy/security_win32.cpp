@@ -1,3 +1,4 @@
+#include "platform/open_files.h"
 #include "platform/security.h"
 
 #include "platform/win32/win32_handles.h"  // <windows.h> first
@@ -13,28 +14,13 @@ using unique_security_descriptor = UniqueHandle<PSECURITY_DESCRIPTOR, free_local
 // by what is made inside; nothing inherited from the parent (protected).
 constexpr wchar_t private_folder_sddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-// Any right that lets a holder change the folder's contents or its security.
-constexpr ACCESS_MASK changing_rights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                                        FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                        GENERIC_ALL | MAXIMUM_ALLOWED;
-
-bool is_trusted(PSID sid) {
-    return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
-}
-
-// TrustedInstaller, which owns and may change Windows' own folders.
-bool is_trusted_installer(PSID sid) {
-    static const wchar_t text[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-    UniqueHandle<PSID, free_local> installer;
-    if (!ConvertStringSidToSidW(text, installer.put())) return false;
-    return EqualSid(sid, installer.get());
-}
-
 // Wine keeps no owner or access list in the file system: every file belongs
-// to the account running Wine, whose Unix mode bits stand in for the access
-// list. Under Wine that account counts as trusted too, so that the rest of
-// the check (kind, link, write access for others) can be exercised there.
-// Windows' own ntdll never has this export.
+// to the account running Wine, and the Unix mode bits stand in for the access
+// list (the owner's bits as that account's entry, the others' bits as
+// Everyone's). So under Wine that account is reported as Administrators,
+// which lets the rest of the check (kind, link, write access for others) be
+// exercised there; on Windows no account is ever renamed. Windows' own ntdll
+// never has this export.
 bool is_wine_account(PSID sid) {
     static const bool under_wine =
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
@@ -47,59 +33,97 @@ bool is_wine_account(PSID sid) {
     return EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
 }
 
-bool may_own(PSID sid) { return is_trusted(sid) || is_trusted_installer(sid) || is_wine_account(sid); }
-
-}  // namespace
-
-PlatformStatus check_private_folder(const String& path, FolderCheck& result) {
-    result = FolderCheck::missing;
-    DWORD attributes = GetFileAttributesW(wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD status = GetLastError();
-        return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : status;
-    }
-    // The folder itself, never what a link points at.
-    unique_hfile folder(CreateFileW(wide(path), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
-    if (!folder) return GetLastError();
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(folder.get(), &information)) return GetLastError();
-    // Both the path's and the handle's view: Wine reports a link only by path.
-    if ((information.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT) {
-        result = FolderCheck::reparse_point;
+PlatformStatus sid_text(PSID sid, String& text) {
+    if (is_wine_account(sid)) {
+        text = u"S-1-5-32-544";
         return ERROR_SUCCESS;
     }
-    if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        result = FolderCheck::not_a_folder;
-        return ERROR_SUCCESS;
-    }
+    UniqueHandle<wchar_t*, free_local> converted;
+    if (!ConvertSidToStringSidW(sid, converted.put())) return GetLastError();
+    text = reinterpret_cast<const char16_t*>(converted.get());
+    return ERROR_SUCCESS;
+}
+
+// The owner and every access entry of the object the handle refers to.
+PlatformStatus read_handle_security(HANDLE object, ObjectSecurity& security) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     unique_security_descriptor descriptor;
-    if (PlatformStatus status = GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
-                                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                                                &dacl, nullptr, descriptor.put())) {
+    if (PlatformStatus status = GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                                &owner, nullptr, &dacl, nullptr, descriptor.put())) {
         return status;
     }
-    if (!owner || !may_own(owner)) {
-        result = FolderCheck::foreign_owner;
-        return ERROR_SUCCESS;
+    security.owner.clear();
+    if (owner) {
+        if (PlatformStatus status = sid_text(owner, security.owner)) return status;
     }
-    result = FolderCheck::others_may_change;
-    if (!dacl) return ERROR_SUCCESS;  // a null DACL grants everyone everything
-    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    security.has_dacl = dacl != nullptr;  // a NULL DACL grants everyone everything
+    security.dacl.clear();
+    for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
         ACE_HEADER* header = nullptr;
         if (!GetAce(dacl, index, reinterpret_cast<void**>(&header))) return GetLastError();
-        if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // applies only to what is inside
-        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return ERROR_SUCCESS;  // a kind not judged: not trusted
-        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-        PSID sid = &allowed->SidStart;
-        if ((allowed->Mask & changing_rights) && !may_own(sid)) return ERROR_SUCCESS;
+        AccessEntry entry;
+        entry.flags = header->AceFlags;
+        // ACCESS_ALLOWED_ACE and ACCESS_DENIED_ACE share one layout; any other
+        // type (object, callback, ...) is kept as one the rule never trusts.
+        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+            auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+            entry.allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
+            entry.mask = ace->Mask;
+            if (PlatformStatus status = sid_text(&ace->SidStart, entry.trustee)) return status;
+        } else {
+            entry.other_type = true;
+        }
+        security.dacl.push_back(entry);
     }
-    result = FolderCheck::safe;
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+PlatformStatus read_object_security(const String& path, ObjectSecurity& security) {
+    security = ObjectSecurity{};
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+    // Both the path's and the handle's view: Wine reports a link only by path.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        security.reparse_point = true;
+        return ERROR_SUCCESS;
+    }
+    // The object itself, never what a link points at; a folder too.
+    unique_hfile object(CreateFileW(wide(path), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+    if (!object) return GetLastError();
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(object.get(), &information)) return GetLastError();
+    security.reparse_point = information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    security.is_folder = information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (security.reparse_point) return ERROR_SUCCESS;
+    return read_handle_security(object.get(), security);
+}
+
+// A held file is the CreateFileW handle itself (platform/win32/deploy/
+// open_files_win32.cpp); the log is opened with READ_CONTROL for this.
+PlatformStatus read_held_file_security(const HeldFile& file, ObjectSecurity& security) {
+    security = ObjectSecurity{};
+    HANDLE object = reinterpret_cast<HANDLE>(file.get());
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(object, &information)) return GetLastError();
+    security.reparse_point = information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    security.is_folder = information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    return read_handle_security(object, security);
+}
+
+bool is_network_path(const String& path) {
+    String rest = path;
+    if (rest.starts_with(u"\\\\?\\UNC\\")) return true;
+    // \\?\C:\ and \\.\C:\ name a drive's path without the Win32 parsing.
+    if (rest.starts_with(u"\\\\?\\") || rest.starts_with(u"\\\\.\\")) rest.erase(0, 4);
+    else if (rest.starts_with(u"\\\\") || rest.starts_with(u"//")) return true;
+    if (rest.size() < 2 || rest[1] != u':') return false;
+    const String root = rest.substr(0, 2) + u"\\";
+    return GetDriveTypeW(wide(root)) == DRIVE_REMOTE;
 }
 
 PlatformStatus create_private_folder(const String& path) {

@@ -1,0 +1,48 @@
+#include "deploy/bundle_check.h"
+
+#include "deploy/access_rule.h"
+#include "platform/security.h"
+
+namespace {
+
+enum class Expected { folder, file };
+
+// Empty when the object passes; else the sentence that refuses it.
+String object_refusal(const String& path, Expected expected, bool judge_created_inside) {
+    ObjectSecurity security;
+    if (PlatformStatus status = read_object_security(path, security)) {
+        if (status == status_file_not_found || status == status_path_not_found) return path + u": it does not exist";
+        return path + u": its owner and permissions cannot be read (error " + decimal_text(status) + u")";
+    }
+    if (security.reparse_point) return path + u": it is a link or another reparse point";
+    if (expected == Expected::folder && !security.is_folder) return path + u": it is not a folder";
+    if (expected == Expected::file && security.is_folder) return path + u": it is a folder";
+    const Trust trust = is_network_path(path) ? Trust::domain_admins_too : Trust::local_only;
+    String reason = access_refusal(security, AccessTarget::object_itself, trust);
+    // Whoever may change a file made there later could change a font or a DLL added to it.
+    if (reason.empty() && judge_created_inside) reason = access_refusal(security, AccessTarget::file_created_inside, trust);
+    return reason.empty() ? String() : path + u": " + reason;
+}
+
+}  // namespace
+
+std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder,
+                                    const std::vector<String>& font_paths) {
+    std::vector<String> refusals;
+    auto judge = [&](const String& path, Expected expected, bool judge_created_inside) {
+        if (String refusal = object_refusal(path, expected, judge_created_inside); !refusal.empty()) {
+            refusals.push_back(refusal);
+        }
+    };
+    // An empty folder would make every path below relative to the drive's root
+    // or the current folder: never taken as the bundle.
+    if (program_folder.empty()) {
+        refusals.push_back(u"the folder of Typeloader-Deploy.exe and Typeloader.exe is unknown (an empty path)");
+    } else {
+        judge(program_folder, Expected::folder, true);
+    }
+    judge(font_folder, Expected::folder, true);
+    judge(typeloader_exe, Expected::file, false);
+    for (const String& font : font_paths) judge(font, Expected::file, false);
+    return refusals;
+}

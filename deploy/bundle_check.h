@@ -1,0 +1,15 @@
+#pragma once
+
+#include <vector>
+
+#include "common/strings.h"
+
+// Whether the bundle can be trusted as it lies: the folder of the two
+// programs, its Font folder, Typeloader.exe and every font. Each must be
+// reached without a link and be changeable by SYSTEM, Administrators and
+// TrustedInstaller only (on a network share by the domain's administrator
+// groups too); the two folders also must not let anyone else change a file
+// created in them later. Empty when all pass; else one sentence per object
+// refused, naming it, without a final period.
+std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder,
+                                    const std::vector<String>& font_paths);
