@@ -41,7 +41,7 @@ std::vector<String> bundle_refusals(const String& program_folder, const String& 
     } else {
         judge(program_folder, Expected::folder, true);
     }
-    judge(font_folder, Expected::folder, true);
+    if (!font_folder.empty()) judge(font_folder, Expected::folder, true);
     judge(typeloader_exe, Expected::file, false);
     for (const String& font : font_paths) judge(font, Expected::file, false);
     return refusals;

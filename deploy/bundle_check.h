@@ -10,6 +10,7 @@
 // TrustedInstaller only (on a network share by the domain's administrator
 // groups too); the two folders also must not let anyone else change a file
 // created in them later. Empty when all pass; else one sentence per object
-// refused, naming it, without a final period.
+// refused, naming it, without a final period. An empty `font_folder` is not
+// judged: an uninstall may run from a bundle without one.
 std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder,
                                     const std::vector<String>& font_paths);

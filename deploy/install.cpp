@@ -206,6 +206,7 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     const DeployPlaces places = deploy_places();
     log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
     const std::vector<FoundFile> entries = bundle_entries(places);
+    if (!bundle_is_trusted(log, places, entries)) return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
     const DeploySnapshot checked = take_snapshot(title, places, entries, true, false);
     const InstallPlan plan = plan_install(checked);
     if (!plan.refusals.empty()) {

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "deploy/bundle_check.h"
 #include "deploy/font_file.h"
 #include "deploy/registered_path.h"
 #include "platform/clock.h"
@@ -35,6 +36,21 @@ String registry_text(const std::string& data) {
         units += unit;
     }
     return units;
+}
+
+bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places, const std::vector<FoundFile>& entries) {
+    EntryKind font_folder = EntryKind::missing;
+    entry_kind(places.font_folder, font_folder);
+    std::vector<String> paths;
+    for (const FoundFile& entry : entries) paths.push_back(entry.path);
+    const std::vector<String> refusals = bundle_refusals(
+        places.program_folder, places.typeloader, font_folder == EntryKind::missing ? String() : places.font_folder, paths);
+    for (const String& refusal : refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
+    if (refusals.empty()) {
+        log_record(log, RecordType::information, u"Check the bundle in " + places.program_folder +
+                                                     u": only SYSTEM, Administrators and TrustedInstaller may change it: OK");
+    }
+    return refusals.empty();
 }
 
 std::vector<FoundFile> bundle_entries(const DeployPlaces& places) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "deploy/log.h"
 #include "deploy/plan.h"
 #include "platform/files.h"
 
@@ -31,6 +32,11 @@ std::vector<FoundFile> bundle_entries(const DeployPlaces& places);
 // How long a font held open by another program is tried again.
 inline constexpr uint32_t source_wait_milliseconds = 10 * 1000;
 inline constexpr uint32_t source_wait_step_milliseconds = 250;
+
+// Logs whether the bundle may be trusted as it lies (see bundle_check.h): the
+// folder of the programs, Typeloader.exe, and the Font folder and its entries
+// where there is one.
+bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places, const std::vector<FoundFile>& entries);
 
 // Why a Font folder entry cannot be installed; empty when it is a whole font.
 // What is wrong but harmless (a table's checksum) goes to `warnings`.

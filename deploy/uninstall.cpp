@@ -33,6 +33,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     log_record(log, RecordType::information, u"Uninstall of the fonts registered under the title " + quoted(title));
     const DeployPlaces places = deploy_places();
     const std::vector<FoundFile> entries = bundle_entries(places);
+    if (!bundle_is_trusted(log, places, entries)) return log_verdict(log, Outcome::refused, u"Refused: nothing was removed.");
     const DeploySnapshot before = take_snapshot(title, places, entries, false, true);
     const UninstallPlan plan = plan_uninstall(before, places.own_folders);
     if (!plan.refusals.empty()) {
