@@ -227,8 +227,9 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
             plan.refusals.push_back(font.copy + u" cannot be read");
             continue;
         }
-        if (font.copy_state == FileState::other) {
-            // Only this title's own older copy may be replaced.
+        // Only this title's own older copy may be replaced; one the restart
+        // deletes anyway is replaced only after that, by a staged file.
+        if (font.copy_state == FileState::other && copy_after_restart(font, snapshot.pending) != FileState::missing) {
             bool own = false;
             for (const FontValue* value : values_naming(index, font)) {
                 if (!is_own_registration(snapshot.title, value->name, value->data)) {

@@ -122,6 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         InstallRow{"Windows' bare name for the file", machine({font(other)}, {{u"Sans (TrueType)", 1, u"SANS.TTF"}}),
                    "the registration \"Sans (TrueType)\" refers to", false, {}, {}},
         InstallRow{"an unregistered file", machine({font(other)}), "no registration of this title refers to", false, {}, {}},
+        InstallRow{"an unregistered file the restart deletes: an update after the old title's uninstall",
+                   machine({font(other)}, {}, {deletion(sans)}), nullptr, true, {}, {}},
         InstallRow{"its name, another type", machine({font(missing)}, {{u"Acme Sans", 2, sans}}), "another type than REG_SZ", false, {}, {}},
         InstallRow{"its name in other case, another product's",
                    [] { auto m = machine({font(missing)}, {{u"ACME Sans", 1, fonts + u"\\Other.ttf"}}); return m; }(),
