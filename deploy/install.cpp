@@ -1,3 +1,4 @@
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -33,11 +34,12 @@ bool stage(DeployLog& log, const String& source, const Staging& staging, std::ve
 // After Typeloader.exe: a copy still different is copied once more; one in
 // use (a sharing violation, or a mapped font), or one that the restart would
 // delete or replace, needs a staged replacement, which is returned.
-bool copy_again(DeployLog& log, const DeploySnapshot& now, const std::vector<FoundFile>& entries,
+// The snapshot is brought up to date for each copy made again.
+bool copy_again(DeployLog& log, DeploySnapshot& now, const std::vector<FoundFile>& entries,
                 std::vector<std::pair<Staging, String>>& stagings) {
     std::vector<PendingOperation> pending = now.pending;
     for (size_t i = 0; i < now.fonts.size(); ++i) {
-        FontFacts font = now.fonts[i];
+        FontFacts& font = now.fonts[i];
         const String& source = entries[i].path;
         if (copy_after_restart(font, pending) == FileState::same_as_source) continue;
         if (font.copy_state != FileState::same_as_source) {
@@ -86,29 +88,22 @@ bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot
     }
     std::vector<RegistryValue> now;
     if (key && read_all_values(key, now)) all = false;
-    auto find = [](const std::vector<RegistryValue>& values, StringView name) -> const RegistryValue* {
-        for (const RegistryValue& value : values) {
-            if (same_value_name(value.name, name)) return &value;
-        }
-        return nullptr;
-    };
-    std::vector<RegistryValue> earlier;
-    for (const FontValue& value : before.values) {
-        RegistryValue raw{value.name, value.type, {}};
-        for (char16_t unit : value.data) raw.data += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-        raw.data += std::string(2, '\0');
-        earlier.push_back(raw);
-    }
+    std::map<String, const RegistryValue*> current_by_name;
+    for (const RegistryValue& value : now) current_by_name.emplace(comparison_key(value.name), &value);
+    std::map<String, RegistryValue> earlier_by_name;
+    for (const FontValue& value : before.values) earlier_by_name.emplace(comparison_key(value.name), RegistryValue{value.name, value.type, value.raw});
     std::vector<String> names;
     for (const FontFacts& font : before.fonts) names.push_back(registration_name(before.title, font.name));
     for (const String& name : unplanned_registrations(before, after)) names.push_back(name);
     for (const String& name : key ? names : std::vector<String>()) {
-        const RegistryValue* old = find(earlier, name);
-        const RegistryValue* current = find(now, name);
+        auto earlier = earlier_by_name.find(comparison_key(name));
+        auto found = current_by_name.find(comparison_key(name));
+        const RegistryValue* old = earlier == earlier_by_name.end() ? nullptr : &earlier->second;
+        const RegistryValue* current = found == current_by_name.end() ? nullptr : found->second;
         PlatformStatus status = status_success;
         String what;
         if (old) {
-            if (current && current->type == old->type && registry_text(current->data) == registry_text(old->data)) continue;
+            if (current && current->type == old->type && current->data == old->data) continue;
             status = put_value(key, *old);
             what = u"its data from before restored";
         } else if (current) {
@@ -150,7 +145,9 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
     DeployPlaces acting = places;
     acting.font_folder = bundle.font_folder;
     const std::vector<FoundFile>& entries = bundle.entries;
-    const DeploySnapshot before = take_snapshot(title, acting, entries, true, false);
+    // The copies hold the checked bytes (make_private_bundle compared them):
+    // they are measured again, not inspected again.
+    const DeploySnapshot before = take_snapshot(title, acting, entries, false, false);
     const InstallPlan plan = plan_install(before);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
@@ -168,8 +165,8 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
         verified = verify_typeloader_run(log, run, install_header + title, install_fail);
     }
     std::vector<std::pair<Staging, String>> stagings;
-    if (verified) verified = copy_again(log, take_snapshot(title, acting, entries, false, false), entries, stagings);
     DeploySnapshot after = take_snapshot(title, acting, entries, false, false);
+    if (verified) verified = copy_again(log, after, entries, stagings);
     std::vector<String> mismatches = install_mismatches(with_stagings(after, stagings));
     for (const String& name : unplanned_registrations(before, after)) {
         mismatches.push_back(quoted(name) + u" was added, though this install does not register it");

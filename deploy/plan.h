@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/paths.h"
@@ -25,6 +26,7 @@ struct FontValue {
     // comparison key of the path when nothing is there. Empty: the key of
     // registered_file(data), for snapshots made by hand.
     String file_key;
+    std::string raw;  // the data's bytes as the registry holds them, for putting them back
 };
 
 // One pending restart-time operation: a move (onto `to`, replacing it only

@@ -160,7 +160,7 @@ String path_as_read(const FontValue& value, StringView fonts_folder) {
 
 FontFacts facts_of(const String& name, const String& source, const String& copy, const std::vector<String>& staged_files) {
     FontFacts font{name, String(), copy, file_state(source, copy), {}};
-    font.copy_key = key_of_file(copy);
+    font.copy_key = font.copy_state == FileState::missing ? comparison_key(copy) : key_of_file(copy);
     for (const String& staged : staged_files) {
         if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(source, staged)});
     }
@@ -181,12 +181,29 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         PlatformStatus status = open_font_registration_key(key);
         if (!status) status = read_all_values(key, values);
         snapshot.values_readable = !status;
-        for (const RegistryValue& raw : values) {
+        // Only a value that could name one of the copies has its file opened
+        // for its identity: one under the name of a bundle font or of a file
+        // the title's registrations name, a short name (with its "~"), or one
+        // whose text is refused.
+        std::vector<ResolvedPath> resolved(values.size());
+        std::map<String, bool> copy_names;
+        for (const FoundFile& entry : entries) copy_names[comparison_key(entry.name)] = true;
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (!is_text_type(values[i].type)) continue;
+            resolved[i] = resolve_registered_path(registry_text(values[i].data), values[i].type, places.fonts_folder, variable);
+            if (uninstall_takes(title, values[i].name, values[i].type)) copy_names[comparison_key(file_name_of(resolved[i].path))] = true;
+        }
+        for (size_t i = 0; i < values.size(); ++i) {
+            const RegistryValue& raw = values[i];
             FontValue value{raw.name, raw.type, registry_text(raw.data)};
+            value.raw = raw.data;
             if (is_text_type(value.type)) {
-                ResolvedPath resolved = resolve_registered_path(value.data, value.type, places.fonts_folder, variable);
-                if (resolved.refusal.empty()) value.file = resolved.path;
-                value.file_key = key_of_file(resolved.refusal.empty() ? resolved.path : path_as_read(value, places.fonts_folder));
+                const StringView name = file_name_of(resolved[i].path);
+                const bool refused = !resolved[i].refusal.empty();
+                const bool may_be_a_copy = refused || name.find(u'~') != StringView::npos || copy_names.count(comparison_key(name));
+                if (!refused) value.file = resolved[i].path;
+                value.file_key = !may_be_a_copy ? comparison_key(resolved[i].path)
+                                                : key_of_file(refused ? path_as_read(value, places.fonts_folder) : resolved[i].path);
             }
             snapshot.values.push_back(value);
         }
