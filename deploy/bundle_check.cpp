@@ -26,8 +26,7 @@ String object_refusal(const String& path, Expected expected, bool judge_created_
 
 }  // namespace
 
-std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder,
-                                    const std::vector<String>& font_paths) {
+std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder) {
     std::vector<String> refusals;
     auto judge = [&](const String& path, Expected expected, bool judge_created_inside) {
         if (String refusal = object_refusal(path, expected, judge_created_inside); !refusal.empty()) {
@@ -43,6 +42,5 @@ std::vector<String> bundle_refusals(const String& program_folder, const String& 
     }
     if (!font_folder.empty()) judge(font_folder, Expected::folder, true);
     judge(typeloader_exe, Expected::file, false);
-    for (const String& font : font_paths) judge(font, Expected::file, false);
     return refusals;
 }

@@ -5,12 +5,12 @@
 #include "common/strings.h"
 
 // Whether the bundle can be trusted as it lies: the folder of the two
-// programs, its Font folder, Typeloader.exe and every font. Each must be
+// programs, its Font folder and Typeloader.exe (each font is judged through
+// the handle its check reads, with access_refusal). Each must be
 // reached without a link and be changeable by SYSTEM, Administrators and
 // TrustedInstaller only (on a network share by the domain's administrator
 // groups too); the two folders also must not let anyone else change a file
 // created in them later. Empty when all pass; else one sentence per object
 // refused, naming it, without a final period. An empty `font_folder` is not
 // judged: an uninstall may run from a bundle without one.
-std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder,
-                                    const std::vector<String>& font_paths);
+std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder);

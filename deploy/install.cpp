@@ -145,9 +145,9 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
     DeployPlaces acting = places;
     acting.font_folder = bundle.font_folder;
     const std::vector<FoundFile>& entries = bundle.entries;
-    // The copies hold the checked bytes (make_private_bundle compared them):
-    // they are measured again, not inspected again.
-    const DeploySnapshot before = take_snapshot(title, acting, entries, false, false);
+    // The private copies are checked again as fonts; who may change them is
+    // settled: only SYSTEM and Administrators.
+    const DeploySnapshot before = take_snapshot(title, acting, entries, true, false, false);
     const InstallPlan plan = plan_install(before);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
@@ -165,7 +165,7 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
         verified = verify_typeloader_run(log, run, install_header + title, install_fail);
     }
     std::vector<std::pair<Staging, String>> stagings;
-    DeploySnapshot after = take_snapshot(title, acting, entries, false, false);
+    DeploySnapshot after = take_snapshot(title, acting, entries, false, false, false);
     if (verified) verified = copy_again(log, after, entries, stagings);
     std::vector<String> mismatches = install_mismatches(with_stagings(after, stagings));
     for (const String& name : unplanned_registrations(before, after)) {
@@ -177,7 +177,7 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
             verified = stage(log, source, staging, written);
             if (!verified) break;
         }
-        after = take_snapshot(title, acting, entries, false, false);
+        after = take_snapshot(title, acting, entries, false, false, false);
         mismatches = install_mismatches(after);
     }
     for (const String& mismatch : mismatches) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
@@ -203,8 +203,8 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     const DeployPlaces places = deploy_places();
     log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
     const std::vector<FoundFile> entries = bundle_entries(places);
-    if (!bundle_is_trusted(log, places, entries)) return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
-    const DeploySnapshot checked = take_snapshot(title, places, entries, true, false);
+    if (!bundle_is_trusted(log, places)) return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
+    const DeploySnapshot checked = take_snapshot(title, places, entries, true, true, false);
     const InstallPlan plan = plan_install(checked);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");

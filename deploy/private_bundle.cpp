@@ -7,11 +7,12 @@
 
 namespace {
 
-// Copies the file and reads both back: the copy must hold the original's bytes.
-PlatformStatus copy_checked(const String& from, const String& to, bool& same) {
-    same = false;
-    if (PlatformStatus status = copy_file_replacing(from, to)) return status;
-    return same_contents(from, to, same);
+// Copies the file through a handle that keeps others from writing it
+// meanwhile: the copy holds the bytes read, and nothing else.
+PlatformStatus copy_held(const String& from, const String& to) {
+    HeldFile source;
+    if (PlatformStatus status = open_for_reading(from, source)) return status;
+    return copy_held_file(source, to);
 }
 
 // Removes every file of a folder of our own, then the folder; a missing one
@@ -43,22 +44,20 @@ bool make_private_bundle(DeployLog& log, const String& typeloader, const std::ve
     remove_tree(bundle.folder, failures);
     PlatformStatus status = failures.empty() ? create_private_folder(bundle.folder) : status_already_exists;
     if (!status) status = create_private_folder(bundle.font_folder);
-    bool same = true;
     String failed = bundle.folder;
     if (!status) {
         failed = typeloader;
-        status = copy_checked(typeloader, bundle.typeloader, same);
+        status = copy_held(typeloader, bundle.typeloader);
     }
-    for (size_t i = 0; i < entries.size() && !status && same; ++i) {
+    for (size_t i = 0; i < entries.size() && !status; ++i) {
         FoundFile copy{entries[i].name, bundle.font_folder + u"\\" + entries[i].name};
         failed = entries[i].path;
-        status = copy_checked(entries[i].path, copy.path, same);
+        status = copy_held(entries[i].path, copy.path);
         bundle.entries.push_back(copy);
     }
-    if (status || !same) {
-        log_record(log, RecordType::error, u"Private copy of " + failed + u" in " + bundle.folder +
-                                               (status ? u" could not be made (error " + decimal_text(status) + u")."
-                                                       : String(u" differs from it: the original changed meanwhile.")));
+    if (status) {
+        log_record(log, RecordType::error, u"Private copy of " + failed + u" in " + bundle.folder + u" could not be made (error " +
+                                               decimal_text(status) + u").");
         remove_private_bundle(log, bundle);
         return false;
     }

@@ -22,9 +22,10 @@ struct PrivateBundle {
 // The folder's name in the log folder, which is checked private already.
 inline constexpr char16_t private_bundle_name[] = u"\\Run";
 
-// Makes the folder (after removing one a run that ended abnormally left),
-// copies each file and checks every copy against its original. False, with
-// the reason logged, when any step fails; what was made is removed again.
+// Makes the folder (after removing one a run that ended abnormally left) and
+// copies each file into it through a handle that keeps others from writing
+// the original meanwhile. False, with the reason logged, when any step fails;
+// what was made is removed again.
 bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
                          PrivateBundle& bundle);
 

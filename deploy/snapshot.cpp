@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "deploy/access_rule.h"
 #include "deploy/bundle_check.h"
 #include "deploy/font_file.h"
 #include "deploy/registered_path.h"
@@ -13,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/restart_operations.h"
+#include "platform/security.h"
 
 DeployPlaces deploy_places() {
     DeployPlaces places;
@@ -38,13 +40,12 @@ String registry_text(const std::string& data) {
     return units;
 }
 
-bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places, const std::vector<FoundFile>& entries) {
+bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places) {
     EntryKind font_folder = EntryKind::missing;
     entry_kind(places.font_folder, font_folder);
-    std::vector<String> paths;
-    for (const FoundFile& entry : entries) paths.push_back(entry.path);
+    // The fonts themselves are judged through the handle their check reads.
     const std::vector<String> refusals = bundle_refusals(
-        places.program_folder, places.typeloader, font_folder == EntryKind::missing ? String() : places.font_folder, paths);
+        places.program_folder, places.typeloader, font_folder == EntryKind::missing ? String() : places.font_folder);
     for (const String& refusal : refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
     if (refusals.empty()) {
         log_record(log, RecordType::information, u"Check the bundle in " + places.program_folder +
@@ -73,23 +74,28 @@ PlatformStatus open_source(const String& path, HeldFile& file) {
 
 }  // namespace
 
-String entry_refusal(const FoundFile& found, std::vector<String>& warnings) {
-    EntryKind kind = EntryKind::missing;
-    if (PlatformStatus status = entry_kind(found.path, kind)) return u"it cannot be examined (error " + decimal_text(status) + u")";
-    if (kind == EntryKind::folder) return u"it is a folder, not a font file";
-    if (kind == EntryKind::reparse_point) return u"it is a link or another reparse point, not a plain file";
-    if (kind == EntryKind::missing) return u"it is gone";
+String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatus opened, bool check_security,
+                     std::vector<String>& warnings) {
     if (found.name.size() < 4 || !equals_ignoring_ascii_case(StringView(found.name).substr(found.name.size() - 4), u".ttf")) {
         return u"its name does not end in .ttf (it matches *.ttf only through its short name)";
     }
     if (file_title(found.name).empty()) return u"its file title is empty";
-    HeldFile file;
+    if (opened == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
+    if (opened == status_access_denied) return u"it is a folder, not a font file";
+    if (is_in_use_status(opened)) return u"another program holds it open (error " + decimal_text(opened) + u")";
+    if (opened == status_file_not_found || opened == status_path_not_found) return u"it is gone";
+    if (opened) return u"it cannot be read (error " + decimal_text(opened) + u")";
+    if (check_security) {
+        // Whoever may change the font could have changed what is checked here.
+        ObjectSecurity security;
+        if (PlatformStatus status = read_held_file_security(file, security)) {
+            return u"its owner and permissions cannot be read (error " + decimal_text(status) + u")";
+        }
+        const Trust trust = is_network_path(found.path) ? Trust::domain_admins_too : Trust::local_only;
+        if (String reason = access_refusal(security, AccessTarget::object_itself, trust); !reason.empty()) return reason;
+    }
     uint64_t size = 0;
-    PlatformStatus status = open_source(found.path, file);
-    if (!status) status = open_file_size(file, size);
-    if (status == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
-    if (is_in_use_status(status)) return u"another program holds it open (error " + decimal_text(status) + u")";
-    if (status) return u"it cannot be read (error " + decimal_text(status) + u")";
+    if (PlatformStatus status = open_file_size(file, size)) return u"it cannot be read (error " + decimal_text(status) + u")";
     FontFileVerdict verdict = inspect_font_file(size, [&](uint64_t offset, size_t length, std::string& bytes) {
         return !read_at(file, offset, length, bytes);
     });
@@ -158,11 +164,45 @@ String path_as_read(const FontValue& value, StringView fonts_folder) {
     return registered_file(fonts_folder, text);
 }
 
-FontFacts facts_of(const String& name, const String& source, const String& copy, const std::vector<String>& staged_files) {
-    FontFacts font{name, String(), copy, file_state(source, copy), {}};
+FileState state_of(const Measure& measure) {
+    switch (measure.kind) {
+        case EntryKind::missing: return FileState::missing;
+        case EntryKind::folder: return FileState::folder;
+        case EntryKind::reparse_point: return FileState::link;
+        case EntryKind::file: break;
+    }
+    return measure.same ? FileState::same_as_source : FileState::other;
+}
+
+String key_of(const Measure& measure, const String& path) {
+    if (measure.kind == EntryKind::missing) return comparison_key(path);
+    return identity_key(measure.identity.volume, measure.identity.id_high, measure.identity.id_low);
+}
+
+// A copy and its staged files measured against the font held open.
+FontFacts facts_against(const String& name, const HeldFile& source, const String& copy, const std::vector<String>& staged_files) {
+    FontFacts font{name, String(), copy, FileState::unreadable, {}};
+    Measure measure;
+    if (!measure_against(source, copy, measure)) {
+        font.copy_state = state_of(measure);
+        font.copy_key = key_of(measure, copy);
+    } else {
+        font.copy_key = comparison_key(copy);
+    }
+    for (const String& staged : staged_files) {
+        if (!is_staged_name_of(staged, copy)) continue;
+        Measure staged_measure;
+        font.staged.push_back({staged, measure_against(source, staged, staged_measure) ? FileState::unreadable : state_of(staged_measure)});
+    }
+    return font;
+}
+
+// A copy no font of the bundle stands for: its kind and identity only.
+FontFacts facts_of(const String& copy, const std::vector<String>& staged_files) {
+    FontFacts font{String(file_name_of(copy)), String(), copy, file_state(String(), copy), {}};
     font.copy_key = font.copy_state == FileState::missing ? comparison_key(copy) : key_of_file(copy);
     for (const String& staged : staged_files) {
-        if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(source, staged)});
+        if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(String(), staged)});
     }
     return font;
 }
@@ -170,7 +210,8 @@ FontFacts facts_of(const String& name, const String& source, const String& copy,
 }  // namespace
 
 DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
-                             bool check_entries, bool add_registered_copies, const std::vector<String>& extra_copies) {
+                             bool check_entries, bool check_security, bool add_registered_copies,
+                             const std::vector<String>& extra_copies) {
     DeploySnapshot snapshot;
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
@@ -213,15 +254,15 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
 
     const std::vector<String> staged_files = staged_files_in(places.destination);
     for (const FoundFile& entry : entries) {
-        std::vector<String> warnings;
-        const String refusal = check_entries ? entry_refusal(entry, warnings) : String();
+        const String copy = places.destination + u"\\" + entry.name;
+        HeldFile source;
+        PlatformStatus opened = check_entries ? open_source(entry.path, source) : open_for_reading(entry.path, source);
         // An entry that is no font of ours has no copy to measure.
-        if (!check_entries) {
-            EntryKind kind = EntryKind::missing;
-            if (entry_kind(entry.path, kind) || kind != EntryKind::file) continue;
-        }
-        FontFacts font = refusal.empty() ? facts_of(entry.name, entry.path, places.destination + u"\\" + entry.name, staged_files)
-                                         : FontFacts{entry.name, refusal, places.destination + u"\\" + entry.name, FileState::missing, {}};
+        if (!check_entries && opened) continue;
+        std::vector<String> warnings;
+        const String refusal = check_entries ? entry_refusal(entry, source, opened, check_security, warnings) : String();
+        FontFacts font = refusal.empty() ? facts_against(entry.name, source, copy, staged_files)
+                                         : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
         font.refusal = refusal;
         font.warnings = warnings;
         snapshot.fonts.push_back(font);
@@ -238,7 +279,7 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     for (const String& copy : copies) {
         if (known[comparison_key(copy)]) continue;
         known[comparison_key(copy)] = true;
-        snapshot.fonts.push_back(facts_of(String(file_name_of(copy)), String(), copy, staged_files));
+        snapshot.fonts.push_back(facts_of(copy, staged_files));
     }
     return snapshot;
 }

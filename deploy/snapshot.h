@@ -34,19 +34,19 @@ inline constexpr uint32_t source_wait_milliseconds = 10 * 1000;
 inline constexpr uint32_t source_wait_step_milliseconds = 250;
 
 // Logs whether the bundle may be trusted as it lies (see bundle_check.h): the
-// folder of the programs, Typeloader.exe, and the Font folder and its entries
-// where there is one.
-bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places, const std::vector<FoundFile>& entries);
+// folder of the programs, Typeloader.exe, and the Font folder where there is
+// one; each font is judged by the snapshot that checks it.
+bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places);
 
-// Why a Font folder entry cannot be installed; empty when it is a whole font.
-// What is wrong but harmless (a table's checksum) goes to `warnings`.
-String entry_refusal(const FoundFile& entry, std::vector<String>& warnings);
-
-// The machine as the planner needs it. `entries` are the bundle's fonts,
-// checked as fonts when `check_entries`; `add_registered_copies` adds the
-// copies that the title's registrations name, and `extra_copies` others.
+// The machine as the planner needs it. `entries` are the bundle's fonts, each
+// read through one handle: checked as a whole font when `check_entries` (a
+// font held open by another program tried again for a while), and who may
+// change it when `check_security`; its copy measured against it.
+// `add_registered_copies` adds the copies that the title's registrations
+// name, and `extra_copies` others.
 DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
-                             bool check_entries, bool add_registered_copies, const std::vector<String>& extra_copies = {});
+                             bool check_entries, bool check_security, bool add_registered_copies,
+                             const std::vector<String>& extra_copies = {});
 
 // The state of `path` against the bytes of `source`.
 FileState file_state(const String& source, const String& path);

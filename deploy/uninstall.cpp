@@ -33,8 +33,8 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     log_record(log, RecordType::information, u"Uninstall of the fonts registered under the title " + quoted(title));
     const DeployPlaces places = deploy_places();
     const std::vector<FoundFile> entries = bundle_entries(places);
-    if (!bundle_is_trusted(log, places, entries)) return log_verdict(log, Outcome::refused, u"Refused: nothing was removed.");
-    const DeploySnapshot before = take_snapshot(title, places, entries, false, true);
+    if (!bundle_is_trusted(log, places)) return log_verdict(log, Outcome::refused, u"Refused: nothing was removed.");
+    const DeploySnapshot before = take_snapshot(title, places, entries, false, false, true);
     const UninstallPlan plan = plan_uninstall(before, places.own_folders);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
@@ -63,7 +63,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     for (const FontFacts& font : before.fonts) measured.push_back(font.copy);
     if (verified) {
         // No copy goes while a registration that names it may remain.
-        const DeploySnapshot removed = take_snapshot(title, places, entries, false, false, measured);
+        const DeploySnapshot removed = take_snapshot(title, places, entries, false, false, false, measured);
         const std::vector<String> left = uninstall_mismatches(UninstallPlan{{}, plan.removals, {}, {}}, removed);
         for (const String& mismatch : left) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
         verified = left.empty() && !log.failed;
@@ -80,7 +80,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
         }
         for (const String& copy : plan.copies) verified &= remove_copy(log, copy);
     }
-    const DeploySnapshot after = take_snapshot(title, places, entries, false, false, measured);
+    const DeploySnapshot after = take_snapshot(title, places, entries, false, false, false, measured);
     const std::vector<String> mismatches = uninstall_mismatches(plan, after);
     for (const String& mismatch : mismatches) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
     if (log.failed || !verified || !mismatches.empty()) {

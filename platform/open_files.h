@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/strings.h"
+#include "platform/files.h"
 #include "platform/status.h"
 
 // Files held open while the deploy jobs work on them: read in bounded pieces,
@@ -33,6 +34,20 @@ PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std
 
 // Whether two plain files hold the same bytes, read piece by piece.
 PlatformStatus same_contents(const String& left, const String& right, bool& same);
+
+// What a path holds, measured against a held file in one look: its kind
+// (never through a link), its identity, and whether it is a plain file with
+// the held file's bytes. A file another program holds open without sharing
+// has its kind and identity only. Missing is no failure.
+struct Measure {
+    EntryKind kind = EntryKind::missing;
+    FileIdentity identity;
+    bool same = false;
+};
+PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure);
+
+// Writes the held file's bytes to a new file at `to`, replacing one there.
+PlatformStatus copy_held_file(const HeldFile& source, const String& to);
 
 // Opens the log for appending, creating it when missing, never through a link;
 // others may read it but not write, rename or delete it while it is held.

@@ -1,3 +1,4 @@
+#include "common/paths.h"
 #include "platform/files.h"
 #include "platform/memory/memory_machine.h"
 #include "platform/open_files.h"
@@ -49,6 +50,26 @@ PlatformStatus same_contents(const String& left, const String& right, bool& same
     if (PlatformStatus status = open_for_reading(left, a)) return status;
     if (PlatformStatus status = open_for_reading(right, b)) return status;
     same = find_memory_entry(left)->contents == find_memory_entry(right)->contents;
+    return status_success;
+}
+
+PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
+    measure = Measure{};
+    const MemoryEntry* entry = find_memory_entry(path);
+    if (!entry) return status_success;
+    measure.identity = {1, 0, entry->id};
+    measure.kind = entry->reparse_point ? EntryKind::reparse_point : entry->is_folder ? EntryKind::folder : EntryKind::file;
+    const MemoryEntry* held = find_memory_entry(source->path);
+    measure.same = measure.kind == EntryKind::file && !entry->in_use && held && held->contents == entry->contents;
+    return status_success;
+}
+
+PlatformStatus copy_held_file(const HeldFile& source, const String& to) {
+    if (PlatformStatus status = memory_call(Operation::copy_file_replacing, to)) return status;
+    const MemoryEntry* held = find_memory_entry(source->path);
+    if (!held) return status_file_not_found;
+    if (!find_memory_entry(parent_folder(to))) return status_path_not_found;
+    add_memory_file(to, std::string(held->contents));
     return status_success;
 }
 

@@ -268,6 +268,14 @@ INSTANTIATE_TEST_SUITE_P(
                         find_memory_entry(font_folder + u"\\leak.ttf")->reparse_point = true;
                     },
                     "leak.ttf: it is a link"},
+        RefusalCase{"a font users may change",
+                    [] {
+                        add_good_font();
+                        ObjectSecurity security = private_object_security();
+                        security.dacl.push_back({true, u"S-1-5-32-545", 0x2, 0});
+                        memory_machine().security.objects[font_folder + u"\\Good.ttf"] = security;
+                    },
+                    "Good.ttf: Users (S-1-5-32-545) may change it"},
         RefusalCase{"not a font", [] { add_good_font(); add_memory_file(font_folder + u"\\Fake.ttf", "MZ\x90\x00"); },
                     "Fake.ttf: it is not a TrueType or OpenType font"},
         RefusalCase{"short-name match", [] { add_good_font(); add_memory_file(font_folder + u"\\Sans.ttfx", font_bytes); },

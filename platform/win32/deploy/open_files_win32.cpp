@@ -3,6 +3,7 @@
 #include "platform/growing_buffer.h"
 #include "platform/win32/win32_handles.h"  // <windows.h> first
 
+#include <cstring>
 #include <vector>
 
 struct HeldFileHandle;
@@ -32,7 +33,8 @@ PlatformStatus open_plain(const String& path, DWORD access, DWORD share, DWORD d
 }  // namespace
 
 PlatformStatus open_for_reading(const String& path, HeldFile& file) {
-    return open_plain(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
+    // READ_CONTROL: its owner and access entries are read through this handle.
+    return open_plain(path, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING, file);
 }
 
 PlatformStatus open_file_size(const HeldFile& file, uint64_t& size) {
@@ -81,6 +83,72 @@ PlatformStatus same_contents(const String& left, const String& right, bool& same
     }
     same = true;
     return ERROR_SUCCESS;
+}
+
+namespace {
+
+// Compares an open file with the held one, piece by piece.
+PlatformStatus same_bytes(HANDLE left, HANDLE right, bool& same) {
+    same = false;
+    LARGE_INTEGER left_size, right_size;
+    if (!GetFileSizeEx(left, &left_size) || !GetFileSizeEx(right, &right_size)) return GetLastError();
+    if (left_size.QuadPart != right_size.QuadPart) return ERROR_SUCCESS;
+    std::vector<char> a(read_piece_size), b(read_piece_size);
+    for (uint64_t offset = 0; offset < static_cast<uint64_t>(left_size.QuadPart); offset += read_piece_size) {
+        DWORD got_a = 0, got_b = 0;
+        OVERLAPPED at_a{}, at_b{};
+        at_a.Offset = at_b.Offset = static_cast<DWORD>(offset);
+        at_a.OffsetHigh = at_b.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        if (!ReadFile(left, a.data(), static_cast<DWORD>(a.size()), &got_a, &at_a)) return GetLastError();
+        if (!ReadFile(right, b.data(), static_cast<DWORD>(b.size()), &got_b, &at_b)) return GetLastError();
+        if (got_a != got_b || memcmp(a.data(), b.data(), got_a) != 0) return ERROR_SUCCESS;
+        if (got_a == 0) break;
+    }
+    same = true;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
+    measure = Measure{};
+    // Wine shows a link by path only; Windows on the handle too.
+    const DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD status = GetLastError();
+        return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : status;
+    }
+    constexpr DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    constexpr DWORD any_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    unique_hfile entry(CreateFileW(wide(path), GENERIC_READ, any_sharing, nullptr, OPEN_EXISTING, flags, nullptr));
+    const bool readable = static_cast<bool>(entry);
+    // Held open without sharing by another program: its kind and identity still show.
+    if (!readable) entry.reset(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, any_sharing, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!entry) return GetLastError();
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(entry.get(), &information)) return GetLastError();
+    measure.identity.volume = information.dwVolumeSerialNumber;
+    measure.identity.id_low = static_cast<uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+    const DWORD kind = information.dwFileAttributes | attributes;
+    measure.kind = (kind & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::reparse_point
+                   : (kind & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::folder
+                                                         : EntryKind::file;
+    if (measure.kind != EntryKind::file || !readable) return ERROR_SUCCESS;
+    return same_bytes(as_handle(source), entry.get(), measure.same);
+}
+
+PlatformStatus copy_held_file(const HeldFile& source, const String& to) {
+    unique_hfile target(CreateFileW(wide(to), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!target) return GetLastError();
+    std::string piece;
+    for (uint64_t offset = 0;; offset += piece.size()) {
+        if (PlatformStatus status = read_at(source, offset, read_piece_size, piece)) return status;
+        if (piece.empty()) return ERROR_SUCCESS;
+        DWORD written = 0;
+        if (!WriteFile(target.get(), piece.data(), static_cast<DWORD>(piece.size()), &written, nullptr)) return GetLastError();
+        if (written != piece.size()) return ERROR_WRITE_FAULT;
+    }
 }
 
 PlatformStatus open_log_file(const String& path, HeldFile& file) {
