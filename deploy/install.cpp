@@ -138,21 +138,14 @@ bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot
 
 namespace {
 
-// Acts on the private copy: checks it as the bundle was checked, runs its
+// Acts on the private copy, which holds the bytes checked: runs its
 // Typeloader.exe, copies again or stages what the run could not make, and
 // verifies the machine against the plan, putting it back on failure.
-Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& places, const PrivateBundle& bundle) {
+Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& places, const PrivateBundle& bundle,
+                     const DeploySnapshot& before, const InstallPlan& plan) {
     DeployPlaces acting = places;
     acting.font_folder = bundle.font_folder;
     const std::vector<FoundFile>& entries = bundle.entries;
-    // The private copies are checked again as fonts; who may change them is
-    // settled: only SYSTEM and Administrators.
-    const DeploySnapshot before = take_snapshot(title, acting, entries, true, false, false);
-    const InstallPlan plan = plan_install(before);
-    if (!plan.refusals.empty()) {
-        for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
-        return {Outcome::refused, u"Refused: the private copy does not pass the checks the bundle passed; nothing was changed."};
-    }
     for (const String& leftover : plan.leftovers) {
         PlatformStatus status = delete_file(leftover);
         log_record(log, status ? RecordType::warning : RecordType::information,
@@ -226,11 +219,13 @@ Outcome deploy_install(DeployLog& log, const String& title) {
                                (waiting ? u" once the replacements waiting for the restart are made" : u"") +
                                u"; Typeloader.exe was not run.");
     }
+    std::vector<uint64_t> digests;
+    for (const FontFacts& font : checked.fonts) digests.push_back(font.digest);
     PrivateBundle bundle;
-    if (!make_private_bundle(log, places.typeloader, entries, bundle)) {
+    if (!make_private_bundle(log, places.typeloader, entries, digests, bundle)) {
         return log_verdict(log, Outcome::failed, u"Failed: nothing was changed.");
     }
-    const Verdict verdict = install_from(log, title, places, bundle);
+    const Verdict verdict = install_from(log, title, places, bundle, checked, plan);
     remove_private_bundle(log, bundle);
     return log_verdict(log, verdict.outcome, verdict.sentence);
 }

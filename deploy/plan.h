@@ -57,6 +57,7 @@ struct FontFacts {
     std::vector<NearbyFile> staged;  // the staged replacements beside the copy that exist
     std::vector<String> warnings;    // what is wrong with the font but harmless
     String copy_key;                 // who the copy is (see FontValue::file_key); empty: the copy's comparison key
+    uint64_t digest = 0;             // of the font's bytes as checked (common/digest.h)
 };
 
 struct DeploySnapshot {

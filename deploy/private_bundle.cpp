@@ -9,10 +9,10 @@ namespace {
 
 // Copies the file through a handle that keeps others from writing it
 // meanwhile: the copy holds the bytes read, and nothing else.
-PlatformStatus copy_held(const String& from, const String& to) {
+PlatformStatus copy_held(const String& from, const String& to, uint64_t& digest) {
     HeldFile source;
     if (PlatformStatus status = open_for_reading(from, source)) return status;
-    return copy_held_file(source, to);
+    return copy_held_file(source, to, digest);
 }
 
 // Removes every file of a folder of our own, then the folder; a missing one
@@ -36,7 +36,7 @@ void remove_tree(const String& folder, std::vector<String>& failures) {
 }  // namespace
 
 bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
-                         PrivateBundle& bundle) {
+                         const std::vector<uint64_t>& digests, PrivateBundle& bundle) {
     bundle.folder = log.folder + private_bundle_name;
     bundle.typeloader = bundle.folder + u"\\Typeloader.exe";
     bundle.font_folder = bundle.folder + source_folder_suffix;
@@ -47,17 +47,22 @@ bool make_private_bundle(DeployLog& log, const String& typeloader, const std::ve
     String failed = bundle.folder;
     if (!status) {
         failed = typeloader;
-        status = copy_held(typeloader, bundle.typeloader);
+        uint64_t ignored = 0;
+        status = copy_held(typeloader, bundle.typeloader, ignored);
     }
-    for (size_t i = 0; i < entries.size() && !status; ++i) {
+    bool same = true;
+    for (size_t i = 0; i < entries.size() && !status && same; ++i) {
         FoundFile copy{entries[i].name, bundle.font_folder + u"\\" + entries[i].name};
         failed = entries[i].path;
-        status = copy_held(entries[i].path, copy.path);
+        uint64_t digest = 0;
+        status = copy_held(entries[i].path, copy.path, digest);
+        same = i >= digests.size() || digest == digests[i];
         bundle.entries.push_back(copy);
     }
-    if (status) {
-        log_record(log, RecordType::error, u"Private copy of " + failed + u" in " + bundle.folder + u" could not be made (error " +
-                                               decimal_text(status) + u").");
+    if (status || !same) {
+        log_record(log, RecordType::error, u"Private copy of " + failed + u" in " + bundle.folder +
+                                               (status ? u" could not be made (error " + decimal_text(status) + u")."
+                                                       : String(u": its bytes are not those checked; it changed after its check.")));
         remove_private_bundle(log, bundle);
         return false;
     }

@@ -26,8 +26,10 @@ inline constexpr char16_t private_bundle_name[] = u"\\Run";
 // copies each file into it through a handle that keeps others from writing
 // the original meanwhile. False, with the reason logged, when any step fails;
 // what was made is removed again.
+// `digests` are those of the fonts as checked, in the order of `entries`
+// (none for a bundle of Typeloader.exe alone): a copy with other bytes fails.
 bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
-                         PrivateBundle& bundle);
+                         const std::vector<uint64_t>& digests, PrivateBundle& bundle);
 
 // Removes the folder and what this run put in it.
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle);

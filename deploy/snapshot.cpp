@@ -1,5 +1,7 @@
 #include "deploy/snapshot.h"
 
+#include "common/digest.h"
+
 #include <map>
 #include <optional>
 
@@ -102,6 +104,21 @@ String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatu
     warnings = verdict.warnings;
     return verdict.refusal;
 }
+
+namespace {
+
+// The digest of the whole held file, read piece by piece.
+PlatformStatus digest_held(const HeldFile& file, uint64_t& digest) {
+    digest = digest_start;
+    std::string piece;
+    for (uint64_t offset = 0;; offset += piece.size()) {
+        if (PlatformStatus status = read_at(file, offset, read_piece_size, piece)) return status;
+        if (piece.empty()) return status_success;
+        digest = digest_of(digest, piece.data(), piece.size());
+    }
+}
+
+}  // namespace
 
 FileState file_state(const String& source, const String& path) {
     EntryKind kind = EntryKind::missing;
@@ -216,37 +233,16 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
     snapshot.font_folder = places.font_folder;
-    {
-        RegistryKey key;
-        std::vector<RegistryValue> values;
-        PlatformStatus status = open_font_registration_key(key);
-        if (!status) status = read_all_values(key, values);
-        snapshot.values_readable = !status;
-        // Only a value that could name one of the copies has its file opened
-        // for its identity: one under the name of a bundle font or of a file
-        // the title's registrations name, a short name (with its "~"), or one
-        // whose text is refused.
-        std::vector<ResolvedPath> resolved(values.size());
-        std::map<String, bool> copy_names;
-        for (const FoundFile& entry : entries) copy_names[comparison_key(entry.name)] = true;
-        for (size_t i = 0; i < values.size(); ++i) {
-            if (!is_text_type(values[i].type)) continue;
+    RegistryKey key;
+    std::vector<RegistryValue> values;
+    PlatformStatus status = open_font_registration_key(key);
+    if (!status) status = read_all_values(key, values);
+    key.reset();
+    snapshot.values_readable = !status;
+    std::vector<ResolvedPath> resolved(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (is_text_type(values[i].type)) {
             resolved[i] = resolve_registered_path(registry_text(values[i].data), values[i].type, places.fonts_folder, variable);
-            if (uninstall_takes(title, values[i].name, values[i].type)) copy_names[comparison_key(file_name_of(resolved[i].path))] = true;
-        }
-        for (size_t i = 0; i < values.size(); ++i) {
-            const RegistryValue& raw = values[i];
-            FontValue value{raw.name, raw.type, registry_text(raw.data)};
-            value.raw = raw.data;
-            if (is_text_type(value.type)) {
-                const StringView name = file_name_of(resolved[i].path);
-                const bool refused = !resolved[i].refusal.empty();
-                const bool may_be_a_copy = refused || name.find(u'~') != StringView::npos || copy_names.count(comparison_key(name));
-                if (!refused) value.file = resolved[i].path;
-                value.file_key = !may_be_a_copy ? comparison_key(resolved[i].path)
-                                                : key_of_file(refused ? path_as_read(value, places.fonts_folder) : resolved[i].path);
-            }
-            snapshot.values.push_back(value);
         }
     }
     String pending;
@@ -260,26 +256,57 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         // An entry that is no font of ours has no copy to measure.
         if (!check_entries && opened) continue;
         std::vector<String> warnings;
-        const String refusal = check_entries ? entry_refusal(entry, source, opened, check_security, warnings) : String();
+        String refusal = check_entries ? entry_refusal(entry, source, opened, check_security, warnings) : String();
+        uint64_t digest = 0;
+        if (check_entries && refusal.empty()) {
+            if (PlatformStatus status = digest_held(source, digest)) refusal = u"it cannot be read (error " + decimal_text(status) + u")";
+        }
         FontFacts font = refusal.empty() ? facts_against(entry.name, source, copy, staged_files)
                                          : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
         font.refusal = refusal;
         font.warnings = warnings;
+        font.digest = digest;
         snapshot.fonts.push_back(font);
     }
+    // A copy named only by a refused text is never deleted through it.
     std::vector<String> copies = extra_copies;
-    for (const FontValue& value : snapshot.values) {
-        // A copy named only by a refused text is never deleted through it.
-        if (add_registered_copies && uninstall_takes(title, value.name, value.type) && !value.file.empty()) {
-            copies.push_back(value.file);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (add_registered_copies && uninstall_takes(title, values[i].name, values[i].type) && resolved[i].refusal.empty()) {
+            copies.push_back(resolved[i].path);
         }
     }
-    std::map<String, bool> known;
-    for (const FontFacts& font : snapshot.fonts) known[comparison_key(font.copy)] = true;
+    std::map<String, String> measured;  // a copy's path, as compared, to who it is
+    for (const FontFacts& font : snapshot.fonts) measured[comparison_key(font.copy)] = font.copy_key;
     for (const String& copy : copies) {
-        if (known[comparison_key(copy)]) continue;
-        known[comparison_key(copy)] = true;
+        if (measured.count(comparison_key(copy))) continue;
         snapshot.fonts.push_back(facts_of(copy, staged_files));
+        measured[comparison_key(copy)] = snapshot.fonts.back().copy_key;
+    }
+
+    // Who each value's file is. A value whose path is a measured copy's is
+    // that copy; otherwise only one that could still name a copy is opened:
+    // one under a copy's name, a short name (with its "~"), or one whose text
+    // is refused. Any other names another file.
+    std::map<String, bool> copy_names;
+    for (const FontFacts& font : snapshot.fonts) copy_names[comparison_key(file_name_of(font.copy))] = true;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const RegistryValue& raw = values[i];
+        FontValue value{raw.name, raw.type, registry_text(raw.data)};
+        value.raw = raw.data;
+        if (is_text_type(value.type)) {
+            const bool refused = !resolved[i].refusal.empty();
+            const String path_key = comparison_key(resolved[i].path);
+            const StringView name = file_name_of(resolved[i].path);
+            if (!refused) value.file = resolved[i].path;
+            if (auto copy = measured.find(path_key); !refused && copy != measured.end()) {
+                value.file_key = copy->second;
+            } else if (refused || name.find(u'~') != StringView::npos || copy_names.count(comparison_key(name))) {
+                value.file_key = key_of_file(refused ? path_as_read(value, places.fonts_folder) : resolved[i].path);
+            } else {
+                value.file_key = path_key;
+            }
+        }
+        snapshot.values.push_back(value);
     }
     return snapshot;
 }

@@ -46,8 +46,9 @@ struct Measure {
 };
 PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure);
 
-// Writes the held file's bytes to a new file at `to`, replacing one there.
-PlatformStatus copy_held_file(const HeldFile& source, const String& to);
+// Writes the held file's bytes to a new file at `to`, replacing one there,
+// and gives the digest (common/digest.h) of the bytes written.
+PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest);
 
 // Opens the log for appending, creating it when missing, never through a link;
 // others may read it but not write, rename or delete it while it is held.

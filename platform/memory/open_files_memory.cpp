@@ -1,3 +1,4 @@
+#include "common/digest.h"
 #include "common/paths.h"
 #include "platform/files.h"
 #include "platform/memory/memory_machine.h"
@@ -64,12 +65,14 @@ PlatformStatus measure_against(const HeldFile& source, const String& path, Measu
     return status_success;
 }
 
-PlatformStatus copy_held_file(const HeldFile& source, const String& to) {
+PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest) {
     if (PlatformStatus status = memory_call(Operation::copy_file_replacing, to)) return status;
     const MemoryEntry* held = find_memory_entry(source->path);
     if (!held) return status_file_not_found;
     if (!find_memory_entry(parent_folder(to))) return status_path_not_found;
-    add_memory_file(to, std::string(held->contents));
+    const std::string contents = held->contents;  // adding an entry may move the others
+    add_memory_file(to, contents);
+    digest = digest_of(digest_start, contents.data(), contents.size());
     return status_success;
 }
 

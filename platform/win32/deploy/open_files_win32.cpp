@@ -1,5 +1,7 @@
 #include "platform/open_files.h"
 
+#include "common/digest.h"
+
 #include "platform/growing_buffer.h"
 #include "platform/win32/win32_handles.h"  // <windows.h> first
 
@@ -137,7 +139,8 @@ PlatformStatus measure_against(const HeldFile& source, const String& path, Measu
     return same_bytes(as_handle(source), entry.get(), measure.same);
 }
 
-PlatformStatus copy_held_file(const HeldFile& source, const String& to) {
+PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest) {
+    digest = digest_start;
     unique_hfile target(CreateFileW(wide(to), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!target) return GetLastError();
@@ -148,6 +151,7 @@ PlatformStatus copy_held_file(const HeldFile& source, const String& to) {
         DWORD written = 0;
         if (!WriteFile(target.get(), piece.data(), static_cast<DWORD>(piece.size()), &written, nullptr)) return GetLastError();
         if (written != piece.size()) return ERROR_WRITE_FAULT;
+        digest = digest_of(digest, piece.data(), piece.size());
     }
 }
 
