@@ -209,6 +209,17 @@ def arrange_prefix_collision(wine):
     add_fonts(wine, "DepOk.ttf")
 
 
+def arrange_other_case(wine):
+    wine.set_value("E2EREF DepOk", 1, FONTS + r"\Other.ttf")
+    add_fonts(wine, "DepOk.ttf")
+
+
+def arrange_variable_alias(wine):
+    (wine.fonts_folder / "DepAlias.ttf").write_bytes(b"\0\1\0\0another product's")
+    wine.set_value("E2e Alias", 2, "%SystemRoot%\\Fonts\\DEPALIAS.TTF")
+    add_fonts(wine, "DepAlias.ttf")
+
+
 REFUSALS = {
     "no entry": (lambda wine: (wine.font_dir / "README.txt").write_text("x"), r"C:\Typeloader\Font holds no *.ttf entry"),
     "a folder": (lambda wine: (add_fonts(wine, "DepOk.ttf"), (wine.font_dir / "Sub.ttf").mkdir()), "Sub.ttf: it is a folder"),
@@ -223,6 +234,10 @@ REFUSALS = {
     "Windows' bare-name file": (arrange_bare_name_conflict,
                                 'DEPWIN.ttf holds another font, which the registration "E2e Windows Font (TrueType)" refers to'),
     "prefix collision": (arrange_prefix_collision, '"E2eRefCorp Mono" (C:\\windows\\Fonts\\Mono.ttf) is not this title\'s'),
+    # The registry ignores case: E2EREF's "E2EREF DepOk" is this value.
+    "another product's name in other case": (arrange_other_case, '"E2EREF DepOk" (C:\\windows\\Fonts\\Other.ttf) is not this title'),
+    "another registration under a variable": (arrange_variable_alias,
+                                              'DepAlias.ttf holds another font, which the registration "E2e Alias" refers to'),
 }
 
 
@@ -236,8 +251,26 @@ def test_install_refused_changes_nothing(wine, case):
     assert any(reason in line for line in lines(out)), out
     assert lines(out)[-2:] == ["Refused: nothing was changed. Exit code 1.", "refused"]
     assert machine(wine) == before
-    for name in ("E2e Windows Font (TrueType)", "E2eRefCorp Mono"):
+    for name in ("E2e Windows Font (TrueType)", "E2eRefCorp Mono", "E2EREF DepOk", "E2e Alias"):
         wine.delete_value(name)
+    (wine.fonts_folder / "DepAlias.ttf").unlink(missing_ok=True)
+
+
+def test_a_title_with_a_line_break_is_a_usage_error(wine):
+    add_fonts(wine, "DepCr.ttf")
+    before = machine(wine)
+    code, out = deploy(wine, 'd install "E2eCr\rInstall FAIL : x"')
+    assert (code, out) == (2, USAGE)
+    assert machine(wine) == before
+
+
+def test_a_font_held_open_by_another_program_is_refused_by_name(wine):
+    add_fonts(wine, "DepHeld.ttf")
+    before = machine(wine)
+    code, out = deploy(wine, "d install E2eHeld", lock=r"C:\Typeloader\Font\DepHeld.ttf")
+    assert code == 1, out
+    assert any("DepHeld.ttf: another program holds it open" in line for line in lines(out)), out
+    assert machine(wine) == before
 
 
 def test_guarded_uninstall_and_titles_that_never_collide(wine):

@@ -19,14 +19,16 @@ HANDLE as_handle(const HeldFile& file) { return reinterpret_cast<HANDLE>(file.ge
 // The entry itself, never a link's target; the handle is then checked to be a
 // plain file, and the path too, since Wine reports a link only by path.
 PlatformStatus open_plain(const String& path, DWORD access, DWORD share, DWORD disposition, HeldFile& file) {
+    // A link to a folder would fail to open as a file: it is named a link first.
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
     unique_hfile opened(CreateFileW(wide(path), access, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!opened) return GetLastError();
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(opened.get(), &information)) return GetLastError();
-    DWORD attributes = GetFileAttributesW(wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
-    if ((information.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
     if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
     file.reset(reinterpret_cast<HeldFileHandle*>(opened.release()));
     return ERROR_SUCCESS;
