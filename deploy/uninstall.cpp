@@ -61,15 +61,15 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     }
     std::vector<String> measured;
     for (const FontFacts& font : before.fonts) measured.push_back(font.copy);
+    // No copy goes while a registration that names it may remain.
     if (verified) {
-        // No copy goes while a registration that names it may remain.
         const DeploySnapshot removed = take_snapshot(title, places, entries, false, false, false, measured);
         const std::vector<String> left = uninstall_mismatches(UninstallPlan{{}, plan.removals, {}, {}}, removed);
         for (const String& mismatch : left) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
         verified = left.empty() && !log.failed;
-        if (!verified) return log_verdict(log, Outcome::failed, u"Failed: not every registration was removed; no copy was deleted.");
     }
-    if (verified) {
+    if (!verified) return log_verdict(log, Outcome::failed, u"Failed: not every registration was removed; no copy was deleted.");
+    {
         // A staged replacement would bring a copy back at the restart.
         for (const String& staged : plan.voided) {
             PlatformStatus status = delete_file(staged);

@@ -528,6 +528,7 @@ TEST_F(Deploy, UninstallThatLeavesAValueFails) {
     memory_machine().failures[{Operation::delete_value, u"Acme Sans"}] = status_access_denied;
     EXPECT_EQ(uninstall(u"Acme"), 1);
     EXPECT_NE(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
+    EXPECT_TRUE(output_mentions("not every registration was removed; no copy was deleted"));
 }
 
 struct FolderCase {
