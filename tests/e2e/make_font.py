@@ -5,6 +5,10 @@ from fontTools.fontBuilder import FontBuilder
 from fontTools.pens.ttGlyphPen import TTGlyphPen
 
 
+# 2026-01-01 in the head table's count of seconds since 1904.
+FIXED_TIMESTAMP = 3850329600
+
+
 def square():
     pen = TTGlyphPen(None)
     pen.moveTo((100, 0))
@@ -27,6 +31,10 @@ def make_font(path, family, style="Regular"):
     builder.setupNameTable({"familyName": family, "styleName": style})
     builder.setupOS2(sTypoAscender=800, sTypoDescender=-200, usWinAscent=800, usWinDescent=200)
     builder.setupPost()
+    # fontTools stamps the head table with the current second: fonts made a
+    # second apart would differ. The same arguments must give the same bytes.
+    builder.font["head"].created = builder.font["head"].modified = FIXED_TIMESTAMP
+    builder.font.recalcTimestamp = False
     builder.save(path)
 
 
