@@ -197,21 +197,24 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
     const std::vector<FoundFile> entries = bundle_entries(places);
     if (!bundle_is_trusted(log, places)) return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
-    const DeploySnapshot checked = take_snapshot(title, places, entries, true, true, false);
+    std::vector<HeldFile> held;
+    const DeploySnapshot checked = take_snapshot(title, places, entries, true, true, false, {}, &held);
     const InstallPlan plan = plan_install(checked);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
         return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
     }
+    std::vector<LogLine> checks;
     for (const FontFacts& font : checked.fonts) {
         for (const String& warning : font.warnings) {
-            log_record(log, RecordType::warning, u"Check " + font.name + u": " + warning + u"; Windows loads it all the same.");
+            checks.push_back({RecordType::warning, u"Check " + font.name + u": " + warning + u"; Windows loads it all the same."});
         }
-        log_record(log, RecordType::information, u"Check " + font.name + u": a font, to be copied to " + font.copy +
-                                                     u" and registered as " + quoted(registration_name(title, font.name)) + u": OK");
+        checks.push_back({RecordType::information, u"Check " + font.name + u": a font, to be copied to " + font.copy +
+                                                       u" and registered as " + quoted(registration_name(title, font.name)) + u": OK"});
     }
-    log_record(log, RecordType::information, u"Check title " + quoted(title) +
-                                                 u": an uninstall would remove only this title's registrations: OK");
+    checks.push_back({RecordType::information,
+                      u"Check title " + quoted(title) + u": an uninstall would remove only this title's registrations: OK"});
+    log_records(log, checks);
     if (plan.nothing_to_change()) {
         const bool waiting = restart_pending(checked);
         return log_verdict(log, waiting ? Outcome::restart : Outcome::unchanged,
@@ -222,7 +225,7 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     std::vector<uint64_t> digests;
     for (const FontFacts& font : checked.fonts) digests.push_back(font.digest);
     PrivateBundle bundle;
-    if (!make_private_bundle(log, places.typeloader, entries, digests, bundle)) {
+    if (!make_private_bundle(log, places.typeloader, entries, digests, held, bundle)) {
         return log_verdict(log, Outcome::failed, u"Failed: nothing was changed.");
     }
     const Verdict verdict = install_from(log, title, places, bundle, checked, plan);

@@ -147,17 +147,21 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     return LogOpening::opened;
 }
 
-void log_record(DeployLog& log, RecordType type, StringView message) {
-    write_output_line(message);
-    if (log.failed) return;
+void log_record(DeployLog& log, RecordType type, StringView message) { log_records(log, {{type, String(message)}}); }
+
+void log_records(DeployLog& log, const std::vector<LogLine>& lines) {
+    for (const LogLine& line : lines) write_output_line(line.message);
+    if (log.failed || lines.empty()) return;
     bool plain = false;
     PlatformStatus status = is_plain_file_at(log.file, log.path, plain);
     if (!status && !plain) status = status_stopped_on_link;
     uint64_t size = 0;
     if (!status) status = open_file_size(log.file, size);
     if (!status) {
-        std::string bytes = cmtrace_record(message, type, local_time(), current_thread_id());
-        if (size == 0) bytes = "\xEF\xBB\xBF" + bytes;  // a new log
+        std::string bytes = size == 0 ? "\xEF\xBB\xBF" : "";  // a new log
+        const LocalTime time = local_time();
+        const uint32_t thread = current_thread_id();
+        for (const LogLine& line : lines) bytes += cmtrace_record(line.message, line.type, time, thread);
         status = append_to_open_file(log.file, bytes);
     }
     if (status) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/strings.h"
 #include "platform/clock.h"
@@ -58,3 +59,11 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal);
 // held log, first checking that the handle is still the plain file at the
 // log's path. A failure marks the log failed; the job then stops.
 void log_record(DeployLog& log, RecordType type, StringView message);
+
+// Records made together (a line per font): one check of the handle, then one
+// write of them all, with one time stamp.
+struct LogLine {
+    RecordType type = RecordType::information;
+    String message;
+};
+void log_records(DeployLog& log, const std::vector<LogLine>& lines);

@@ -36,7 +36,7 @@ void remove_tree(const String& folder, std::vector<String>& failures) {
 }  // namespace
 
 bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
-                         const std::vector<uint64_t>& digests, PrivateBundle& bundle) {
+                         const std::vector<uint64_t>& digests, std::vector<HeldFile>& held, PrivateBundle& bundle) {
     bundle.folder = log.folder + private_bundle_name;
     bundle.typeloader = bundle.folder + u"\\Typeloader.exe";
     bundle.font_folder = bundle.folder + source_folder_suffix;
@@ -55,7 +55,12 @@ bool make_private_bundle(DeployLog& log, const String& typeloader, const std::ve
         FoundFile copy{entries[i].name, bundle.font_folder + u"\\" + entries[i].name};
         failed = entries[i].path;
         uint64_t digest = 0;
-        status = copy_held(entries[i].path, copy.path, digest);
+        if (i < held.size() && held[i]) {
+            status = copy_held_file(held[i], copy.path, digest);
+            held[i].reset();
+        } else {
+            status = copy_held(entries[i].path, copy.path, digest);
+        }
         same = i >= digests.size() || digest == digests[i];
         bundle.entries.push_back(copy);
     }

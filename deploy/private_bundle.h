@@ -5,6 +5,7 @@
 #include "common/strings.h"
 #include "deploy/log.h"
 #include "platform/files.h"
+#include "platform/open_files.h"
 
 // The copy of the bundle a run acts on: Typeloader.exe and the fonts it
 // checked, in a fresh folder that only SYSTEM and Administrators may change,
@@ -28,8 +29,10 @@ inline constexpr char16_t private_bundle_name[] = u"\\Run";
 // what was made is removed again.
 // `digests` are those of the fonts as checked, in the order of `entries`
 // (none for a bundle of Typeloader.exe alone): a copy with other bytes fails.
+// `held` are the handles the checks read through, in the same order, each
+// copied from and then closed; an entry without one is opened again.
 bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
-                         const std::vector<uint64_t>& digests, PrivateBundle& bundle);
+                         const std::vector<uint64_t>& digests, std::vector<HeldFile>& held, PrivateBundle& bundle);
 
 // Removes the folder and what this run put in it.
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle);

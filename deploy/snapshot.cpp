@@ -2,8 +2,10 @@
 
 #include "common/digest.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "deploy/access_rule.h"
 #include "deploy/bundle_check.h"
@@ -76,7 +78,9 @@ PlatformStatus open_source(const String& path, HeldFile& file) {
 
 }  // namespace
 
-String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatus opened, bool check_security,
+// `trust`: whom the font's owner and access list must name alone; none when
+// they are not judged.
+String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatus opened, std::optional<Trust> trust,
                      std::vector<String>& warnings) {
     if (found.name.size() < 4 || !equals_ignoring_ascii_case(StringView(found.name).substr(found.name.size() - 4), u".ttf")) {
         return u"its name does not end in .ttf (it matches *.ttf only through its short name)";
@@ -87,14 +91,13 @@ String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatu
     if (is_in_use_status(opened)) return u"another program holds it open (error " + decimal_text(opened) + u")";
     if (opened == status_file_not_found || opened == status_path_not_found) return u"it is gone";
     if (opened) return u"it cannot be read (error " + decimal_text(opened) + u")";
-    if (check_security) {
+    if (trust) {
         // Whoever may change the font could have changed what is checked here.
         ObjectSecurity security;
         if (PlatformStatus status = read_held_file_security(file, security)) {
             return u"its owner and permissions cannot be read (error " + decimal_text(status) + u")";
         }
-        const Trust trust = is_network_path(found.path) ? Trust::domain_admins_too : Trust::local_only;
-        if (String reason = access_refusal(security, AccessTarget::object_itself, trust); !reason.empty()) return reason;
+        if (String reason = access_refusal(security, AccessTarget::object_itself, *trust); !reason.empty()) return reason;
     }
     uint64_t size = 0;
     if (PlatformStatus status = open_file_size(file, size)) return u"it cannot be read (error " + decimal_text(status) + u")";
@@ -138,13 +141,40 @@ FileState file_state(const String& source, const String& path) {
 
 namespace {
 
-// One search for the staged files of every copy: a search per copy would
-// read the whole Fonts folder once per font.
-std::vector<String> staged_files_in(const String& folder) {
-    std::vector<String> found;
-    if (folder.empty()) return found;
-    find_files(folder + u"\\*" + String(staged_suffix) + u"*", [&](const FoundFile& file) { found.push_back(file.path); });
-    return found;
+// The destination folder from one look: its staged files, and the names
+// there, so that a copy not among them is known missing without a look of
+// its own (under Wine, each name not found makes it read the whole folder).
+struct Listing {
+    std::vector<String> staged_files;
+    std::set<String> names;   // as compared (comparison_key)
+    bool names_known = false;  // read whole, and every name plain ASCII
+};
+
+bool is_plain_ascii(StringView name) {
+    return std::all_of(name.begin(), name.end(), [](char16_t unit) { return unit < 0x80; });
+}
+
+Listing listing_of(const String& folder) {
+    Listing listing;
+    std::vector<String> names;
+    if (folder.empty() || folder_entry_names(folder, names)) return listing;
+    const String staged_key = comparison_key(staged_suffix);
+    listing.names_known = true;
+    for (const String& name : names) {
+        const String key = comparison_key(name);
+        if (key.find(staged_key) != String::npos) listing.staged_files.push_back(folder + u"\\" + name);
+        listing.names.insert(key);
+        listing.names_known &= is_plain_ascii(name);
+    }
+    return listing;
+}
+
+// Whether the listing shows that nothing answers to the name. Only plain
+// ASCII names compare the same by any case rule, and a name with "~" may be
+// another file's short name, which a listing may not show: those are looked at.
+bool listed_as_missing(const Listing& listing, StringView name) {
+    return listing.names_known && is_plain_ascii(name) && name.find(u'~') == StringView::npos &&
+           !listing.names.count(comparison_key(name));
 }
 
 // Who the file at a path is: its identity, or the path's comparison key when
@@ -191,33 +221,30 @@ FileState state_of(const Measure& measure) {
     return measure.same ? FileState::same_as_source : FileState::other;
 }
 
-String key_of(const Measure& measure, const String& path) {
-    if (measure.kind == EntryKind::missing) return comparison_key(path);
-    return identity_key(measure.identity.volume, measure.identity.id_high, measure.identity.id_low);
-}
-
-// A copy and its staged files measured against the font held open.
-FontFacts facts_against(const String& name, const HeldFile& source, const String& copy, const std::vector<String>& staged_files) {
+// A copy and its staged files measured against the font held open. Its key
+// is its path's until some value needs identities (see take_snapshot).
+FontFacts facts_against(const String& name, const HeldFile& source, const String& copy, const Listing& listing) {
     FontFacts font{name, String(), copy, FileState::unreadable, {}};
+    font.copy_key = comparison_key(copy);
     Measure measure;
-    if (!measure_against(source, copy, measure)) {
+    if (listed_as_missing(listing, file_name_of(copy))) {
+        font.copy_state = FileState::missing;
+    } else if (!measure_against(source, copy, false, measure)) {
         font.copy_state = state_of(measure);
-        font.copy_key = key_of(measure, copy);
-    } else {
-        font.copy_key = comparison_key(copy);
     }
-    for (const String& staged : staged_files) {
+    for (const String& staged : listing.staged_files) {
         if (!is_staged_name_of(staged, copy)) continue;
         Measure staged_measure;
-        font.staged.push_back({staged, measure_against(source, staged, staged_measure) ? FileState::unreadable : state_of(staged_measure)});
+        font.staged.push_back(
+            {staged, measure_against(source, staged, false, staged_measure) ? FileState::unreadable : state_of(staged_measure)});
     }
     return font;
 }
 
-// A copy no font of the bundle stands for: its kind and identity only.
+// A copy no font of the bundle stands for: its kind only.
 FontFacts facts_of(const String& copy, const std::vector<String>& staged_files) {
     FontFacts font{String(file_name_of(copy)), String(), copy, file_state(String(), copy), {}};
-    font.copy_key = font.copy_state == FileState::missing ? comparison_key(copy) : key_of_file(copy);
+    font.copy_key = comparison_key(copy);
     for (const String& staged : staged_files) {
         if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(String(), staged)});
     }
@@ -228,7 +255,7 @@ FontFacts facts_of(const String& copy, const std::vector<String>& staged_files) 
 
 DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
                              bool check_entries, bool check_security, bool add_registered_copies,
-                             const std::vector<String>& extra_copies) {
+                             const std::vector<String>& extra_copies, std::vector<HeldFile>* held) {
     DeploySnapshot snapshot;
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
@@ -248,7 +275,11 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     String pending;
     if (!read_pending_file_renames(pending)) snapshot.pending = parse_pending_operations(pending);
 
-    const std::vector<String> staged_files = staged_files_in(places.destination);
+    const Listing listing = listing_of(places.destination);
+    const std::vector<String>& staged_files = listing.staged_files;
+    // Every entry lies in the Font folder: one look at its drive serves them all.
+    std::optional<Trust> trust;
+    if (check_security) trust = is_network_path(places.font_folder) ? Trust::domain_admins_too : Trust::local_only;
     for (const FoundFile& entry : entries) {
         const String copy = places.destination + u"\\" + entry.name;
         HeldFile source;
@@ -256,17 +287,18 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         // An entry that is no font of ours has no copy to measure.
         if (!check_entries && opened) continue;
         std::vector<String> warnings;
-        String refusal = check_entries ? entry_refusal(entry, source, opened, check_security, warnings) : String();
+        String refusal = check_entries ? entry_refusal(entry, source, opened, trust, warnings) : String();
         uint64_t digest = 0;
         if (check_entries && refusal.empty()) {
             if (PlatformStatus status = digest_held(source, digest)) refusal = u"it cannot be read (error " + decimal_text(status) + u")";
         }
-        FontFacts font = refusal.empty() ? facts_against(entry.name, source, copy, staged_files)
+        FontFacts font = refusal.empty() ? facts_against(entry.name, source, copy, listing)
                                          : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
         font.refusal = refusal;
         font.warnings = warnings;
         font.digest = digest;
         snapshot.fonts.push_back(font);
+        if (held) held->push_back(refusal.empty() ? std::move(source) : HeldFile());
     }
     // A copy named only by a refused text is never deleted through it.
     std::vector<String> copies = extra_copies;
@@ -286,9 +318,23 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     // Who each value's file is. A value whose path is a measured copy's is
     // that copy; otherwise only one that could still name a copy is opened:
     // one under a copy's name, a short name (with its "~"), or one whose text
-    // is refused. Any other names another file.
+    // is refused. Any other names another file. Only when one is opened are
+    // the copies' identities read too: paths alone compare the rest.
     std::map<String, bool> copy_names;
     for (const FontFacts& font : snapshot.fonts) copy_names[comparison_key(file_name_of(font.copy))] = true;
+    auto opened_by_identity = [&](size_t i) {
+        const StringView name = file_name_of(resolved[i].path);
+        if (!resolved[i].refusal.empty()) return true;
+        if (measured.count(comparison_key(resolved[i].path))) return false;
+        return name.find(u'~') != StringView::npos || copy_names.count(comparison_key(name)) > 0;
+    };
+    bool identities = false;
+    for (size_t i = 0; i < values.size() && !identities; ++i) identities = is_text_type(values[i].type) && opened_by_identity(i);
+    for (FontFacts& font : snapshot.fonts) {
+        if (identities && font.copy_state != FileState::missing) {
+            font.copy_key = measured[comparison_key(font.copy)] = key_of_file(font.copy);
+        }
+    }
     for (size_t i = 0; i < values.size(); ++i) {
         const RegistryValue& raw = values[i];
         FontValue value{raw.name, raw.type, registry_text(raw.data)};
@@ -296,11 +342,10 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         if (is_text_type(value.type)) {
             const bool refused = !resolved[i].refusal.empty();
             const String path_key = comparison_key(resolved[i].path);
-            const StringView name = file_name_of(resolved[i].path);
             if (!refused) value.file = resolved[i].path;
             if (auto copy = measured.find(path_key); !refused && copy != measured.end()) {
                 value.file_key = copy->second;
-            } else if (refused || name.find(u'~') != StringView::npos || copy_names.count(comparison_key(name))) {
+            } else if (opened_by_identity(i)) {
                 value.file_key = key_of_file(refused ? path_as_read(value, places.fonts_folder) : resolved[i].path);
             } else {
                 value.file_key = path_key;

@@ -7,6 +7,7 @@
 #include "deploy/log.h"
 #include "deploy/plan.h"
 #include "platform/files.h"
+#include "platform/open_files.h"
 
 // Where the deploy jobs look, and what they see there: the effects that fill
 // the planner's snapshot.
@@ -43,10 +44,12 @@ bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places);
 // font held open by another program tried again for a while), and who may
 // change it when `check_security`; its copy measured against it.
 // `add_registered_copies` adds the copies that the title's registrations
-// name, and `extra_copies` others.
+// name, and `extra_copies` others. With `held`, each entry's handle is kept
+// there (none for one refused), in the order of `entries`, so that what was
+// read stays as it was until it is copied.
 DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
                              bool check_entries, bool check_security, bool add_registered_copies,
-                             const std::vector<String>& extra_copies = {});
+                             const std::vector<String>& extra_copies = {}, std::vector<HeldFile>* held = nullptr);
 
 // The state of `path` against the bytes of `source`.
 FileState file_state(const String& source, const String& path);

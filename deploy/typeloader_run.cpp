@@ -51,8 +51,10 @@ TypeloaderRun run_typeloader_job(DeployLog& log, const String& program, bool uni
         }
     }
     if (!line.empty()) run.lines.push_back(line);
-    for (const String& printed : run.lines) log_record(log, RecordType::information, u"Typeloader.exe: " + printed);
-    log_record(log, RecordType::information, u"Typeloader.exe exit code " + decimal_text(run.exit_code) + u".");
+    std::vector<LogLine> lines;
+    for (const String& printed : run.lines) lines.push_back({RecordType::information, u"Typeloader.exe: " + printed});
+    lines.push_back({RecordType::information, u"Typeloader.exe exit code " + decimal_text(run.exit_code) + u"."});
+    log_records(log, lines);
     return run;
 }
 

@@ -54,7 +54,8 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     bool verified = !log.failed;
     if (verified && plan.run_typeloader()) {
         PrivateBundle bundle;
-        if (!make_private_bundle(log, places.typeloader, {}, {}, bundle)) return log_verdict(log, Outcome::failed, u"Failed: nothing was removed.");
+        std::vector<HeldFile> none;
+        if (!make_private_bundle(log, places.typeloader, {}, {}, none, bundle)) return log_verdict(log, Outcome::failed, u"Failed: nothing was removed.");
         TypeloaderRun run = run_typeloader_job(log, bundle.typeloader, true, title);
         remove_private_bundle(log, bundle);
         verified = verify_typeloader_run(log, run, uninstall_header + title, uninstall_fail);

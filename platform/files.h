@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/strings.h"
 #include "platform/status.h"
@@ -65,6 +66,10 @@ PlatformStatus file_identity(const String& path, FileIdentity& identity);
 
 // The value of an environment variable of this process; false when unset.
 bool environment_variable(StringView name, String& value);
+
+// The names of a folder's entries, each long name and any short name ("."
+// and ".." left out), from one look at the whole folder.
+PlatformStatus folder_entry_names(const String& folder, std::vector<String>& names);
 
 // Removes an empty folder; a link is removed as the link.
 PlatformStatus remove_folder(const String& path);

@@ -36,15 +36,15 @@ PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std
 PlatformStatus same_contents(const String& left, const String& right, bool& same);
 
 // What a path holds, measured against a held file in one look: its kind
-// (never through a link), its identity, and whether it is a plain file with
-// the held file's bytes. A file another program holds open without sharing
-// has its kind and identity only. Missing is no failure.
+// (never through a link), its identity when `with_identity`, and whether it
+// is a plain file with the held file's bytes. A file another program holds
+// open without sharing has its kind and identity only. Missing is no failure.
 struct Measure {
     EntryKind kind = EntryKind::missing;
     FileIdentity identity;
     bool same = false;
 };
-PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure);
+PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure);
 
 // Writes the held file's bytes to a new file at `to`, replacing one there,
 // and gives the digest (common/digest.h) of the bytes written.

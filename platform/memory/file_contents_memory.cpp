@@ -52,6 +52,20 @@ bool environment_variable(StringView name, String& value) {
     return false;
 }
 
+PlatformStatus folder_entry_names(const String& folder, std::vector<String>& names) {
+    names.clear();
+    if (PlatformStatus status = memory_call(Operation::folder_entry_names, folder)) return status;
+    const MemoryEntry* found = find_memory_entry(folder);
+    if (!found) return status_path_not_found;
+    if (!found->is_folder) return status_directory_name_invalid;
+    for (const MemoryEntry& entry : memory_machine().files.entries) {
+        if (!equals_ignoring_ascii_case(parent_folder(entry.path), found->path)) continue;
+        names.emplace_back(file_name_of(entry.path));
+        if (!entry.short_name.empty()) names.emplace_back(file_name_of(entry.short_name));
+    }
+    return status_success;
+}
+
 PlatformStatus remove_folder(const String& path) {
     if (PlatformStatus status = memory_call(Operation::remove_folder, path)) return status;
     const MemoryEntry* folder = find_memory_entry(path);

@@ -27,6 +27,7 @@ enum class Operation {
     create_folder,
     copy_file,
     find_files,
+    folder_entry_names,
     copy_file_replacing,
     delete_file,
     remove_folder,

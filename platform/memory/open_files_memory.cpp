@@ -54,11 +54,11 @@ PlatformStatus same_contents(const String& left, const String& right, bool& same
     return status_success;
 }
 
-PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
+PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure) {
     measure = Measure{};
     const MemoryEntry* entry = find_memory_entry(path);
     if (!entry) return status_success;
-    measure.identity = {1, 0, entry->id};
+    if (with_identity) measure.identity = {1, 0, entry->id};
     measure.kind = entry->reparse_point ? EntryKind::reparse_point : entry->is_folder ? EntryKind::folder : EntryKind::file;
     const MemoryEntry* held = find_memory_entry(source->path);
     measure.same = measure.kind == EntryKind::file && !entry->in_use && held && held->contents == entry->contents;

@@ -285,6 +285,19 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"Windows' bare-name file with other contents",
                     [] { add_memory_file(font_folder + u"\\ARIAL.ttf", font_bytes); },
                     "holds another font, which the registration \"Arial (TrueType)\""},
+        RefusalCase{"Windows' file, the Fonts folder not listable",
+                    [] {
+                        memory_machine().failures[{Operation::folder_entry_names}] = status_access_denied;
+                        add_memory_file(font_folder + u"\\ARIAL.ttf", font_bytes);
+                    },
+                    "holds another font, which the registration \"Arial (TrueType)\""},
+        RefusalCase{"another file answering to the name by its short name",
+                    [] {
+                        add_memory_file(fonts + u"\\Other Long Name.ttf", "other");
+                        find_memory_entry(fonts + u"\\Other Long Name.ttf")->short_name = fonts + u"\\GOOD.TTF";
+                        add_good_font();
+                    },
+                    "holds another font that no registration of this title refers to"},
         RefusalCase{"another title's file",
                     [] {
                         memory_font_values().push_back({u"Other Good", registry_string_type, fonts + u"\\Good.ttf"});

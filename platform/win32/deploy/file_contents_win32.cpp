@@ -1,7 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/growing_buffer.h"
-#include "platform/win32/win32_handles.h"  // <windows.h> first
+#include "platform/win32/deploy/handle_facts.h"  // <windows.h> first
 
 PlatformStatus entry_kind(const String& path, EntryKind& kind) {
     // GetFileAttributesW reports a link's own attributes.
@@ -34,23 +34,7 @@ PlatformStatus file_identity(const String& path, FileIdentity& identity) {
     unique_hfile entry(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!entry) return GetLastError();
-    // The 128-bit ID where the file system has one (ReFS); the 64-bit index
-    // otherwise, which is unique on NTFS.
-    FILE_ID_INFO id{};
-    if (GetFileInformationByHandleEx(entry.get(), FileIdInfo, &id, sizeof(id))) {
-        identity.volume = id.VolumeSerialNumber;
-        uint64_t halves[2];
-        static_assert(sizeof(halves) == sizeof(id.FileId));
-        memcpy(halves, &id.FileId, sizeof(halves));
-        identity.id_low = halves[0];
-        identity.id_high = halves[1];
-        return ERROR_SUCCESS;
-    }
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(entry.get(), &information)) return GetLastError();
-    identity.volume = information.dwVolumeSerialNumber;
-    identity.id_low = static_cast<uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
-    return ERROR_SUCCESS;
+    return handle_identity(entry.get(), identity);
 }
 
 bool environment_variable(StringView name, String& value) {
@@ -63,6 +47,21 @@ bool environment_variable(StringView name, String& value) {
         return length;
     });
     return failure == ERROR_SUCCESS;
+}
+
+PlatformStatus folder_entry_names(const String& folder, std::vector<String>& names) {
+    names.clear();
+    WIN32_FIND_DATAW data;
+    unique_hfind search(FindFirstFileW(wide(folder + u"\\*"), &data));
+    if (!search) return GetLastError();
+    do {
+        String name = from_wide(data.cFileName);
+        if (name == u"." || name == u"..") continue;
+        names.push_back(std::move(name));
+        if (data.cAlternateFileName[0] != L'\0') names.push_back(from_wide(data.cAlternateFileName));
+    } while (FindNextFileW(search.get(), &data));
+    const DWORD status = GetLastError();
+    return status == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : status;
 }
 
 PlatformStatus remove_folder(const String& path) {

@@ -3,7 +3,7 @@
 #include "common/digest.h"
 
 #include "platform/growing_buffer.h"
-#include "platform/win32/win32_handles.h"  // <windows.h> first
+#include "platform/win32/deploy/handle_facts.h"  // <windows.h> first
 
 #include <cstring>
 #include <vector>
@@ -26,10 +26,10 @@ PlatformStatus open_plain(const String& path, DWORD access, DWORD share, DWORD d
     unique_hfile opened(CreateFileW(wide(path), access, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!opened) return GetLastError();
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(opened.get(), &information)) return GetLastError();
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+    DWORD kind = 0;
+    if (PlatformStatus status = handle_attributes(opened.get(), kind)) return status;
+    if (kind & FILE_ATTRIBUTE_REPARSE_POINT) return status_stopped_on_link;
+    if (kind & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
     file.reset(reinterpret_cast<HeldFileHandle*>(opened.release()));
     return ERROR_SUCCESS;
 }
@@ -48,25 +48,38 @@ PlatformStatus open_file_size(const HeldFile& file, uint64_t& size) {
     return ERROR_SUCCESS;
 }
 
-PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes) {
-    bytes.resize(length);
-    size_t filled = 0;
+namespace {
+
+// The held handles are this process's own and used by one caller at a time,
+// so a read moves the file pointer rather than passing an OVERLAPPED: under
+// Wine each read given one costs a further round trip to its server.
+PlatformStatus seek(HANDLE file, uint64_t offset) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ? ERROR_SUCCESS : GetLastError();
+}
+
+// Up to `length` bytes from the file pointer; fewer only at the end.
+PlatformStatus read_on(HANDLE file, char* into, size_t length, size_t& filled) {
+    filled = 0;
     while (filled < length) {
-        OVERLAPPED at{};
-        const uint64_t position = offset + filled;
-        at.Offset = static_cast<DWORD>(position);
-        at.OffsetHigh = static_cast<DWORD>(position >> 32);
         DWORD got = 0;
-        if (!ReadFile(as_handle(file), bytes.data() + filled, static_cast<DWORD>(length - filled), &got, &at)) {
-            DWORD status = GetLastError();
-            if (status == ERROR_HANDLE_EOF) break;
-            return status;
-        }
+        if (!ReadFile(file, into + filled, static_cast<DWORD>(length - filled), &got, nullptr)) return GetLastError();
         if (got == 0) break;
         filled += got;
     }
-    bytes.resize(filled);
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes) {
+    bytes.resize(length);
+    size_t filled = 0;
+    PlatformStatus status = seek(as_handle(file), offset);
+    if (!status) status = read_on(as_handle(file), bytes.data(), length, filled);
+    bytes.resize(filled);
+    return status;
 }
 
 PlatformStatus same_contents(const String& left, const String& right, bool& same) {
@@ -98,13 +111,12 @@ PlatformStatus same_bytes(HANDLE left, HANDLE right, bool& same) {
     if (!GetFileSizeEx(left, &left_size) || !GetFileSizeEx(right, &right_size)) return GetLastError();
     if (left_size.QuadPart != right_size.QuadPart) return ERROR_SUCCESS;
     std::vector<char> a(read_piece_size), b(read_piece_size);
+    if (PlatformStatus status = seek(left, 0)) return status;
+    if (PlatformStatus status = seek(right, 0)) return status;
     for (uint64_t offset = 0; offset < static_cast<uint64_t>(left_size.QuadPart); offset += read_piece_size) {
-        DWORD got_a = 0, got_b = 0;
-        OVERLAPPED at_a{}, at_b{};
-        at_a.Offset = at_b.Offset = static_cast<DWORD>(offset);
-        at_a.OffsetHigh = at_b.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        if (!ReadFile(left, a.data(), static_cast<DWORD>(a.size()), &got_a, &at_a)) return GetLastError();
-        if (!ReadFile(right, b.data(), static_cast<DWORD>(b.size()), &got_b, &at_b)) return GetLastError();
+        size_t got_a = 0, got_b = 0;
+        if (PlatformStatus status = read_on(left, a.data(), a.size(), got_a)) return status;
+        if (PlatformStatus status = read_on(right, b.data(), b.size(), got_b)) return status;
         if (got_a != got_b || memcmp(a.data(), b.data(), got_a) != 0) return ERROR_SUCCESS;
         if (got_a == 0) break;
     }
@@ -114,7 +126,7 @@ PlatformStatus same_bytes(HANDLE left, HANDLE right, bool& same) {
 
 }  // namespace
 
-PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
+PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure) {
     measure = Measure{};
     // Wine shows a link by path only; Windows on the handle too.
     const DWORD attributes = GetFileAttributesW(wide(path));
@@ -129,11 +141,12 @@ PlatformStatus measure_against(const HeldFile& source, const String& path, Measu
     // Held open without sharing by another program: its kind and identity still show.
     if (!readable) entry.reset(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, any_sharing, nullptr, OPEN_EXISTING, flags, nullptr));
     if (!entry) return GetLastError();
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(entry.get(), &information)) return GetLastError();
-    measure.identity.volume = information.dwVolumeSerialNumber;
-    measure.identity.id_low = static_cast<uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
-    const DWORD kind = information.dwFileAttributes | attributes;
+    DWORD own = 0;
+    if (PlatformStatus status = handle_attributes(entry.get(), own)) return status;
+    if (with_identity) {
+        if (PlatformStatus status = handle_identity(entry.get(), measure.identity)) return status;
+    }
+    const DWORD kind = own | attributes;
     measure.kind = (kind & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::reparse_point
                    : (kind & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::folder
                                                          : EntryKind::file;
@@ -185,9 +198,9 @@ PlatformStatus rename_open_file(const HeldFile& file, const String& new_path) {
 
 PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& plain) {
     plain = false;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(as_handle(file), &information)) return GetLastError();
-    if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_SUCCESS;
+    DWORD kind = 0;
+    if (PlatformStatus status = handle_attributes(as_handle(file), kind)) return status;
+    if (kind & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_SUCCESS;
     DWORD failure = ERROR_SUCCESS;
     String resolved = fetch_growing(MAX_PATH, [&](char16_t* buffer, size_t size) -> size_t {
         DWORD length = GetFinalPathNameByHandleW(as_handle(file), reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(size),

@@ -16,6 +16,10 @@ using unique_attribute_list = UniqueHandle<LPPROC_THREAD_ATTRIBUTE_LIST, delete_
 // How often a running program's pipe and end are looked at.
 constexpr DWORD poll_milliseconds = 20;
 
+// Room for a whole run's output (a line per font), so that the program never
+// waits on a full pipe for the next look.
+constexpr DWORD pipe_buffer_bytes = 1024 * 1024;
+
 }  // namespace
 
 PlatformStatus run_program(const String& program, const String& command_line, uint32_t time_limit_milliseconds,
@@ -24,7 +28,7 @@ PlatformStatus run_program(const String& program, const String& command_line, ui
     exit_code = 0;
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     unique_handle read_end, write_end;
-    if (!CreatePipe(read_end.put(), write_end.put(), &inherit, 0)) return GetLastError();
+    if (!CreatePipe(read_end.put(), write_end.put(), &inherit, pipe_buffer_bytes)) return GetLastError();
     if (!SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return GetLastError();
 
     // The pipe is the one handle the child inherits, whatever else this

@@ -1,10 +1,11 @@
 #include "platform/open_files.h"
 #include "platform/security.h"
 
-#include "platform/win32/win32_handles.h"  // <windows.h> first
+#include "platform/win32/deploy/handle_facts.h"  // <windows.h> first
 
-#include <aclapi.h>
 #include <sddl.h>
+
+#include <vector>
 
 namespace {
 
@@ -22,15 +23,17 @@ constexpr wchar_t private_folder_sddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;
 // exercised there; on Windows no account is ever renamed. Windows' own ntdll
 // never has this export.
 bool is_wine_account(PSID sid) {
-    static const bool under_wine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    if (!under_wine) return false;
-    unique_handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-    alignas(TOKEN_USER) unsigned char buffer[256];
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return false;
-    return EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    // Read once: every owner and access entry of every font is compared with it.
+    static const PSID account = []() -> PSID {
+        if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return nullptr;
+        unique_handle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
+        alignas(TOKEN_USER) static unsigned char buffer[256];
+        DWORD size = 0;
+        if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return nullptr;
+        return reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+    }();
+    return account && EqualSid(sid, account);
 }
 
 PlatformStatus sid_text(PSID sid, String& text) {
@@ -46,13 +49,22 @@ PlatformStatus sid_text(PSID sid, String& text) {
 
 // The owner and every access entry of the object the handle refers to.
 PlatformStatus read_handle_security(HANDLE object, ObjectSecurity& security) {
+    // Read into room for any usual descriptor at once: asking for the size
+    // first would cost a second look for every font.
+    std::vector<unsigned char> descriptor(1024);
+    DWORD needed = 0;
+    while (!GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.data(),
+                                    static_cast<DWORD>(descriptor.size()), &needed)) {
+        const DWORD status = GetLastError();
+        if (status != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size()) return status;
+        descriptor.resize(needed);
+    }
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    unique_security_descriptor descriptor;
-    if (PlatformStatus status = GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                                &owner, nullptr, &dacl, nullptr, descriptor.put())) {
-        return status;
-    }
+    BOOL owner_defaulted = FALSE, dacl_present = FALSE, dacl_defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor.data(), &owner, &owner_defaulted)) return GetLastError();
+    if (!GetSecurityDescriptorDacl(descriptor.data(), &dacl_present, &dacl, &dacl_defaulted)) return GetLastError();
+    if (!dacl_present) dacl = nullptr;
     security.owner.clear();
     if (owner) {
         if (PlatformStatus status = sid_text(owner, security.owner)) return status;
@@ -95,10 +107,10 @@ PlatformStatus read_object_security(const String& path, ObjectSecurity& security
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
     if (!object) return GetLastError();
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(object.get(), &information)) return GetLastError();
-    security.reparse_point = information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
-    security.is_folder = information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    DWORD kind = 0;
+    if (PlatformStatus status = handle_attributes(object.get(), kind)) return status;
+    security.reparse_point = kind & FILE_ATTRIBUTE_REPARSE_POINT;
+    security.is_folder = kind & FILE_ATTRIBUTE_DIRECTORY;
     if (security.reparse_point) return ERROR_SUCCESS;
     return read_handle_security(object.get(), security);
 }
@@ -108,10 +120,10 @@ PlatformStatus read_object_security(const String& path, ObjectSecurity& security
 PlatformStatus read_held_file_security(const HeldFile& file, ObjectSecurity& security) {
     security = ObjectSecurity{};
     HANDLE object = reinterpret_cast<HANDLE>(file.get());
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(object, &information)) return GetLastError();
-    security.reparse_point = information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
-    security.is_folder = information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    DWORD kind = 0;
+    if (PlatformStatus status = handle_attributes(object, kind)) return status;
+    security.reparse_point = kind & FILE_ATTRIBUTE_REPARSE_POINT;
+    security.is_folder = kind & FILE_ATTRIBUTE_DIRECTORY;
     return read_handle_security(object, security);
 }
 

@@ -8,10 +8,15 @@ void write_output_line(StringView line) {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
     String text = String(line) + u"\r\n";
-    DWORD mode = 0, written = 0;
+    DWORD written = 0;
     // A console shows the units whatever its code page; a pipe or a file (a
-    // fleet tool's capture) gets UTF-8, as the log does.
-    if (GetConsoleMode(output, &mode)) {
+    // fleet tool's capture) gets UTF-8, as the log does. The handle stays one
+    // for the whole run: asked once.
+    static const bool console = [&] {
+        DWORD mode = 0;
+        return GetConsoleMode(output, &mode) != 0;
+    }();
+    if (console) {
         WriteConsoleW(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
