@@ -158,7 +158,10 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
         verified = verify_typeloader_run(log, run, install_header + title, install_fail);
     }
     std::vector<std::pair<Staging, String>> stagings;
-    DeploySnapshot after = take_snapshot(title, acting, entries, false, false, false);
+    std::vector<uint64_t> digests;
+    for (const FontFacts& font : before.fonts) digests.push_back(font.digest);
+    const SnapshotReading against_checked{.digests = &digests};
+    DeploySnapshot after = take_snapshot(title, acting, entries, against_checked);
     if (verified) verified = copy_again(log, after, entries, stagings);
     std::vector<String> mismatches = install_mismatches(with_stagings(after, stagings));
     for (const String& name : unplanned_registrations(before, after)) {
@@ -170,7 +173,7 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
             verified = stage(log, source, staging, written);
             if (!verified) break;
         }
-        after = take_snapshot(title, acting, entries, false, false, false);
+        after = take_snapshot(title, acting, entries, against_checked);
         mismatches = install_mismatches(after);
     }
     for (const String& mismatch : mismatches) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
@@ -198,7 +201,8 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     const std::vector<FoundFile> entries = bundle_entries(places);
     if (!bundle_is_trusted(log, places)) return log_verdict(log, Outcome::refused, u"Refused: nothing was changed.");
     std::vector<HeldFile> held;
-    const DeploySnapshot checked = take_snapshot(title, places, entries, true, true, false, {}, &held);
+    const DeploySnapshot checked =
+        take_snapshot(title, places, entries, {.check_entries = true, .check_security = true, .held = &held});
     const InstallPlan plan = plan_install(checked);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");

@@ -221,22 +221,22 @@ FileState state_of(const Measure& measure) {
     return measure.same ? FileState::same_as_source : FileState::other;
 }
 
-// A copy and its staged files measured against the font held open. Its key
+// A copy and its staged files measured against the font's bytes. Its key
 // is its path's until some value needs identities (see take_snapshot).
-FontFacts facts_against(const String& name, const HeldFile& source, const String& copy, const Listing& listing) {
+template <typename MeasureAgainstFont>
+FontFacts facts_against(const String& name, const String& copy, const Listing& listing, MeasureAgainstFont measure_against_font) {
     FontFacts font{name, String(), copy, FileState::unreadable, {}};
     font.copy_key = comparison_key(copy);
     Measure measure;
     if (listed_as_missing(listing, file_name_of(copy))) {
         font.copy_state = FileState::missing;
-    } else if (!measure_against(source, copy, false, measure)) {
+    } else if (!measure_against_font(copy, measure)) {
         font.copy_state = state_of(measure);
     }
     for (const String& staged : listing.staged_files) {
         if (!is_staged_name_of(staged, copy)) continue;
         Measure staged_measure;
-        font.staged.push_back(
-            {staged, measure_against(source, staged, false, staged_measure) ? FileState::unreadable : state_of(staged_measure)});
+        font.staged.push_back({staged, measure_against_font(staged, staged_measure) ? FileState::unreadable : state_of(staged_measure)});
     }
     return font;
 }
@@ -254,8 +254,8 @@ FontFacts facts_of(const String& copy, const std::vector<String>& staged_files) 
 }  // namespace
 
 DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
-                             bool check_entries, bool check_security, bool add_registered_copies,
-                             const std::vector<String>& extra_copies, std::vector<HeldFile>* held) {
+                             const SnapshotReading& reading) {
+    const bool check_entries = reading.check_entries;
     DeploySnapshot snapshot;
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
@@ -279,9 +279,18 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     const std::vector<String>& staged_files = listing.staged_files;
     // Every entry lies in the Font folder: one look at its drive serves them all.
     std::optional<Trust> trust;
-    if (check_security) trust = is_network_path(places.font_folder) ? Trust::domain_admins_too : Trust::local_only;
-    for (const FoundFile& entry : entries) {
+    if (reading.check_security) trust = is_network_path(places.font_folder) ? Trust::domain_admins_too : Trust::local_only;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const FoundFile& entry = entries[i];
         const String copy = places.destination + u"\\" + entry.name;
+        if (reading.digests && i < reading.digests->size() && !check_entries) {
+            const uint64_t digest = (*reading.digests)[i];
+            snapshot.fonts.push_back(facts_against(entry.name, copy, listing, [&](const String& path, Measure& measure) {
+                return measure_against_digest(digest, path, false, measure);
+            }));
+            snapshot.fonts.back().digest = digest;
+            continue;
+        }
         HeldFile source;
         PlatformStatus opened = check_entries ? open_source(entry.path, source) : open_for_reading(entry.path, source);
         // An entry that is no font of ours has no copy to measure.
@@ -292,18 +301,19 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         if (check_entries && refusal.empty()) {
             if (PlatformStatus status = digest_held(source, digest)) refusal = u"it cannot be read (error " + decimal_text(status) + u")";
         }
-        FontFacts font = refusal.empty() ? facts_against(entry.name, source, copy, listing)
+        auto against_source = [&](const String& path, Measure& measure) { return measure_against(source, path, false, measure); };
+        FontFacts font = refusal.empty() ? facts_against(entry.name, copy, listing, against_source)
                                          : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
         font.refusal = refusal;
         font.warnings = warnings;
         font.digest = digest;
         snapshot.fonts.push_back(font);
-        if (held) held->push_back(refusal.empty() ? std::move(source) : HeldFile());
+        if (reading.held) reading.held->push_back(refusal.empty() ? std::move(source) : HeldFile());
     }
     // A copy named only by a refused text is never deleted through it.
-    std::vector<String> copies = extra_copies;
+    std::vector<String> copies = reading.extra_copies;
     for (size_t i = 0; i < values.size(); ++i) {
-        if (add_registered_copies && uninstall_takes(title, values[i].name, values[i].type) && resolved[i].refusal.empty()) {
+        if (reading.add_registered_copies && uninstall_takes(title, values[i].name, values[i].type) && resolved[i].refusal.empty()) {
             copies.push_back(resolved[i].path);
         }
     }

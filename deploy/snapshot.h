@@ -39,17 +39,26 @@ inline constexpr uint32_t source_wait_step_milliseconds = 250;
 // one; each font is judged by the snapshot that checks it.
 bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places);
 
-// The machine as the planner needs it. `entries` are the bundle's fonts, each
-// read through one handle: checked as a whole font when `check_entries` (a
-// font held open by another program tried again for a while), and who may
-// change it when `check_security`; its copy measured against it.
-// `add_registered_copies` adds the copies that the title's registrations
-// name, and `extra_copies` others. With `held`, each entry's handle is kept
-// there (none for one refused), in the order of `entries`, so that what was
-// read stays as it was until it is copied.
+// What a snapshot reads of the bundle's entries, besides the fonts key, the
+// restart-time operations and the destination folder.
+struct SnapshotReading {
+    bool check_entries = false;   // each entry checked as a whole font, one held open by another program tried again
+    bool check_security = false;  // and who may change it
+    bool add_registered_copies = false;  // the copies the title's registrations name, measured too
+    std::vector<String> extra_copies = {};  // and these
+    // Keeps each entry's handle, as read (none for one refused), in the
+    // order of the entries, so that what was checked stays as it was until
+    // it is copied.
+    std::vector<HeldFile>* held = nullptr;
+    // The entries' bytes as checked, in their order: the copies are measured
+    // against these digests, and the entries are not opened again.
+    const std::vector<uint64_t>* digests = nullptr;
+};
+
+// The machine as the planner needs it: `entries` are the bundle's fonts, each
+// read through one handle and its copy measured against it.
 DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
-                             bool check_entries, bool check_security, bool add_registered_copies,
-                             const std::vector<String>& extra_copies = {}, std::vector<HeldFile>* held = nullptr);
+                             const SnapshotReading& reading);
 
 // The state of `path` against the bytes of `source`.
 FileState file_state(const String& source, const String& path);

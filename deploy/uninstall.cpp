@@ -34,7 +34,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     const DeployPlaces places = deploy_places();
     const std::vector<FoundFile> entries = bundle_entries(places);
     if (!bundle_is_trusted(log, places)) return log_verdict(log, Outcome::refused, u"Refused: nothing was removed.");
-    const DeploySnapshot before = take_snapshot(title, places, entries, false, false, true);
+    const DeploySnapshot before = take_snapshot(title, places, entries, {.add_registered_copies = true});
     const UninstallPlan plan = plan_uninstall(before, places.own_folders);
     if (!plan.refusals.empty()) {
         for (const String& refusal : plan.refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
@@ -64,7 +64,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     for (const FontFacts& font : before.fonts) measured.push_back(font.copy);
     // No copy goes while a registration that names it may remain.
     if (verified) {
-        const DeploySnapshot removed = take_snapshot(title, places, entries, false, false, false, measured);
+        const DeploySnapshot removed = take_snapshot(title, places, entries, {.extra_copies = measured});
         const std::vector<String> left = uninstall_mismatches(UninstallPlan{{}, plan.removals, {}, {}}, removed);
         for (const String& mismatch : left) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
         verified = left.empty() && !log.failed;
@@ -81,7 +81,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
         }
         for (const String& copy : plan.copies) verified &= remove_copy(log, copy);
     }
-    const DeploySnapshot after = take_snapshot(title, places, entries, false, false, false, measured);
+    const DeploySnapshot after = take_snapshot(title, places, entries, {.extra_copies = measured});
     const std::vector<String> mismatches = uninstall_mismatches(plan, after);
     for (const String& mismatch : mismatches) log_record(log, RecordType::error, u"Verify: " + mismatch + u".");
     if (log.failed || !verified || !mismatches.empty()) {

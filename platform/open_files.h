@@ -46,6 +46,10 @@ struct Measure {
 };
 PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure);
 
+// The same, against the bytes whose digest (common/digest.h) is given: for
+// bytes checked earlier, without opening them again.
+PlatformStatus measure_against_digest(uint64_t digest, const String& path, bool with_identity, Measure& measure);
+
 // Writes the held file's bytes to a new file at `to`, replacing one there,
 // and gives the digest (common/digest.h) of the bytes written.
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest);

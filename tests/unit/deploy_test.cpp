@@ -393,6 +393,19 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         VerifyCase{"not started", [] { memory_machine().failures[{Operation::run_program}] = status_file_not_found; }}));
 
+// The copies are judged by their bytes after the run, not by what
+// Typeloader.exe printed.
+TEST_F(Deploy, ACopyLeftWithOtherBytesIsMadeAgain) {
+    add_font(u"Sans.ttf");
+    memory_machine().programs.runner = [](const String& program, const String& line, std::string& output) {
+        const uint32_t code = run_real_typeloader(program, line, output);
+        find_memory_entry(fonts + u"\\Sans.ttf")->contents = font_bytes + "other";
+        return code;
+    };
+    EXPECT_EQ(install(u"Acme"), 0);
+    EXPECT_EQ(find_memory_entry(fonts + u"\\Sans.ttf")->contents, font_bytes);
+}
+
 // What reaches the Font folder after the checks is not installed: the run
 // works from its private copy, which is gone afterwards.
 TEST_F(Deploy, AFontAddedAfterTheChecksIsNotInstalled) {

@@ -126,7 +126,25 @@ PlatformStatus same_bytes(HANDLE left, HANDLE right, bool& same) {
 
 }  // namespace
 
-PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure) {
+namespace {
+
+// The digest of the whole open file, read piece by piece.
+PlatformStatus digest_of_file(HANDLE file, uint64_t& digest) {
+    digest = digest_start;
+    if (PlatformStatus status = seek(file, 0)) return status;
+    std::vector<char> piece(read_piece_size);
+    for (;;) {
+        size_t got = 0;
+        if (PlatformStatus status = read_on(file, piece.data(), piece.size(), got)) return status;
+        if (got == 0) return ERROR_SUCCESS;
+        digest = digest_of(digest, piece.data(), got);
+    }
+}
+
+// The path's kind and identity; `same_as_wanted` then compares an entry
+// that is a readable plain file.
+template <typename Compare>
+PlatformStatus measure_path(const String& path, bool with_identity, Measure& measure, Compare same_as_wanted) {
     measure = Measure{};
     // Wine shows a link by path only; Windows on the handle too.
     const DWORD attributes = GetFileAttributesW(wide(path));
@@ -151,7 +169,23 @@ PlatformStatus measure_against(const HeldFile& source, const String& path, bool 
                    : (kind & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::folder
                                                          : EntryKind::file;
     if (measure.kind != EntryKind::file || !readable) return ERROR_SUCCESS;
-    return same_bytes(as_handle(source), entry.get(), measure.same);
+    return same_as_wanted(entry.get(), measure.same);
+}
+
+}  // namespace
+
+PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure) {
+    return measure_path(path, with_identity, measure,
+                        [&](HANDLE entry, bool& same) { return same_bytes(as_handle(source), entry, same); });
+}
+
+PlatformStatus measure_against_digest(uint64_t digest, const String& path, bool with_identity, Measure& measure) {
+    return measure_path(path, with_identity, measure, [&](HANDLE entry, bool& same) {
+        uint64_t found = 0;
+        PlatformStatus status = digest_of_file(entry, found);
+        same = !status && found == digest;
+        return status;
+    });
 }
 
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest) {
