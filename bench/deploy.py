@@ -80,6 +80,9 @@ def last_word(output):
 
 
 def measure(count, repeats):
+    """Medians of each job's time, and of each round's ratios to that round's
+    bare install: a round's three runs meet the same state of the disk, which
+    drifts over a session (file creation slows as deletions pile up)."""
     times = {"bare install": [], "deploy install": [], "deploy unchanged": []}
     for repeat in range(-1, repeats):  # one untimed round first: the files come into the cache
         clean()
@@ -99,7 +102,10 @@ def measure(count, repeats):
             times["deploy unchanged"].append(took)
         print("  N=%d repeat %d/%d" % (count, repeat + 1, repeats), flush=True)
     clean()
-    return {job: statistics.median(values) for job, values in times.items()}
+    medians = {job: statistics.median(values) for job, values in times.items()}
+    for job in ("deploy install", "deploy unchanged"):
+        medians[job + "/"] = statistics.median(a / b for a, b in zip(times[job], times["bare install"]))
+    return medians
 
 
 def peak_memory(count, size):
@@ -143,14 +149,15 @@ def main():
     finally:
         subprocess.run(["wineserver", "-k"], env=ENV)
 
-    report = ["Medians of %d alternating runs, whole-process wall time from the Linux side, fonts of 4 KiB." % args.repeats,
+    report = ["Medians of %d alternating runs, whole-process wall time from the Linux side, fonts of 4 KiB;" % args.repeats,
+              "the ratios are the medians of each round's own ratios.",
               "%-8s %14s %16s %18s %10s %12s" % ("fonts", "bare install", "deploy install", "deploy unchanged",
                                                   "install/", "unchanged/")]
     for count, medians in rows:
         bare = medians["bare install"]
         report.append("%-8d %11.2f s %13.2f s %15.2f s %9.2fx %11.2fx" % (
             count, bare, medians["deploy install"], medians["deploy unchanged"],
-            medians["deploy install"] / bare, medians["deploy unchanged"] / bare))
+            medians["deploy install/"], medians["deploy unchanged/"]))
     report.append("Peak memory, %d fonts of %d MiB: bare install %.1f MiB, deploy install %.1f MiB" % (
         args.large_count, args.large_mib, peaks["bare install"] / 1024, peaks["deploy install"] / 1024))
     text = "\n".join(report)

@@ -2,13 +2,12 @@
 
 #include "common/digest.h"
 
-#include <algorithm>
 #include <map>
 #include <optional>
-#include <set>
 
 #include "deploy/access_rule.h"
 #include "deploy/bundle_check.h"
+#include "deploy/folder_listing.h"
 #include "deploy/font_file.h"
 #include "deploy/registered_path.h"
 #include "platform/clock.h"
@@ -143,38 +142,19 @@ namespace {
 
 // The destination folder from one look: its staged files, and the names
 // there, so that a copy not among them is known missing without a look of
-// its own (under Wine, each name not found makes it read the whole folder).
+// its own. Unreadable: every copy is looked at.
 struct Listing {
-    std::vector<String> staged_files;
-    std::set<String> names;   // as compared (comparison_key)
-    bool names_known = false;  // read whole, and every name plain ASCII
+    FolderListing names;
+    std::vector<String> staged_files;  // full paths
 };
-
-bool is_plain_ascii(StringView name) {
-    return std::all_of(name.begin(), name.end(), [](char16_t unit) { return unit < 0x80; });
-}
 
 Listing listing_of(const String& folder) {
     Listing listing;
     std::vector<String> names;
     if (folder.empty() || folder_entry_names(folder, names)) return listing;
-    const String staged_key = comparison_key(staged_suffix);
-    listing.names_known = true;
-    for (const String& name : names) {
-        const String key = comparison_key(name);
-        if (key.find(staged_key) != String::npos) listing.staged_files.push_back(folder + u"\\" + name);
-        listing.names.insert(key);
-        listing.names_known &= is_plain_ascii(name);
-    }
+    listing.names = folder_listing(names);
+    for (const String& name : listing.names.staged_names) listing.staged_files.push_back(folder + u"\\" + name);
     return listing;
-}
-
-// Whether the listing shows that nothing answers to the name. Only plain
-// ASCII names compare the same by any case rule, and a name with "~" may be
-// another file's short name, which a listing may not show: those are looked at.
-bool listed_as_missing(const Listing& listing, StringView name) {
-    return listing.names_known && is_plain_ascii(name) && name.find(u'~') == StringView::npos &&
-           !listing.names.count(comparison_key(name));
 }
 
 // Who the file at a path is: its identity, or the path's comparison key when
@@ -228,7 +208,7 @@ FontFacts facts_against(const String& name, const String& copy, const Listing& l
     FontFacts font{name, String(), copy, FileState::unreadable, {}};
     font.copy_key = comparison_key(copy);
     Measure measure;
-    if (listed_as_missing(listing, file_name_of(copy))) {
+    if (listed_as_missing(listing.names, file_name_of(copy))) {
         font.copy_state = FileState::missing;
     } else if (!measure_against_font(copy, measure)) {
         font.copy_state = state_of(measure);

@@ -695,18 +695,27 @@ TEST(RunDeploy, UsageBeforeAnyLog) {
     EXPECT_EQ(find_memory_entry(u"C:\\Windows\\Logs"), nullptr);
 }
 
-TEST(RunDeploy, CreatesThePrivateLogFolderAndLogsTheRun) {
+// Every line shown is one record of the log, those written together too
+// (a line per font, Typeloader.exe's output).
+class RunDeployLog : public testing::TestWithParam<const char*> {};
+
+TEST_P(RunDeployLog, CreatesThePrivateLogFolderAndLogsTheRun) {
     reset_machine();
     add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
+    add_memory_folder(font_folder);
+    add_memory_file(font_folder + u"\\A.ttf", font_bytes);
+    add_memory_file(font_folder + u"\\B.ttf", font_bytes + "B");
+    memory_machine().programs.runner = run_real_typeloader;
     memory_machine().programs.file_versions[u"C:\\Tools\\Typeloader.exe"] = u"1.0.0.2";
     memory_machine().process.executable_path = u"C:\\Tools\\Typeloader-Deploy.exe";
-    memory_machine().process.command_line = u"Typeloader-Deploy.exe uninstall Acme";
-    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"uninstall", u"Acme"};
+    const String job = ascii(GetParam());
+    memory_machine().process.command_line = u"Typeloader-Deploy.exe " + job + u" Acme";
+    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", job, u"Acme"};
     EXPECT_EQ(run_deploy(), 0);
     const MemoryEntry* log = find_memory_entry(log_folder + u"\\Typeloader-Deploy.log");
     ASSERT_NE(log, nullptr);
     std::string expected;
-    ASSERT_EQ(memory_machine().output.lines.back(), u"unchanged");
+    ASSERT_EQ(memory_machine().output.lines.back(), job == u"install" ? u"changed" : u"unchanged");
     memory_machine().output.lines.pop_back();  // the outcome's word is not a record
     for (const String& line : memory_machine().output.lines) {
         expected += cmtrace_record(line, line.starts_with(u"C:\\Tools\\Typeloader-Deploy.exe") ? RecordType::warning
@@ -714,8 +723,10 @@ TEST(RunDeploy, CreatesThePrivateLogFolderAndLogsTheRun) {
                                    local_time(), current_thread_id());
     }
     EXPECT_EQ(log->contents, "\xEF\xBB\xBF" + expected);
-    EXPECT_EQ(memory_machine().output.lines[0], u"Command line: Typeloader-Deploy.exe uninstall Acme");
+    EXPECT_EQ(memory_machine().output.lines[0], u"Command line: Typeloader-Deploy.exe " + job + u" Acme");
     EXPECT_EQ(memory_machine().output.lines[2], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
 }
+
+INSTANTIATE_TEST_SUITE_P(Jobs, RunDeployLog, testing::Values("uninstall", "install"));
 
 }  // namespace

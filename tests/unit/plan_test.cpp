@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "deploy/folder_listing.h"
 #include "deploy/plan.h"
 #include "test_support.h"
 
@@ -287,6 +288,35 @@ TEST(StagedNames, TheSuffixAndANumber) {
     EXPECT_FALSE(is_staged_name_of(staged + u".x", sans));
     EXPECT_FALSE(is_staged_name_of(staged + u".", sans));
     EXPECT_FALSE(is_staged_name_of(sans, sans));
+}
+
+struct ListingRow {
+    const char* description;
+    std::vector<String> names;  // as the folder lists them
+    const char16_t* copy;
+    bool missing;               // known missing without a look of its own
+};
+
+void PrintTo(const ListingRow& row, std::ostream* out) { *out << row.description; }
+
+class Listing : public testing::TestWithParam<ListingRow> {};
+
+TEST_P(Listing, KnowsAMissingNameOnlyWhereEveryCaseRuleAgrees) {
+    EXPECT_EQ(listed_as_missing(folder_listing(GetParam().names), GetParam().copy), GetParam().missing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Listing,
+    testing::Values(ListingRow{"not there", {u"arial.ttf"}, u"Sans.ttf", true},
+                    ListingRow{"there in another case", {u"SANS.TTF"}, u"Sans.ttf", false},
+                    ListingRow{"there by its short name", {u"Sans Long Name.ttf", u"SANS.TTF"}, u"sans.ttf", false},
+                    ListingRow{"a name with a tilde", {u"arial.ttf"}, u"SANSLO~1.TTF", false},
+                    ListingRow{"a name that is not plain ASCII", {u"arial.ttf"}, u"San\u017F.ttf", false},
+                    ListingRow{"a folder holding a name that is not plain ASCII", {u"\u017Fans.ttf"}, u"Sans.ttf", false}));
+
+TEST(ListingOfAFolder, TakesTheStagedNames) {
+    const FolderListing listing = folder_listing({u"Sans.ttf", u"Sans.ttf.TYPELOADER-DEPLOY.2", u"Serif.ttf"});
+    EXPECT_EQ(listing.staged_names, std::vector<String>{u"Sans.ttf.TYPELOADER-DEPLOY.2"});
 }
 
 }  // namespace
