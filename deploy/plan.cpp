@@ -1,6 +1,8 @@
 #include "deploy/plan.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 
 #include "common/registry_names.h"
 #include "deploy/registered_path.h"
@@ -179,6 +181,45 @@ bool registered_as_copy(const DeploySnapshot& snapshot, const ValueIndex& index,
 String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
 
 }  // namespace
+
+namespace {
+
+// The copy a staged name belongs to ("<copy>.Typeloader-Deploy" or
+// "<copy>.Typeloader-Deploy.<n>"), or the path itself.
+StringView staged_base(StringView path) {
+    StringView base = path;
+    const size_t dot = base.rfind(u'.');
+    if (dot != StringView::npos && dot + 1 < base.size() &&
+        std::all_of(base.begin() + dot + 1, base.end(), [](char16_t unit) { return unit >= u'0' && unit <= u'9'; })) {
+        base = base.substr(0, dot);
+    }
+    if (base.size() <= staged_suffix.size() || !same_path(base.substr(base.size() - staged_suffix.size()), staged_suffix)) return path;
+    return base.substr(0, base.size() - staged_suffix.size());
+}
+
+}  // namespace
+
+std::vector<PendingOperation> operations_touching(const std::vector<FontFacts>& fonts,
+                                                  const std::vector<PendingOperation>& pending) {
+    std::set<String> copies;
+    for (const FontFacts& font : fonts) copies.insert(comparison_key(font.copy));
+    std::set<String> used;  // paths a later kept operation names
+    auto ours = [&](StringView path) {
+        return !path.empty() && (copies.count(comparison_key(staged_base(path))) || used.count(comparison_key(path)));
+    };
+    std::vector<bool> kept(pending.size());
+    for (size_t i = pending.size(); i-- > 0;) {
+        if (!ours(pending[i].from) && !ours(pending[i].to)) continue;
+        kept[i] = true;
+        used.insert(comparison_key(pending[i].from));
+        if (!pending[i].to.empty()) used.insert(comparison_key(pending[i].to));
+    }
+    std::vector<PendingOperation> touching;
+    for (size_t i = 0; i < pending.size(); ++i) {
+        if (kept[i]) touching.push_back(pending[i]);
+    }
+    return touching;
+}
 
 std::vector<NearbyFile> after_restart(const std::vector<NearbyFile>& now, const std::vector<PendingOperation>& pending) {
     std::vector<NearbyFile> files = run_pending(now, pending);

@@ -76,6 +76,13 @@ struct DeploySnapshot {
 inline constexpr StringView staged_suffix = u".Typeloader-Deploy";
 bool is_staged_name_of(StringView path, StringView copy);
 
+// The operations that can change a copy or a staged file of the snapshot's
+// fonts at the restart, in their order: those that name one, and those that
+// name a path a later one of them uses. Windows may keep many others (its own
+// updates), which would otherwise be walked once per font.
+std::vector<PendingOperation> operations_touching(const std::vector<FontFacts>& fonts,
+                                                  const std::vector<PendingOperation>& pending);
+
 // The state of each path after the pending operations have run at the restart,
 // from the states they have now. A path absent from `now` holds another file
 // when an operation moves it somewhere (its bytes are unknown) and is missing

@@ -305,6 +305,8 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         measured[comparison_key(copy)] = snapshot.fonts.back().copy_key;
     }
 
+    snapshot.pending = operations_touching(snapshot.fonts, snapshot.pending);
+
     // Who each value's file is. A value whose path is a measured copy's is
     // that copy; otherwise only one that could still name a copy is opened:
     // one under a copy's name, a short name (with its "~"), or one whose text

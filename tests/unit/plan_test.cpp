@@ -319,4 +319,41 @@ TEST(ListingOfAFolder, TakesTheStagedNames) {
     EXPECT_EQ(listing.staged_names, std::vector<String>{u"Sans.ttf.TYPELOADER-DEPLOY.2"});
 }
 
+struct TouchingRow {
+    const char* description;
+    std::vector<PendingOperation> pending;
+    std::vector<size_t> kept;  // indexes into pending
+};
+
+void PrintTo(const TouchingRow& row, std::ostream* out) { *out << row.description; }
+
+class OperationsTouching : public testing::TestWithParam<TouchingRow> {};
+
+TEST_P(OperationsTouching, KeepsThoseThatCanChangeACopyOrAStagedFile) {
+    const TouchingRow& row = GetParam();
+    std::vector<String> expected, found;
+    for (size_t i : row.kept) expected.push_back(row.pending[i].from + u">" + row.pending[i].to);
+    for (const PendingOperation& operation : operations_touching({font(other)}, row.pending)) {
+        found.push_back(operation.from + u">" + operation.to);
+    }
+    EXPECT_EQ(found, expected);
+}
+
+const String temp = u"C:\\Windows\\Temp";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OperationsTouching,
+    testing::Values(
+        TouchingRow{"elsewhere", {replacement(temp + u"\\a", temp + u"\\b")}, {}},
+        TouchingRow{"the copy deleted, in another case", {deletion(u"C:\\WINDOWS\\FONTS\\SANS.TTF")}, {0}},
+        TouchingRow{"a staged file moved onto the copy", {replacement(staged, sans)}, {0}},
+        TouchingRow{"a numbered staged file deleted", {deletion(staged + u".2")}, {0}},
+        TouchingRow{"a move that a later one onto the copy takes from",
+                    {replacement(temp + u"\\a", temp + u"\\b"), replacement(temp + u"\\b", sans)}, {0, 1}},
+        TouchingRow{"a deletion of a file a later move onto the copy takes",
+                    {deletion(temp + u"\\b"), replacement(temp + u"\\b", sans)}, {0, 1}},
+        TouchingRow{"after the last one that touches the copy",
+                    {deletion(sans), replacement(temp + u"\\a", temp + u"\\b")}, {0}},
+        TouchingRow{"a name only like a staged one", {deletion(sans + u".Typeloader-Deployed")}, {}}));
+
 }  // namespace
