@@ -266,7 +266,7 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         if (reading.digests && i < reading.digests->size() && !check_entries) {
             const uint64_t digest = (*reading.digests)[i];
             snapshot.fonts.push_back(facts_against(entry.name, copy, listing, [&](const String& path, Measure& measure) {
-                return measure_against_digest(digest, path, false, measure);
+                return measure_against_digest(digest, path, measure);
             }));
             snapshot.fonts.back().digest = digest;
             continue;
@@ -281,7 +281,7 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
         if (check_entries && refusal.empty()) {
             if (PlatformStatus status = digest_held(source, digest)) refusal = u"it cannot be read (error " + decimal_text(status) + u")";
         }
-        auto against_source = [&](const String& path, Measure& measure) { return measure_against(source, path, false, measure); };
+        auto against_source = [&](const String& path, Measure& measure) { return measure_against(source, path, measure); };
         FontFacts font = refusal.empty() ? facts_against(entry.name, copy, listing, against_source)
                                          : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
         font.refusal = refusal;

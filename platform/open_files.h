@@ -36,19 +36,19 @@ PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std
 PlatformStatus same_contents(const String& left, const String& right, bool& same);
 
 // What a path holds, measured against a held file in one look: its kind
-// (never through a link), its identity when `with_identity`, and whether it
-// is a plain file with the held file's bytes. A file another program holds
-// open without sharing has its kind and identity only. Missing is no failure.
+// (never through a link), and whether it is a plain file with the held
+// file's bytes. A file another program holds open without sharing has its
+// kind only. Missing is no failure. Identities are read apart (file_identity),
+// only where a value needs them.
 struct Measure {
     EntryKind kind = EntryKind::missing;
-    FileIdentity identity;
     bool same = false;
 };
-PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure);
+PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure);
 
 // The same, against the bytes whose digest (common/digest.h) is given: for
 // bytes checked earlier, without opening them again.
-PlatformStatus measure_against_digest(uint64_t digest, const String& path, bool with_identity, Measure& measure);
+PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure);
 
 // Writes the held file's bytes to a new file at `to`, replacing one there,
 // and gives the digest (common/digest.h) of the bytes written.

@@ -56,27 +56,26 @@ PlatformStatus same_contents(const String& left, const String& right, bool& same
 
 namespace {
 
-// The entry at the path with its kind and identity measured; null when none.
-const MemoryEntry* measured_entry(const String& path, bool with_identity, Measure& measure) {
+// The entry at the path with its kind measured; null when none is a readable plain file.
+const MemoryEntry* measured_entry(const String& path, Measure& measure) {
     measure = Measure{};
     const MemoryEntry* entry = find_memory_entry(path);
     if (!entry) return nullptr;
-    if (with_identity) measure.identity = {1, 0, entry->id};
     measure.kind = entry->reparse_point ? EntryKind::reparse_point : entry->is_folder ? EntryKind::folder : EntryKind::file;
     return measure.kind == EntryKind::file && !entry->in_use ? entry : nullptr;
 }
 
 }  // namespace
 
-PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure) {
-    const MemoryEntry* entry = measured_entry(path, with_identity, measure);
+PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
+    const MemoryEntry* entry = measured_entry(path, measure);
     const MemoryEntry* held = find_memory_entry(source->path);
     measure.same = entry && held && held->contents == entry->contents;
     return status_success;
 }
 
-PlatformStatus measure_against_digest(uint64_t digest, const String& path, bool with_identity, Measure& measure) {
-    const MemoryEntry* entry = measured_entry(path, with_identity, measure);
+PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure) {
+    const MemoryEntry* entry = measured_entry(path, measure);
     measure.same = entry && digest_of(digest_start, entry->contents.data(), entry->contents.size()) == digest;
     return status_success;
 }

@@ -141,10 +141,10 @@ PlatformStatus digest_of_file(HANDLE file, uint64_t& digest) {
     }
 }
 
-// The path's kind and identity; `same_as_wanted` then compares an entry
+// The path's kind; `same_as_wanted` then compares an entry
 // that is a readable plain file.
 template <typename Compare>
-PlatformStatus measure_path(const String& path, bool with_identity, Measure& measure, Compare same_as_wanted) {
+PlatformStatus measure_path(const String& path, Measure& measure, Compare same_as_wanted) {
     measure = Measure{};
     // Wine shows a link by path only; Windows on the handle too.
     const DWORD attributes = GetFileAttributesW(wide(path));
@@ -156,14 +156,11 @@ PlatformStatus measure_path(const String& path, bool with_identity, Measure& mea
     constexpr DWORD any_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     unique_hfile entry(CreateFileW(wide(path), GENERIC_READ, any_sharing, nullptr, OPEN_EXISTING, flags, nullptr));
     const bool readable = static_cast<bool>(entry);
-    // Held open without sharing by another program: its kind and identity still show.
+    // Held open without sharing by another program: its kind still shows.
     if (!readable) entry.reset(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, any_sharing, nullptr, OPEN_EXISTING, flags, nullptr));
     if (!entry) return GetLastError();
     DWORD own = 0;
     if (PlatformStatus status = handle_attributes(entry.get(), own)) return status;
-    if (with_identity) {
-        if (PlatformStatus status = handle_identity(entry.get(), measure.identity)) return status;
-    }
     const DWORD kind = own | attributes;
     measure.kind = (kind & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::reparse_point
                    : (kind & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::folder
@@ -174,13 +171,13 @@ PlatformStatus measure_path(const String& path, bool with_identity, Measure& mea
 
 }  // namespace
 
-PlatformStatus measure_against(const HeldFile& source, const String& path, bool with_identity, Measure& measure) {
-    return measure_path(path, with_identity, measure,
+PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
+    return measure_path(path, measure,
                         [&](HANDLE entry, bool& same) { return same_bytes(as_handle(source), entry, same); });
 }
 
-PlatformStatus measure_against_digest(uint64_t digest, const String& path, bool with_identity, Measure& measure) {
-    return measure_path(path, with_identity, measure, [&](HANDLE entry, bool& same) {
+PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure) {
+    return measure_path(path, measure, [&](HANDLE entry, bool& same) {
         uint64_t found = 0;
         PlatformStatus status = digest_of_file(entry, found);
         same = !status && found == digest;
