@@ -1,5 +1,7 @@
 #include "deploy/private_bundle.h"
 
+#include <algorithm>
+
 #include "deploy/deploy_jobs.h"
 #include "fonts/typeloader_contract.h"
 #include "platform/open_files.h"
@@ -33,11 +35,28 @@ void remove_tree(const String& folder, std::vector<String>& failures) {
     }
 }
 
+// The path with each folder's name spelled as stored. Where names are
+// case-sensitive beneath (Wine's C:\windows\logs), a path spelled otherwise is
+// found only by reading the parent folder, again for every file opened under it.
+String spelled_as_stored(const String& path) {
+    size_t end = path.find(u'\\');
+    if (end == String::npos) return path;
+    String stored = path.substr(0, end);
+    while (end < path.size()) {
+        const size_t next = std::min(path.find(u'\\', end + 1), path.size());
+        const String spelled = stored + path.substr(end, next - end);
+        stored = spelled;
+        find_files(spelled, [&](const FoundFile& found) { stored = found.path; });
+        end = next;
+    }
+    return stored;
+}
+
 }  // namespace
 
 bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
                          const std::vector<uint64_t>& digests, std::vector<HeldFile>& held, PrivateBundle& bundle) {
-    bundle.folder = log.folder + private_bundle_name;
+    bundle.folder = spelled_as_stored(log.folder) + private_bundle_name;
     bundle.typeloader = bundle.folder + u"\\Typeloader.exe";
     bundle.font_folder = bundle.folder + source_folder_suffix;
     std::vector<String> failures;
@@ -77,8 +96,13 @@ bool make_private_bundle(DeployLog& log, const String& typeloader, const std::ve
 }
 
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle) {
+    // What this run made goes by name; anything else found then, by a walk.
     std::vector<String> failures;
-    remove_tree(bundle.folder, failures);
+    for (const FoundFile& entry : bundle.entries) delete_file(entry.path);
+    delete_file(bundle.typeloader);
+    PlatformStatus status = remove_folder(bundle.font_folder);
+    if (!status) status = remove_folder(bundle.folder);
+    if (status) remove_tree(bundle.folder, failures);
     for (const String& failure : failures) {
         log_record(log, RecordType::warning, u"Private copy " + failure + u" could not be removed.");
     }

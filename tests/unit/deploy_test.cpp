@@ -420,6 +420,26 @@ TEST_F(Deploy, AFontAddedAfterTheChecksIsNotInstalled) {
     EXPECT_EQ(find_memory_entry(log_folder + u"\\Run"), nullptr);
 }
 
+// The private copy is named with the folders' names as stored, so that no
+// file opened under it makes a case-sensitive file system search for them;
+// whatever else is found in it at the end is removed with it.
+TEST_F(Deploy, ThePrivateCopyIsNamedAsStoredAndRemovedWhole) {
+    add_font(u"Sans.ttf");
+    for (MemoryEntry& entry : memory_machine().files.entries) {
+        if (entry.path.starts_with(u"C:\\Windows\\Logs")) entry.path.replace(11, 4, u"logs");
+    }
+    String program;
+    memory_machine().programs.runner = [&](const String& started, const String& line, std::string& output) {
+        program = started;
+        add_memory_folder(u"C:\\Windows\\logs\\Typeloader\\Run\\Font\\Left");
+        add_memory_file(u"C:\\Windows\\logs\\Typeloader\\Run\\Font\\Left\\Over.ttf", font_bytes);
+        return run_real_typeloader(started, line, output);
+    };
+    EXPECT_EQ(install(u"Acme"), 0);
+    EXPECT_EQ(program, u"C:\\Windows\\logs\\Typeloader\\Run\\Typeloader.exe");
+    EXPECT_EQ(find_memory_entry(u"C:\\Windows\\logs\\Typeloader\\Run"), nullptr);
+}
+
 // Another registration names the copy under another spelling: the install
 // does not overwrite it, and an uninstall of this title does not delete it.
 struct AliasCase {
