@@ -51,7 +51,8 @@ PlatformStatus run_program(const String& program, const String& command_line, ui
     startup.lpAttributeList = list;
     std::wstring line(reinterpret_cast<const wchar_t*>(command_line.c_str()), command_line.size());
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT,
+    // Without a console: no window, and no console host started for it.
+    if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT,
                         nullptr, nullptr, &startup.StartupInfo, &started)) {
         return GetLastError();
     }
