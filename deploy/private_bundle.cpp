@@ -6,6 +6,7 @@
 #include "fonts/typeloader_contract.h"
 #include "platform/open_files.h"
 #include "platform/security.h"
+#include "platform/side_by_side.h"
 
 namespace {
 
@@ -70,18 +71,23 @@ bool make_private_bundle(DeployLog& log, const String& typeloader, const std::ve
         status = copy_held(typeloader, bundle.typeloader, ignored);
     }
     bool same = true;
-    for (size_t i = 0; i < entries.size() && !status && same; ++i) {
-        FoundFile copy{entries[i].name, bundle.font_folder + u"\\" + entries[i].name};
-        failed = entries[i].path;
-        uint64_t digest = 0;
-        if (i < held.size() && held[i]) {
-            status = copy_held_file(held[i], copy.path, digest);
-            held[i].reset();
-        } else {
-            status = copy_held(entries[i].path, copy.path, digest);
+    if (!status) {
+        for (const FoundFile& entry : entries) bundle.entries.push_back({entry.name, bundle.font_folder + u"\\" + entry.name});
+        std::vector<PlatformStatus> statuses(entries.size());
+        std::vector<uint64_t> made(entries.size());
+        each_index_side_by_side(entries.size(), [&](size_t i) {
+            if (i < held.size() && held[i]) {
+                statuses[i] = copy_held_file(held[i], bundle.entries[i].path, made[i]);
+                held[i].reset();
+            } else {
+                statuses[i] = copy_held(entries[i].path, bundle.entries[i].path, made[i]);
+            }
+        });
+        for (size_t i = 0; i < entries.size() && !status && same; ++i) {
+            failed = entries[i].path;
+            status = statuses[i];
+            same = i >= digests.size() || made[i] == digests[i];
         }
-        same = i >= digests.size() || digest == digests[i];
-        bundle.entries.push_back(copy);
     }
     if (status || !same) {
         log_record(log, RecordType::error, u"Private copy of " + failed + u" in " + bundle.folder +

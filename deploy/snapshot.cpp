@@ -18,6 +18,7 @@
 #include "platform/registry.h"
 #include "platform/restart_operations.h"
 #include "platform/security.h"
+#include "platform/side_by_side.h"
 
 DeployPlaces deploy_places() {
     DeployPlaces places;
@@ -231,6 +232,45 @@ FontFacts facts_of(const String& copy, const std::vector<String>& staged_files) 
     return font;
 }
 
+// One entry of the Font folder and its copy, read through a handle of its
+// own; against a digest taken earlier, the entry itself is not opened.
+struct EntryReading {
+    std::optional<FontFacts> font;  // none: no font of ours, nothing to measure
+    HeldFile source;                // open while the font is one to act on
+};
+
+EntryReading read_entry(const FoundFile& entry, const String& destination, const Listing& listing, bool check_entries,
+                        std::optional<Trust> trust, std::optional<uint64_t> earlier_digest) {
+    EntryReading read;
+    const String copy = destination + u"\\" + entry.name;
+    if (earlier_digest) {
+        read.font = facts_against(entry.name, copy, listing, [&](const String& path, Measure& measure) {
+            return measure_against_digest(*earlier_digest, path, measure);
+        });
+        read.font->digest = *earlier_digest;
+        return read;
+    }
+    HeldFile source;
+    PlatformStatus opened = check_entries ? open_source(entry.path, source) : open_for_reading(entry.path, source);
+    // An entry that is no font of ours has no copy to measure.
+    if (!check_entries && opened) return read;
+    std::vector<String> warnings;
+    String refusal = check_entries ? entry_refusal(entry, source, opened, trust, warnings) : String();
+    uint64_t digest = 0;
+    if (check_entries && refusal.empty()) {
+        if (PlatformStatus status = digest_held(source, digest)) refusal = u"it cannot be read (error " + decimal_text(status) + u")";
+    }
+    auto against_source = [&](const String& path, Measure& measure) { return measure_against(source, path, measure); };
+    FontFacts font = refusal.empty() ? facts_against(entry.name, copy, listing, against_source)
+                                     : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
+    font.refusal = refusal;
+    font.warnings = warnings;
+    font.digest = digest;
+    read.font = std::move(font);
+    if (refusal.empty()) read.source = std::move(source);
+    return read;
+}
+
 }  // namespace
 
 DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
@@ -260,35 +300,17 @@ DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, co
     // Every entry lies in the Font folder: one look at its drive serves them all.
     std::optional<Trust> trust;
     if (reading.check_security) trust = is_network_path(places.font_folder) ? Trust::domain_admins_too : Trust::local_only;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const FoundFile& entry = entries[i];
-        const String copy = places.destination + u"\\" + entry.name;
-        if (reading.digests && i < reading.digests->size() && !check_entries) {
-            const uint64_t digest = (*reading.digests)[i];
-            snapshot.fonts.push_back(facts_against(entry.name, copy, listing, [&](const String& path, Measure& measure) {
-                return measure_against_digest(digest, path, measure);
-            }));
-            snapshot.fonts.back().digest = digest;
-            continue;
-        }
-        HeldFile source;
-        PlatformStatus opened = check_entries ? open_source(entry.path, source) : open_for_reading(entry.path, source);
-        // An entry that is no font of ours has no copy to measure.
-        if (!check_entries && opened) continue;
-        std::vector<String> warnings;
-        String refusal = check_entries ? entry_refusal(entry, source, opened, trust, warnings) : String();
-        uint64_t digest = 0;
-        if (check_entries && refusal.empty()) {
-            if (PlatformStatus status = digest_held(source, digest)) refusal = u"it cannot be read (error " + decimal_text(status) + u")";
-        }
-        auto against_source = [&](const String& path, Measure& measure) { return measure_against(source, path, measure); };
-        FontFacts font = refusal.empty() ? facts_against(entry.name, copy, listing, against_source)
-                                         : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
-        font.refusal = refusal;
-        font.warnings = warnings;
-        font.digest = digest;
-        snapshot.fonts.push_back(font);
-        if (reading.held) reading.held->push_back(refusal.empty() ? std::move(source) : HeldFile());
+    std::vector<EntryReading> read(entries.size());
+    each_index_side_by_side(entries.size(), [&](size_t i) {
+        const std::optional<uint64_t> digest = reading.digests && i < reading.digests->size() && !check_entries
+                                                   ? std::optional((*reading.digests)[i])
+                                                   : std::nullopt;
+        read[i] = read_entry(entries[i], places.destination, listing, check_entries, trust, digest);
+    });
+    for (EntryReading& entry : read) {
+        if (!entry.font) continue;
+        snapshot.fonts.push_back(std::move(*entry.font));
+        if (reading.held) reading.held->push_back(std::move(entry.source));
     }
     // A copy named only by a refused text is never deleted through it.
     std::vector<String> copies = reading.extra_copies;
