@@ -3,7 +3,7 @@
 install, and install again with nothing to change, side by side (A B A B),
 for fonts of 4 KiB; and the peak memory of both for a few large fonts.
 
-Run from the repository root:  /usr/bin/python3 bench/deploy.py [--counts 500 5000] [--repeats 3]
+Run from the repository root:  /usr/bin/python3 bench/deploy.py [--counts 500 5000] [--repeats 4]
 Everything it makes lives under build/bench-deploy (its own Wine prefix included).
 """
 import argparse
@@ -81,25 +81,34 @@ def last_word(output):
 
 def measure(count, repeats):
     """Medians of each job's time, and of each round's ratios to that round's
-    bare install: a round's three runs meet the same state of the disk, which
-    drifts over a session (file creation slows as deletions pile up)."""
+    bare install: a round's runs meet the same state of the disk, which drifts
+    over a session (file creation slows as deletions pile up). Within a round
+    each run meets the deletions of the runs before it, so the rounds take
+    turns at which program goes first."""
     times = {"bare install": [], "deploy install": [], "deploy unchanged": []}
-    for repeat in range(-1, repeats):  # one untimed round first: the files come into the cache
+
+    def bare(timed_round):
         clean()
         took, _ = timed([*WINE, "C:\\bench\\Typeloader.exe", "/title:" + TITLE])
-        if repeat >= 0:
+        if timed_round:
             times["bare install"].append(took)
+
+    def deploy(timed_round):
         clean()
         took, out = timed([*WINE, "C:\\bench\\Typeloader-Deploy.exe", "install", TITLE])
         if last_word(out) != "changed":
             sys.exit("deploy install at N=%d: %s" % (count, out[-400:]))
-        if repeat >= 0:
+        if timed_round:
             times["deploy install"].append(took)
         took, out = timed([*WINE, "C:\\bench\\Typeloader-Deploy.exe", "install", TITLE])
         if last_word(out) != "unchanged":
             sys.exit("deploy rerun at N=%d: %s" % (count, out[-400:]))
-        if repeat >= 0:
+        if timed_round:
             times["deploy unchanged"].append(took)
+
+    for repeat in range(-1, repeats):  # one untimed round first: the files come into the cache
+        for job in (bare, deploy) if repeat % 2 == 0 else (deploy, bare):
+            job(repeat >= 0)
         print("  N=%d repeat %d/%d" % (count, repeat + 1, repeats), flush=True)
     clean()
     medians = {job: statistics.median(values) for job, values in times.items()}
@@ -125,7 +134,7 @@ def peak_memory(count, size):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--counts", type=int, nargs="+", default=[500, 5000])
-    parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--repeats", type=int, default=4)
     parser.add_argument("--large-count", type=int, default=24)
     parser.add_argument("--large-mib", type=int, default=16)
     args = parser.parse_args()
