@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/typeloader_command_line.h"
 #include "app/run_deploy.h"
 #include "deploy/command_line.h"
@@ -439,6 +441,40 @@ TEST_F(Deploy, ThePrivateCopyIsNamedAsStoredAndRemovedWhole) {
     EXPECT_EQ(program, u"C:\\Windows\\logs\\Typeloader\\Run\\Typeloader.exe");
     EXPECT_EQ(find_memory_entry(u"C:\\Windows\\logs\\Typeloader\\Run"), nullptr);
 }
+
+// A private copy that cannot be made fails the run before Typeloader.exe
+// starts, naming the first font in the folder's order whose copy failed,
+// whichever was copied first; nothing is installed and the copy is gone.
+struct PrivateCopyCase {
+    const char* description;
+    std::vector<String> failing;  // fonts whose private copy fails
+    String named;
+};
+
+void PrintTo(const PrivateCopyCase& row, std::ostream* out) { *out << row.description; }
+
+class PrivateCopyFailure : public Deploy, public testing::WithParamInterface<PrivateCopyCase> {};
+
+TEST_P(PrivateCopyFailure, NamesTheFirstFontAndChangesNothing) {
+    for (const char16_t* name : {u"A.ttf", u"B.ttf", u"C.ttf"}) add_font(name);
+    for (const String& name : GetParam().failing) {
+        memory_machine().failures[{Operation::copy_file_replacing, log_folder + u"\\Run\\Font\\" + name}] = status_access_denied;
+    }
+    const std::string before = state();
+    EXPECT_EQ(install(u"Acme"), 1);
+    const String named = u"Private copy of " + font_folder + u"\\" + GetParam().named + u" in ";
+    auto names_it = [&](const String& line) {
+        return line.starts_with(named) && line.ends_with(u" could not be made (error 5).");
+    };
+    EXPECT_EQ(std::count_if(memory_machine().output.lines.begin(), memory_machine().output.lines.end(), names_it), 1);
+    EXPECT_FALSE(ran_typeloader());
+    EXPECT_EQ(state(), before);
+    EXPECT_EQ(find_memory_entry(log_folder + u"\\Run"), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PrivateCopyFailure,
+                         testing::Values(PrivateCopyCase{"the middle font's copy", {u"B.ttf"}, u"B.ttf"},
+                                         PrivateCopyCase{"the first and last fonts' copies", {u"C.ttf", u"A.ttf"}, u"A.ttf"}));
 
 // Another registration names the copy under another spelling: the install
 // does not overwrite it, and an uninstall of this title does not delete it.
