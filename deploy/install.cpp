@@ -141,8 +141,9 @@ namespace {
 // Acts on the private copy, which holds the bytes checked: runs its
 // Typeloader.exe, copies again or stages what the run could not make, and
 // verifies the machine against the plan, putting it back on failure.
+// `digests` are the fonts' as checked, in the order of the bundle's entries.
 Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& places, const PrivateBundle& bundle,
-                     const DeploySnapshot& before, const InstallPlan& plan) {
+                     const DeploySnapshot& before, const InstallPlan& plan, const std::vector<uint64_t>& digests) {
     DeployPlaces acting = places;
     acting.font_folder = bundle.font_folder;
     const std::vector<FoundFile>& entries = bundle.entries;
@@ -158,8 +159,6 @@ Verdict install_from(DeployLog& log, const String& title, const DeployPlaces& pl
         verified = verify_typeloader_run(log, run, install_header + title, install_fail);
     }
     std::vector<std::pair<Staging, String>> stagings;
-    std::vector<uint64_t> digests;
-    for (const FontFacts& font : before.fonts) digests.push_back(font.digest);
     const SnapshotReading against_checked{.digests = &digests};
     DeploySnapshot after = take_snapshot(title, acting, entries, against_checked);
     if (verified) verified = copy_again(log, after, entries, stagings);
@@ -232,7 +231,7 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     if (!make_private_bundle(log, places.typeloader, entries, digests, held, bundle)) {
         return log_verdict(log, Outcome::failed, u"Failed: nothing was changed.");
     }
-    const Verdict verdict = install_from(log, title, places, bundle, checked, plan);
+    const Verdict verdict = install_from(log, title, places, bundle, checked, plan, digests);
     remove_private_bundle(log, bundle);
     return log_verdict(log, verdict.outcome, verdict.sentence);
 }
