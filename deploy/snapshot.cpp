@@ -112,13 +112,15 @@ namespace {
 
 // The digest of the whole held file, read piece by piece.
 PlatformStatus digest_held(const HeldFile& file, uint64_t& digest) {
-    digest = digest_start;
+    Digest running;
     std::string piece;
     for (uint64_t offset = 0;; offset += piece.size()) {
         if (PlatformStatus status = read_at(file, offset, read_piece_size, piece)) return status;
-        if (piece.empty()) return status_success;
-        digest = digest_of(digest, piece.data(), piece.size());
+        if (piece.empty()) break;
+        digest_add(running, piece.data(), piece.size());
     }
+    digest = digest_value(running);
+    return status_success;
 }
 
 }  // namespace

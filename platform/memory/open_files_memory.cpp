@@ -76,7 +76,7 @@ PlatformStatus measure_against(const HeldFile& source, const String& path, Measu
 
 PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure) {
     const MemoryEntry* entry = measured_entry(path, measure);
-    measure.same = entry && digest_of(digest_start, entry->contents.data(), entry->contents.size()) == digest;
+    measure.same = entry && digest_of(entry->contents.data(), entry->contents.size()) == digest;
     return status_success;
 }
 
@@ -87,7 +87,7 @@ PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t
     if (!find_memory_entry(parent_folder(to))) return status_path_not_found;
     const std::string contents = held->contents;  // adding an entry may move the others
     add_memory_file(to, contents);
-    digest = digest_of(digest_start, contents.data(), contents.size());
+    digest = digest_of(contents.data(), contents.size());
     return status_success;
 }
 

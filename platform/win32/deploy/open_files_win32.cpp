@@ -130,15 +130,17 @@ namespace {
 
 // The digest of the whole open file, read piece by piece.
 PlatformStatus digest_of_file(HANDLE file, uint64_t& digest) {
-    digest = digest_start;
     if (PlatformStatus status = seek(file, 0)) return status;
+    Digest running;
     std::vector<char> piece(read_piece_size);
     for (;;) {
         size_t got = 0;
         if (PlatformStatus status = read_on(file, piece.data(), piece.size(), got)) return status;
-        if (got == 0) return ERROR_SUCCESS;
-        digest = digest_of(digest, piece.data(), got);
+        if (got == 0) break;
+        digest_add(running, piece.data(), got);
     }
+    digest = digest_value(running);
+    return ERROR_SUCCESS;
 }
 
 // The path's kind; `same_as_wanted` then compares an entry
@@ -186,19 +188,21 @@ PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measu
 }
 
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest) {
-    digest = digest_start;
+    Digest running;
     unique_hfile target(CreateFileW(wide(to), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!target) return GetLastError();
     std::string piece;
     for (uint64_t offset = 0;; offset += piece.size()) {
         if (PlatformStatus status = read_at(source, offset, read_piece_size, piece)) return status;
-        if (piece.empty()) return ERROR_SUCCESS;
+        if (piece.empty()) break;
         DWORD written = 0;
         if (!WriteFile(target.get(), piece.data(), static_cast<DWORD>(piece.size()), &written, nullptr)) return GetLastError();
         if (written != piece.size()) return ERROR_WRITE_FAULT;
-        digest = digest_of(digest, piece.data(), piece.size());
+        digest_add(running, piece.data(), piece.size());
     }
+    digest = digest_value(running);
+    return ERROR_SUCCESS;
 }
 
 PlatformStatus open_log_file(const String& path, HeldFile& file) {
