@@ -24,6 +24,18 @@ uint32_t big_endian_32(const std::string& bytes, size_t at) {
     return static_cast<uint32_t>(big_endian_16(bytes, at)) << 16 | big_endian_16(bytes, at + 2);
 }
 
+// The sum of the big-endian words of bytes whose size is a multiple of four:
+// every byte of every font passes through here, so it is one plain loop.
+uint32_t sum_of_words(const std::string& bytes) {
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    uint32_t sum = 0;
+    for (size_t at = 0; at < bytes.size(); at += 4) {
+        sum += static_cast<uint32_t>(data[at]) << 24 | static_cast<uint32_t>(data[at + 1]) << 16 |
+               static_cast<uint32_t>(data[at + 2]) << 8 | data[at + 3];
+    }
+    return sum;
+}
+
 // A reader that hands back fewer bytes than asked has not read them.
 bool read_exactly(const ReadAt& read_at, uint64_t offset, size_t length, std::string& bytes) {
     bytes.clear();
@@ -67,9 +79,8 @@ bool table_checksum(FontReading& reading, uint64_t offset, uint32_t length, bool
         size_t piece_length = static_cast<size_t>(std::min<uint64_t>(piece_limit, length - done));
         if (!read_exactly(reading.read_at, offset + done, piece_length, piece)) return false;
         piece.resize((piece_length + 3) / 4 * 4, '\0');
-        for (size_t at = 0; at < piece.size(); at += 4) {
-            if (!(is_head && done + at == 8)) sum += big_endian_32(piece, at);
-        }
+        sum += sum_of_words(piece);
+        if (is_head && done == 0 && piece.size() >= 12) sum -= big_endian_32(piece, 8);
         done += piece_length;
     }
     return true;

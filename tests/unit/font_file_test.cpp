@@ -124,6 +124,7 @@ TEST(FontFile, Verdicts) {
     } cases[] = {
         {"good TrueType font, head adjustment set", good, UINT64_MAX, u"", {}},
         {"good font with the 'true' tag", font_bytes(good_tables, "true"), UINT64_MAX, u"", {}},
+        {"a 'head' of 12 bytes still ends in its adjustment", font_bytes({{"head", std::string(12, '\x22')}}), UINT64_MAX, u"", {}},
         {"good font with the OTTO tag", font_bytes(good_tables, "OTTO"), UINT64_MAX, u"", {}},
         // "abcde" is the words 0x61626364 and 0x65000000.
         {"last word zero-padded",
