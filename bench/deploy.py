@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Typeloader-Deploy.exe against the bare Typeloader.exe under one Wine prefix:
 install, and install again with nothing to change, side by side (A B A B),
-for fonts of 4 KiB; and the peak memory of both for a few large fonts.
+for fonts of 4 KiB; and the time and peak memory of both for a few large fonts.
 
 Run from the repository root:  /usr/bin/python3 bench/deploy.py [--counts 500 5000] [--repeats 4]
 Everything it makes lives under build/bench-deploy (its own Wine prefix included).
@@ -117,18 +117,32 @@ def measure(count, repeats):
     return medians
 
 
-def peak_memory(count, size):
-    """Peak resident memory in KiB of each program's Wine process (GNU time's %M)."""
+def large_fonts(count, size, repeats):
+    """For a few large fonts: the median time of each job over `repeats` rounds,
+    and the peak resident memory in KiB of each program's Wine process (GNU
+    time's %M, the largest of its rounds)."""
     lay_out(count, size)
-    peaks = {}
-    for label, argv in (("bare install", ["C:\\bench\\Typeloader.exe", "/title:" + TITLE]),
-                        ("deploy install", ["C:\\bench\\Typeloader-Deploy.exe", "install", TITLE])):
-        clean()
+    times = {"bare install": [], "deploy install": [], "deploy unchanged": []}
+    peaks = {"bare install": 0, "deploy install": 0}
+
+    def measured(job, argv, word=None):
+        start = time.perf_counter()
         done = subprocess.run(["/usr/bin/time", "-f", "%M", *WINE, *argv], cwd=BENCH_DIR, env=ENV,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
-        peaks[label] = int(done.stderr.decode().strip().splitlines()[-1])
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        times[job].append(time.perf_counter() - start)
+        if word and last_word(done.stdout) != word:
+            sys.exit("%s of %d large fonts: %s" % (job, count, done.stdout[-400:]))
+        if job in peaks:
+            peaks[job] = max(peaks[job], int(done.stderr.decode().strip().splitlines()[-1]))
+
+    for _ in range(repeats):
+        clean()
+        measured("bare install", ["C:\\bench\\Typeloader.exe", "/title:" + TITLE])
+        clean()
+        measured("deploy install", ["C:\\bench\\Typeloader-Deploy.exe", "install", TITLE], "changed")
+        measured("deploy unchanged", ["C:\\bench\\Typeloader-Deploy.exe", "install", TITLE], "unchanged")
     clean()
-    return peaks
+    return {job: statistics.median(values) for job, values in times.items()}, peaks
 
 
 def main():
@@ -154,7 +168,7 @@ def main():
         for count in args.counts:
             lay_out(count, 4096)
             rows.append((count, measure(count, args.repeats)))
-        peaks = peak_memory(args.large_count, args.large_mib << 20)
+        large_times, peaks = large_fonts(args.large_count, args.large_mib << 20, 3)
     finally:
         subprocess.run(["wineserver", "-k"], env=ENV)
 
@@ -167,6 +181,9 @@ def main():
         report.append("%-8d %11.2f s %13.2f s %15.2f s %9.2fx %11.2fx" % (
             count, bare, medians["deploy install"], medians["deploy unchanged"],
             medians["deploy install/"], medians["deploy unchanged/"]))
+    report.append("%d fonts of %d MiB, medians of 3: bare install %.2f s, deploy install %.2f s, deploy unchanged %.2f s" % (
+        args.large_count, args.large_mib, large_times["bare install"], large_times["deploy install"],
+        large_times["deploy unchanged"]))
     report.append("Peak memory, %d fonts of %d MiB: bare install %.1f MiB, deploy install %.1f MiB" % (
         args.large_count, args.large_mib, peaks["bare install"] / 1024, peaks["deploy install"] / 1024))
     text = "\n".join(report)
