@@ -5,9 +5,9 @@
 
 // A digest of bytes fed piece by piece: it tells whether a private copy or an
 // installed copy holds the bytes that were checked, without holding either.
-// XXH64 with seed 0, as its specification defines it (xxHash's
-// doc/xxhash_spec.md): eight bytes a step on four independent lanes, so a
-// large font costs about what reading it costs.
+// xxHash's XXH64 with seed 0, step for step as xxHash documents it:
+// eight bytes a step on four independent lanes, so a large font costs
+// about what reading it costs.
 inline constexpr uint64_t xxh64_prime_1 = 0x9E3779B185EBCA87u;
 inline constexpr uint64_t xxh64_prime_2 = 0xC2B2AE3D27D4EB4Fu;
 
