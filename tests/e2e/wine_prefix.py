@@ -309,6 +309,19 @@ class Wine:
         return {unhex16(line) for line in done.stdout.decode("ascii").split()}
 
 
+def private_machine(request, name):
+    """The body of a fixture that gives its tests one private prefix: each
+    prefix is a whole copy of the template (about 700 MB, mostly Wine's own
+    DLLs), so it is removed once every test that used it has passed; a failed
+    run keeps it for a look (its path is in the failure report)."""
+    failed_before = request.session.testsfailed
+    machine = Wine(name)
+    yield machine
+    machine.close()
+    if request.session.testsfailed == failed_before:
+        shutil.rmtree(machine.prefix)
+
+
 @pytest.fixture(autouse=True)
 def wine_journal(request):
     """Starts each test's record of Wine runs and keeps the fonts key as it was,

@@ -16,7 +16,7 @@ import sys
 import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "e2e"))
-from wine_prefix import Wine, pytest_runtest_makereport, wine_journal  # noqa: E402,F401 (fixture and hook)
+from wine_prefix import private_machine, pytest_runtest_makereport, wine_journal  # noqa: E402,F401 (fixture and hook)
 
 SOURCE_DIR = pathlib.Path(os.environ.get("TYPELOADER_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BUILD_DIR = SOURCE_DIR / "build" / "windows"
@@ -66,12 +66,10 @@ def work_dir():
 
 
 @pytest.fixture(scope="session")
-def wine(work_dir):
+def wine(request, work_dir):
     """The end-to-end tests' harness: a private prefix under the build tree,
     never ~/.wine, with their failure report of every Wine run."""
-    machine = Wine(f"release-{work_dir.name}")
-    yield machine
-    machine.close()
+    yield from private_machine(request, f"release-{work_dir.name}")
 
 
 # What the link and the build step beside it leave in the build folder

@@ -19,7 +19,7 @@ import pytest
 import yaml
 
 from make_font import make_font
-from wine_prefix import Wine
+from wine_prefix import private_machine
 
 HERE = pathlib.Path(__file__).resolve().parent
 PLAYBOOK = HERE.parents[1] / "packaging" / "deploy-fonts.yml"
@@ -143,10 +143,8 @@ def reboots(ran):
 
 
 @pytest.fixture(scope="module")
-def playbook_wine():
-    machine = Wine("release-playbook")
-    yield machine
-    machine.close()
+def playbook_wine(request):
+    yield from private_machine(request, "release-playbook")
 
 
 def test_playbook_story_against_the_deploy_program(work_dir, playbook_wine, bundle_zip):
