@@ -2,6 +2,7 @@
 
 #include "deploy/command_line.h"
 #include "deploy/deploy_jobs.h"
+#include "deploy/outcome.h"
 #include "platform/process.h"
 #include "platform/programs.h"
 #include "platform/standard_output.h"

@@ -43,27 +43,3 @@ String quote_argument(StringView argument) {
     quoted.append(backslashes * 2, u'\\');
     return quoted + u"\"";
 }
-
-int exit_code_of(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::changed:
-        case Outcome::unchanged: return 0;
-        case Outcome::restart: return 3010;
-        case Outcome::busy: return 1618;
-        case Outcome::refused:
-        case Outcome::failed: break;
-    }
-    return 1;
-}
-
-StringView outcome_word(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::changed: return u"changed";
-        case Outcome::unchanged: return u"unchanged";
-        case Outcome::restart: return u"restart";
-        case Outcome::refused: return u"refused";
-        case Outcome::busy: return u"busy";
-        case Outcome::failed: break;
-    }
-    return u"failed";
-}

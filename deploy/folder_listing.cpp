@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "deploy/plan.h"
+#include "deploy/names.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "deploy/access_rule.h"
+#include "deploy/waiting.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/standard_output.h"
@@ -18,7 +19,7 @@ std::string padded(int number, size_t width) {
 bool is_missing(PlatformStatus status) { return status == status_file_not_found || status == status_path_not_found; }
 
 String unreadable(const String& what, PlatformStatus status) {
-    return u"Typeloader-Deploy: " + what + u" is refused: its security cannot be read (error " + decimal_text(status) + u")";
+    return with_error(u"Typeloader-Deploy: " + what + u" is refused: its security cannot be read", status);
 }
 
 }  // namespace
@@ -69,11 +70,9 @@ namespace {
 
 // Opens the log at its path, waiting while another run holds it.
 PlatformStatus open_waiting(const String& path, HeldFile& file) {
-    for (uint32_t waited = 0;; waited += log_wait_step_milliseconds) {
-        PlatformStatus status = open_log_file(path, file);
-        if (status != status_sharing_violation || waited >= log_wait_milliseconds) return status;
-        sleep_milliseconds(log_wait_step_milliseconds);
-    }
+    return try_while_held([&] { return open_log_file(path, file); },
+                          [](PlatformStatus status) { return status == status_sharing_violation; }, log_wait_milliseconds,
+                          log_wait_step_milliseconds);
 }
 
 }  // namespace
@@ -81,7 +80,7 @@ PlatformStatus open_waiting(const String& path, HeldFile& file) {
 LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     String windows;
     if (PlatformStatus status = system_windows_folder(windows)) {
-        refusal = u"Typeloader-Deploy: the Windows folder is unknown (error " + decimal_text(status) + u")";
+        refusal = with_error(u"Typeloader-Deploy: the Windows folder is unknown", status);
         return LogOpening::refused;
     }
     const String logs = windows + u"\\Logs";
@@ -94,8 +93,7 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
         EntryKind logs_kind = EntryKind::missing;
         if (!entry_kind(logs, logs_kind) && logs_kind == EntryKind::missing) create_private_folder(logs);
         if (PlatformStatus status = create_private_folder(log.folder)) {
-            refusal = u"Typeloader-Deploy: the log folder " + log.folder + u" cannot be created (error " +
-                      decimal_text(status) + u")";
+            refusal = with_error(u"Typeloader-Deploy: the log folder " + log.folder + u" cannot be created", status);
             return LogOpening::refused;
         }
         status = read_object_security(log.folder, folder);
@@ -117,7 +115,7 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
         uint64_t size = 0;
         if (!status) status = open_file_size(log.file, size);
         if (status) {
-            refusal = u"Typeloader-Deploy: the log " + log.path + u" cannot be opened (error " + decimal_text(status) + u")";
+            refusal = with_error(u"Typeloader-Deploy: the log " + log.path + u" cannot be opened", status);
             return LogOpening::refused;
         }
         // The file that is then written is the one judged: through the held handle.
@@ -139,7 +137,7 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
         if (!refusal.empty()) return LogOpening::refused;
         // The full log moves aside while held; a new one is opened in its place.
         if (PlatformStatus status = rename_open_file(log.file, previous_path)) {
-            refusal = u"Typeloader-Deploy: the log " + log.path + u" cannot be rotated (error " + decimal_text(status) + u")";
+            refusal = with_error(u"Typeloader-Deploy: the log " + log.path + u" cannot be rotated", status);
             return LogOpening::refused;
         }
         rotated = true;
@@ -147,14 +145,18 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     return LogOpening::opened;
 }
 
-void log_record(DeployLog& log, RecordType type, StringView message) { log_records(log, {{type, String(message)}}); }
+bool log_record(DeployLog& log, RecordType type, StringView message) { return log_records(log, {{type, String(message)}}); }
 
-void log_records(DeployLog& log, const std::vector<LogLine>& lines) {
+bool log_records(DeployLog& log, const std::vector<LogLine>& lines) {
     for (const LogLine& line : lines) write_output_line(line.message);
-    if (log.failed || lines.empty()) return;
+    if (log.broken || lines.empty()) return !log.broken;
     bool plain = false;
     PlatformStatus status = is_plain_file_at(log.file, log.path, plain);
-    if (!status && !plain) status = status_stopped_on_link;
+    if (!status && !plain) {
+        log.broken = true;
+        write_output_line(u"Typeloader-Deploy: the log " + log.path + u" is no longer the plain file at its path; the run stops");
+        return false;
+    }
     uint64_t size = 0;
     if (!status) status = open_file_size(log.file, size);
     if (!status) {
@@ -165,8 +167,20 @@ void log_records(DeployLog& log, const std::vector<LogLine>& lines) {
         status = append_to_open_file(log.file, bytes);
     }
     if (status) {
-        log.failed = true;
-        write_output_line(u"Typeloader-Deploy: the log " + log.path + u" cannot be written (error " + decimal_text(status) +
-                          u"); the run stops");
+        log.broken = true;
+        write_output_line(with_error(u"Typeloader-Deploy: the log " + log.path + u" cannot be written", status) + u"; the run stops");
     }
+    return !log.broken;
 }
+
+bool log_is_whole(const DeployLog& log) { return !log.broken; }
+
+bool log_refusals(DeployLog& log, const std::vector<String>& refusals) {
+    std::vector<LogLine> lines;
+    for (const String& refusal : refusals) lines.push_back({RecordType::error, u"Refused: " + refusal + u"."});
+    return log_records(log, lines);
+}
+
+String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
+
+String with_error(StringView what, PlatformStatus status) { return String(what) + u" (error " + decimal_text(status) + u")"; }

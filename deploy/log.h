@@ -24,7 +24,7 @@ struct DeployLog {
     String folder;  // ...\Logs\Typeloader
     String path;    // the folder, a backslash and log_file_name
     HeldFile file;  // held for the whole run: no other run can open it
-    bool failed = false;  // a record could not be written: the job stops
+    bool broken = false;  // a record could not be written: nothing more is
 };
 
 // How long a run waits for another to let go of the log.
@@ -57,8 +57,9 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal);
 
 // Writes the message to standard output and appends its record through the
 // held log, first checking that the handle is still the plain file at the
-// log's path. A failure marks the log failed; the job then stops.
-void log_record(DeployLog& log, RecordType type, StringView message);
+// log's path. False when the record could not be written (then or by an
+// earlier record): the job stops there.
+bool log_record(DeployLog& log, RecordType type, StringView message);
 
 // Records made together (a line per font): one check of the handle, then one
 // write of them all, with one time stamp.
@@ -66,4 +67,16 @@ struct LogLine {
     RecordType type = RecordType::information;
     String message;
 };
-void log_records(DeployLog& log, const std::vector<LogLine>& lines);
+bool log_records(DeployLog& log, const std::vector<LogLine>& lines);
+
+// Whether every record so far was written.
+bool log_is_whole(const DeployLog& log);
+
+// One error record per refusal, each "Refused: <reason>."
+bool log_refusals(DeployLog& log, const std::vector<String>& refusals);
+
+// The text in double quotes, as records show names and titles.
+String quoted(StringView text);
+
+// What failed and the platform's code for it: "<what> (error N)".
+String with_error(StringView what, PlatformStatus status);

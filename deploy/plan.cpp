@@ -8,42 +8,26 @@
 #include "deploy/registered_path.h"
 #include "fonts/typeloader_contract.h"
 
-bool is_text_type(uint32_t type) { return type == 1 || type == 2; }
-
-String comparison_key(StringView text) {
-    String key(text);
-    for (char16_t& unit : key) unit = registry_upcase(unit);
-    return key;
+bool same_file(StringView left_path, const std::optional<FileIdentity>& left, StringView right_path,
+               const std::optional<FileIdentity>& right) {
+    if (left || right) return left == right;
+    return same_registry_name(left_path, right_path);
 }
 
-bool same_path(StringView left, StringView right) { return same_registry_name(left, right); }
-
-bool same_value_name(StringView left, StringView right) { return same_registry_name(left, right); }
-
-bool is_own_registration(StringView title, StringView name, StringView data) {
-    if (name.size() <= title.size() || !name.starts_with(title) || name[title.size()] != u' ') return false;
-    return file_title(file_name_of(data)) == name.substr(title.size() + 1);
-}
-
-String identity_key(uint64_t volume, uint64_t id_high, uint64_t id_low) {
-    return u"|" + decimal_text(volume) + u"|" + decimal_text(id_high) + u"|" + decimal_text(id_low);
-}
-
-String registered_file(StringView fonts_folder, StringView data) {
-    if (data.find_first_of(u"\\/") == StringView::npos) return String(fonts_folder) + u"\\" + String(data);
-    return String(data);
-}
-
-bool is_staged_name_of(StringView path, StringView copy) {
-    const size_t base = copy.size() + staged_suffix.size();
-    if (path.size() < base || !same_path(path.substr(0, base), String(copy) + String(staged_suffix))) return false;
-    StringView rest = path.substr(base);
-    if (rest.empty()) return true;
-    if (rest.size() < 2 || rest[0] != u'.') return false;
-    for (char16_t unit : rest.substr(1)) {
-        if (unit < u'0' || unit > u'9') return false;
+CopyNames copy_names_of(const std::vector<FontFacts>& fonts) {
+    CopyNames copies;
+    for (const FontFacts& font : fonts) {
+        copies.paths.insert(comparison_key(font.copy));
+        copies.names.insert(comparison_key(file_name_of(font.copy)));
     }
-    return true;
+    return copies;
+}
+
+bool needs_identity(StringView path, bool refused, const CopyNames& copies) {
+    if (refused) return true;
+    if (copies.paths.count(comparison_key(path))) return false;
+    const StringView name = file_name_of(path);
+    return name.find(u'~') != StringView::npos || copies.names.count(comparison_key(name)) > 0;
 }
 
 namespace {
@@ -80,7 +64,7 @@ namespace {
 
 size_t index_of(const std::vector<NearbyFile>& files, StringView path) {
     for (size_t i = 0; i < files.size(); ++i) {
-        if (same_path(files[i].path, path)) return i;
+        if (same_registry_name(files[i].path, path)) return i;
     }
     return files.size();
 }
@@ -123,33 +107,37 @@ std::vector<NearbyFile> files_of(const FontFacts& font, const std::vector<Pendin
 
 bool is_pending_source(const std::vector<PendingOperation>& pending, StringView path) {
     for (const PendingOperation& operation : pending) {
-        if (same_path(operation.from, path)) return true;
+        if (same_registry_name(operation.from, path)) return true;
     }
     return false;
 }
 
 bool is_named_by(const std::vector<PendingOperation>& pending, StringView path) {
     for (const PendingOperation& operation : pending) {
-        if (same_path(operation.from, path) || same_path(operation.to, path)) return true;
+        if (same_registry_name(operation.from, path) || same_registry_name(operation.to, path)) return true;
     }
     return false;
 }
 
 // The fonts key looked up by name and by the file a value names, as Windows
-// compares both: one pass over the values, however many fonts ask.
+// compares both: one pass over the values, however many fonts ask. A file
+// with an identity read is found by it; paths and identities never share a map.
 struct ValueIndex {
     std::map<String, const FontValue*> by_name;
-    std::map<String, std::vector<const FontValue*>> by_file;
+    std::map<String, std::vector<const FontValue*>> by_path;
+    std::map<FileIdentity, std::vector<const FontValue*>> by_identity;
 };
 
 ValueIndex index_values(const DeploySnapshot& snapshot) {
     ValueIndex index;
     for (const FontValue& value : snapshot.values) {
         index.by_name.emplace(comparison_key(value.name), &value);
-        if (is_text_type(value.type)) {
-            const String key = value.file_key.empty() ? comparison_key(registered_file(snapshot.fonts_folder, value.data))
-                                                      : value.file_key;
-            index.by_file[key].push_back(&value);
+        if (!is_text_type(value.type)) continue;
+        if (value.file_identity) {
+            index.by_identity[*value.file_identity].push_back(&value);
+        } else {
+            const String path = value.file_path.empty() ? registered_file(snapshot.fonts_folder, value.data) : value.file_path;
+            index.by_path[comparison_key(path)].push_back(&value);
         }
     }
     return index;
@@ -160,13 +148,14 @@ const FontValue* value_named(const ValueIndex& index, StringView name) {
     return found == index.by_name.end() ? nullptr : found->second;
 }
 
-String key_of(const FontFacts& font) { return font.copy_key.empty() ? comparison_key(font.copy) : font.copy_key; }
-
 // The values whose data names the font's copy, under any spelling.
-const std::vector<const FontValue*>& values_naming(const ValueIndex& index, const FontFacts& font) {
-    static const std::vector<const FontValue*> none;
-    auto found = index.by_file.find(key_of(font));
-    return found == index.by_file.end() ? none : found->second;
+std::vector<const FontValue*> values_naming(const ValueIndex& index, const FontFacts& font) {
+    if (font.copy_identity) {
+        auto found = index.by_identity.find(*font.copy_identity);
+        return found == index.by_identity.end() ? std::vector<const FontValue*>() : found->second;
+    }
+    auto found = index.by_path.find(comparison_key(font.copy));
+    return found == index.by_path.end() ? std::vector<const FontValue*>() : found->second;
 }
 
 bool registered_as_copy(const DeploySnapshot& snapshot, const ValueIndex& index, const FontFacts& font) {
@@ -176,25 +165,6 @@ bool registered_as_copy(const DeploySnapshot& snapshot, const ValueIndex& index,
         if (naming == value) return true;
     }
     return false;
-}
-
-String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
-
-}  // namespace
-
-namespace {
-
-// The copy a staged name belongs to ("<copy>.Typeloader-Deploy" or
-// "<copy>.Typeloader-Deploy.<n>"), or the path itself.
-StringView staged_base(StringView path) {
-    StringView base = path;
-    const size_t dot = base.rfind(u'.');
-    if (dot != StringView::npos && dot + 1 < base.size() &&
-        std::all_of(base.begin() + dot + 1, base.end(), [](char16_t unit) { return unit >= u'0' && unit <= u'9'; })) {
-        base = base.substr(0, dot);
-    }
-    if (base.size() <= staged_suffix.size() || !same_path(base.substr(base.size() - staged_suffix.size()), staged_suffix)) return path;
-    return base.substr(0, base.size() - staged_suffix.size());
 }
 
 }  // namespace
@@ -249,74 +219,116 @@ Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& 
     return {font.copy, staged, true};
 }
 
-InstallPlan plan_install(const DeploySnapshot& snapshot) {
-    InstallPlan plan;
-    const ValueIndex index = index_values(snapshot);
-    if (snapshot.fonts.empty()) plan.refusals.push_back(snapshot.font_folder + u" holds no *.ttf entry");
-    if (!snapshot.values_readable) plan.refusals.push_back(u"the fonts key cannot be read");
-    for (const FontFacts& font : snapshot.fonts) {
-        const String name = registration_name(snapshot.title, font.name);
-        if (!font.refusal.empty()) {
-            plan.refusals.push_back(snapshot.font_folder + u"\\" + font.name + u": " + font.refusal);
-            continue;
-        }
-        if (font.copy_state == FileState::folder || font.copy_state == FileState::link) {
-            plan.refusals.push_back(font.copy + u" is a folder or a link, not a font file");
-            continue;
-        }
-        if (font.copy_state == FileState::unreadable) {
-            plan.refusals.push_back(font.copy + u" cannot be read");
-            continue;
-        }
-        // Only this title's own older copy may be replaced; one the restart
-        // deletes anyway is replaced only after that, by a staged file.
-        if (font.copy_state == FileState::other && copy_after_restart(font, snapshot.pending) != FileState::missing) {
-            bool own = false;
-            for (const FontValue* value : values_naming(index, font)) {
-                if (!is_own_registration(snapshot.title, value->name, value->data)) {
-                    plan.refusals.push_back(font.copy + u" holds another font, which the registration " + quoted(value->name) +
-                                            u" refers to; the copy would replace it");
-                    own = true;  // refused once is enough
-                    break;
-                }
-                own = true;
-            }
-            if (!own) plan.refusals.push_back(font.copy + u" holds another font that no registration of this title refers to");
-        }
-        const FontValue* existing = value_named(index, name);
-        if (existing && existing->type != registration_type) {
-            plan.refusals.push_back(quoted(name) + u" exists with another type than REG_SZ");
-        } else if (existing && !is_own_registration(snapshot.title, existing->name, existing->data)) {
-            plan.refusals.push_back(quoted(existing->name) + u" (" + existing->data + u") is not this title's registration, and " +
-                                    quoted(name) + u" would replace it");
-        }
+namespace {
+
+// Why the font cannot be installed as it is, if it cannot.
+void add_font_refusals(const DeploySnapshot& snapshot, const ValueIndex& index, const FontFacts& font, std::vector<String>& refusals) {
+    const String name = registration_name(snapshot.title, font.name);
+    if (!font.refusal.empty()) {
+        refusals.push_back(snapshot.font_folder + u"\\" + font.name + u": " + font.refusal);
+        return;
     }
+    if (font.copy_state == FileState::folder || font.copy_state == FileState::link) {
+        refusals.push_back(font.copy + u" is a folder or a link, not a font file");
+        return;
+    }
+    if (font.copy_state == FileState::unreadable) {
+        refusals.push_back(font.copy + u" cannot be read");
+        return;
+    }
+    // Only this title's own older copy may be replaced; one the restart
+    // deletes anyway is replaced only after that, by a staged file.
+    if (font.copy_state == FileState::other && copy_after_restart(font, snapshot.pending) != FileState::missing) {
+        bool own = false;
+        for (const FontValue* value : values_naming(index, font)) {
+            if (!is_own_registration(snapshot.title, value->name, value->data)) {
+                refusals.push_back(font.copy + u" holds another font, which the registration " + quoted(value->name) +
+                                        u" refers to; the copy would replace it");
+                own = true;  // refused once is enough
+                break;
+            }
+            own = true;
+        }
+        if (!own) refusals.push_back(font.copy + u" holds another font that no registration of this title refers to");
+    }
+    const FontValue* existing = value_named(index, name);
+    if (existing && existing->type != registration_type) {
+        refusals.push_back(quoted(name) + u" exists with another type than REG_SZ");
+    } else if (existing && !is_own_registration(snapshot.title, existing->name, existing->data)) {
+        refusals.push_back(quoted(existing->name) + u" (" + existing->data + u") is not this title's registration, and " +
+                                quoted(name) + u" would replace it");
+    }
+}
+
+std::vector<String> install_refusals(const DeploySnapshot& snapshot, const ValueIndex& index) {
+    std::vector<String> refusals;
+    if (snapshot.fonts.empty()) refusals.push_back(snapshot.font_folder + u" holds no *.ttf entry");
+    if (!snapshot.values_readable) refusals.push_back(u"the fonts key cannot be read");
+    for (const FontFacts& font : snapshot.fonts) add_font_refusals(snapshot, index, font, refusals);
     // The guard of a later uninstall: what it would take must all be ours.
     for (const FontValue& value : snapshot.values) {
         if (uninstall_takes(snapshot.title, value.name, value.type) &&
             !is_own_registration(snapshot.title, value.name, value.data)) {
-            plan.refusals.push_back(quoted(value.name) + u" (" + value.data + u") is not this title's registration, and an uninstall of " +
+            refusals.push_back(quoted(value.name) + u" (" + value.data + u") is not this title's registration, and an uninstall of " +
                                     quoted(snapshot.title) + u" would remove it");
         }
     }
-    if (!plan.refusals.empty()) return plan;
+    return refusals;
+}
 
+Action stage_action(const FontFacts& font, const Staging& staging) {
+    return {.kind = ActionKind::stage, .path = staging.staged, .source = font.source, .target = staging.copy, .schedule = staging.schedule};
+}
+
+}  // namespace
+
+InstallPlan plan_install(const DeploySnapshot& snapshot) {
+    InstallPlan plan;
+    const ValueIndex index = index_values(snapshot);
+    plan.refusals = install_refusals(snapshot, index);
+    if (!plan.refusals.empty()) return plan;
+    bool run = false;
     for (const FontFacts& font : snapshot.fonts) {
-        const bool registered = registered_as_copy(snapshot, index, font);
-        plan.run_typeloader |= !registered;
-        if (copy_after_restart(font, snapshot.pending) != FileState::same_as_source) {
-            // Right now but not after the restart: only a staged file helps.
-            if (font.copy_state == FileState::same_as_source) {
-                plan.stagings.push_back(staging_for(font, snapshot.pending));
-            } else {
-                plan.run_typeloader = true;
+        run |= !registered_as_copy(snapshot, index, font);
+        for (const NearbyFile& staged : font.staged) {
+            if (is_present(staged.state) && !is_pending_source(snapshot.pending, staged.path)) {
+                plan.actions.push_back({.kind = ActionKind::remove_leftover, .path = staged.path});
             }
         }
-        for (const NearbyFile& staged : font.staged) {
-            if (is_present(staged.state) && !is_pending_source(snapshot.pending, staged.path)) plan.leftovers.push_back(staged.path);
-        }
     }
+    const Repair expected = plan_repair(snapshot);
+    // A copy that is not right now is Typeloader.exe's to make.
+    if (run || !expected.copies.empty()) plan.actions.push_back({.kind = ActionKind::run_typeloader, .title = snapshot.title});
+    plan.stagings = expected.stagings;
     return plan;
+}
+
+Repair plan_repair(const DeploySnapshot& after) {
+    Repair repair;
+    std::vector<PendingOperation> pending = after.pending;
+    for (const FontFacts& font : after.fonts) {
+        if (copy_after_restart(font, pending) == FileState::same_as_source) continue;
+        if (font.copy_state != FileState::same_as_source && !font.copy_tried) {
+            repair.copies.push_back({.kind = ActionKind::copy_again, .path = font.copy, .source = font.source});
+            continue;
+        }
+        const Staging staging = staging_for(font, pending);
+        if (staging.schedule) pending.push_back({staging.staged, staging.copy, true});
+        repair.stagings.push_back(stage_action(font, staging));
+    }
+    return repair;
+}
+
+DeploySnapshot with_stagings(DeploySnapshot snapshot, const std::vector<Action>& stagings) {
+    for (const Action& staging : stagings) {
+        for (FontFacts& font : snapshot.fonts) {
+            if (!same_registry_name(font.copy, staging.target)) continue;
+            std::erase_if(font.staged, [&](const NearbyFile& file) { return same_registry_name(file.path, staging.path); });
+            font.staged.push_back({staging.path, FileState::same_as_source});
+        }
+        if (staging.schedule) snapshot.pending.push_back({staging.path, staging.target, true});
+    }
+    return snapshot;
 }
 
 std::vector<String> install_mismatches(const DeploySnapshot& after) {
@@ -360,6 +372,59 @@ bool restart_pending(const DeploySnapshot& snapshot) {
     return false;
 }
 
+std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnapshot& after,
+                                  const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote) {
+    std::vector<Action> actions;
+    std::vector<String> names;
+    for (const FontFacts& font : before.fonts) names.push_back(registration_name(before.title, font.name));
+    for (const String& name : unplanned_registrations(before, after)) names.push_back(name);
+    std::map<String, const RegistryValue*> current;
+    for (const RegistryValue& value : now ? *now : std::vector<RegistryValue>()) current.emplace(comparison_key(value.name), &value);
+    const ValueIndex earlier = index_values(before);
+    for (const String& name : now ? names : std::vector<String>()) {
+        const FontValue* old = value_named(earlier, name);
+        auto found = current.find(comparison_key(name));
+        const RegistryValue* value = found == current.end() ? nullptr : found->second;
+        if (old && !(value && value->type == old->type && value->data == old->raw)) {
+            actions.push_back({.kind = ActionKind::restore_value, .title = name, .value = {old->name, old->type, old->raw}});
+        } else if (!old && value) {
+            actions.push_back({.kind = ActionKind::remove_value, .title = name, .value = {value->name}});
+        }
+    }
+    // A staged file gone voids its move at the restart.
+    for (const String& path : wrote) actions.push_back({.kind = ActionKind::remove_file, .path = path});
+    std::set<String> missing_before;
+    for (const FontFacts& font : before.fonts) {
+        if (font.copy_state == FileState::missing) missing_before.insert(comparison_key(font.copy));
+    }
+    for (const FontFacts& font : after.fonts) {
+        if (font.copy_state != FileState::missing && missing_before.count(comparison_key(font.copy))) {
+            actions.push_back({.kind = ActionKind::remove_file, .path = font.copy});
+        }
+    }
+    return actions;
+}
+
+namespace {
+
+// This title's copy: a removed registration names it, or it (or a staged
+// replacement of it) holds the bundle's own bytes, left by an install that
+// failed; and nothing else names it, and it lies in a folder of ours.
+bool is_removable_copy(const DeploySnapshot& snapshot, const ValueIndex& index, const FontFacts& font,
+                       const std::vector<String>& folders) {
+    bool named = false, referred = false;
+    for (const FontValue* value : values_naming(index, font)) {
+        (uninstall_takes(snapshot.title, value->name, value->type) ? named : referred) = true;
+    }
+    bool ours = named || font.copy_state == FileState::same_as_source;
+    for (const NearbyFile& staged : font.staged) ours |= is_present(staged.state);
+    bool inside = false;
+    for (const String& folder : folders) inside |= !folder.empty() && is_inside_folder(font.copy, folder);
+    return ours && inside && !referred && font.copy_state != FileState::folder && font.copy_state != FileState::link;
+}
+
+}  // namespace
+
 UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders) {
     UninstallPlan plan;
     const ValueIndex index = index_values(snapshot);
@@ -377,50 +442,50 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
         }
     }
     if (!plan.refusals.empty()) return plan;
-
+    if (!plan.removals.empty()) plan.registrations.push_back({.kind = ActionKind::run_typeloader, .uninstall = true, .title = snapshot.title});
+    std::vector<Action> copies;
     for (const FontFacts& font : snapshot.fonts) {
-        // This title's copy: a removed registration names it, or it holds
-        // the bundle's own bytes (left by an install that failed).
-        bool named = false, referred = false;
-        for (const FontValue* value : values_naming(index, font)) {
-            (uninstall_takes(snapshot.title, value->name, value->type) ? named : referred) = true;
-        }
-        bool ours = named || font.copy_state == FileState::same_as_source;
-        for (const NearbyFile& staged : font.staged) ours |= is_present(staged.state);
-        if (!ours) continue;
-        bool inside = false;
-        for (const String& folder : folders) inside |= !folder.empty() && is_inside_folder(font.copy, folder);
-        if (!inside || referred || font.copy_state == FileState::folder || font.copy_state == FileState::link) continue;
+        if (!is_removable_copy(snapshot, index, font, folders)) continue;
         // A staged replacement would bring the copy back at the restart.
         for (const NearbyFile& staged : font.staged) {
-            if (is_present(staged.state)) plan.voided.push_back(staged.path);
+            if (is_present(staged.state)) plan.files.push_back({.kind = ActionKind::void_staged, .path = staged.path});
         }
-        if (is_present(font.copy_state)) {
-            FontFacts voided = font;
-            for (NearbyFile& staged : voided.staged) staged.state = FileState::missing;
-            if (is_present(copy_after_restart(voided, snapshot.pending))) plan.copies.push_back(font.copy);
-        }
+        if (!is_present(font.copy_state)) continue;
+        FontFacts voided = font;
+        for (NearbyFile& staged : voided.staged) staged.state = FileState::missing;
+        if (is_present(copy_after_restart(voided, snapshot.pending))) copies.push_back({.kind = ActionKind::delete_copy, .path = font.copy});
     }
+    plan.files.insert(plan.files.end(), copies.begin(), copies.end());
     return plan;
 }
 
-std::vector<String> uninstall_mismatches(const UninstallPlan& plan, const DeploySnapshot& after) {
+std::optional<Action> deletion_at_restart(const Action& deletion, PlatformStatus refused_now) {
+    if (!is_in_use_status(refused_now) && refused_now != status_access_denied) return std::nullopt;
+    return Action{.kind = ActionKind::delete_at_restart, .path = deletion.path, .refused_now = refused_now};
+}
+
+std::vector<String> registrations_left(const std::vector<String>& removals, const DeploySnapshot& after) {
     std::vector<String> mismatches;
     const ValueIndex index = index_values(after);
     if (!after.values_readable) mismatches.push_back(u"the fonts key cannot be read");
-    for (const String& name : plan.removals) {
+    for (const String& name : removals) {
         if (value_named(index, name)) mismatches.push_back(u"registration " + quoted(name) + u" is still there");
     }
+    return mismatches;
+}
+
+std::vector<String> uninstall_mismatches(const UninstallPlan& plan, const DeploySnapshot& after) {
+    std::vector<String> mismatches = registrations_left(plan.removals, after);
+    std::set<String> deleted, voided;
+    for (const Action& action : plan.files) {
+        (action.kind == ActionKind::void_staged ? voided : deleted).insert(comparison_key(action.path));
+    }
     for (const FontFacts& font : after.fonts) {
-        bool planned = false;
-        for (const String& copy : plan.copies) planned |= same_path(copy, font.copy);
-        if (planned && is_present(copy_after_restart(font, after.pending))) {
+        if (deleted.count(comparison_key(font.copy)) && is_present(copy_after_restart(font, after.pending))) {
             mismatches.push_back(font.copy + u" is still there after the restart");
         }
         for (const NearbyFile& staged : font.staged) {
-            for (const String& voided : plan.voided) {
-                if (same_path(voided, staged.path) && is_present(staged.state)) mismatches.push_back(staged.path + u" is still there");
-            }
+            if (voided.count(comparison_key(staged.path)) && is_present(staged.state)) mismatches.push_back(staged.path + u" is still there");
         }
     }
     return mismatches;

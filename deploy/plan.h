@@ -1,15 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/paths.h"
 #include "common/strings.h"
+#include "deploy/actions.h"
+#include "deploy/names.h"
+#include "platform/files.h"
+#include "platform/registry.h"
 
 // The deploy jobs' decisions, over one snapshot of what matters on the
-// machine. Nothing here touches the machine: the jobs take the snapshot, ask
-// for a plan, carry it out, take the snapshot again and ask for a verdict.
+// machine. Nothing here touches the machine: the jobs read the machine, ask
+// for a plan (a list of actions), have it carried out, read again and ask for
+// a verdict.
 
 // What a path holds, measured against the bytes of the font it belongs to.
 enum class FileState { missing, same_as_source, other, folder, link, unreadable };
@@ -17,15 +24,14 @@ enum class FileState { missing, same_as_source, other, folder, link, unreadable 
 // A value of the fonts key as the registry holds it.
 struct FontValue {
     String name;
-    uint32_t type = 1;  // REG_SZ
-    String data;        // up to the first null unit
-    // The file its data names, resolved by its text; empty when that text is
-    // refused (such a value's file is never deleted through it).
-    String file;
-    // Who that file is, as Windows opens the data: a file identity, or the
-    // comparison key of the path when nothing is there. Empty: the key of
-    // registered_file(data), for snapshots made by hand.
-    String file_key;
+    uint32_t type = registry_string_type;
+    String data;  // up to the first null unit
+    // The file Windows opens for the data; empty: registered_file(data), for
+    // snapshots made by hand.
+    String file_path;
+    // Who that file is, where some copy's name made it worth reading; without
+    // one, the path compares.
+    std::optional<FileIdentity> file_identity;
     std::string raw;  // the data's bytes as the registry holds them, for putting them back
 };
 
@@ -56,8 +62,11 @@ struct FontFacts {
     FileState copy_state = FileState::missing;
     std::vector<NearbyFile> staged;  // the staged replacements beside the copy that exist
     std::vector<String> warnings;    // what is wrong with the font but harmless
-    String copy_key;                 // who the copy is (see FontValue::file_key); empty: the copy's comparison key
+    // Who the copy is, read when some value's file is compared by identity.
+    std::optional<FileIdentity> copy_identity;
     uint64_t digest = 0;             // of the font's bytes as checked (common/digest.h)
+    String source;                   // the entry read; empty for a copy no entry stands for
+    bool copy_tried = false;         // this run copied it once already: only a staging is left
 };
 
 struct DeploySnapshot {
@@ -69,12 +78,6 @@ struct DeploySnapshot {
     std::vector<FontValue> values;
     std::vector<PendingOperation> pending;  // those that touch a copy or a staged file
 };
-
-// The staged replacement names of a copy: the first is the copy's name with
-// this suffix, the later ones add ".2", ".3", ... when an earlier name is
-// already taken by a pending operation.
-inline constexpr StringView staged_suffix = u".Typeloader-Deploy";
-bool is_staged_name_of(StringView path, StringView copy);
 
 // The operations that can change a copy or a staged file of the snapshot's
 // fonts at the restart, in their order: those that name one, and those that
@@ -106,36 +109,49 @@ struct Staging {
 // will move there last, or a fresh staged name and a new move.
 Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& pending);
 
-// REG_SZ and REG_EXPAND_SZ: the types whose data names a font file.
-bool is_text_type(uint32_t type);
+// Whether two references name one file: by identity where either has one,
+// by path otherwise.
+bool same_file(StringView left_path, const std::optional<FileIdentity>& left, StringView right_path,
+               const std::optional<FileIdentity>& right);
 
-// A value is the title's own when its name is the title, a space and some x,
-// and the file name of its data without its last extension is x: exactly what
-// Typeloader.exe writes for a font file titled x.
-bool is_own_registration(StringView title, StringView name, StringView data);
+// The measured copies' paths and file names, as compared.
+struct CopyNames {
+    std::set<String> paths;
+    std::set<String> names;
+};
+CopyNames copy_names_of(const std::vector<FontFacts>& fonts);
 
-// The file a registration's data names: a bare file name lies in the Fonts
-// folder.
-String registered_file(StringView fonts_folder, StringView data);
+// Whether the file a value names must be compared by identity: its text was
+// refused (Windows still opens something), or its file name could be a
+// copy's under another spelling (a copy's name, or a short name with "~").
+// A value whose path is a measured copy's is that copy: no look needed.
+bool needs_identity(StringView path, bool refused, const CopyNames& copies);
 
-// A file identity as a key: it never equals a path's comparison key.
-String identity_key(uint64_t volume, uint64_t id_high, uint64_t id_low);
-
-// Paths and value names compared as Windows compares them: case ignored
-// over all of Unicode, unit by unit. Texts with the same key are the same name.
-String comparison_key(StringView text);
-bool same_path(StringView left, StringView right);
-bool same_value_name(StringView left, StringView right);
-
+// Removing what no restart-time operation uses, then Typeloader.exe's run when
+// a copy or registration is missing or different now; the stagings the run
+// is expected to need after it.
 struct InstallPlan {
-    std::vector<String> refusals;       // any: nothing is done
-    bool run_typeloader = false;        // a copy or registration is missing or different now
-    std::vector<Staging> stagings;      // copies right now, but not after the restart
-    std::vector<String> leftovers;      // staged files no pending operation uses: deleted
-    bool nothing_to_change() const { return refusals.empty() && !run_typeloader && stagings.empty() && leftovers.empty(); }
+    std::vector<String> refusals;  // any: nothing is done
+    std::vector<Action> actions;
+    std::vector<Action> stagings;  // copies right now, but not after the restart
+    bool nothing_to_change() const { return refusals.empty() && actions.empty() && stagings.empty(); }
 };
 
 InstallPlan plan_install(const DeploySnapshot& snapshot);
+
+// After Typeloader.exe's run: a copy not right after the restart is copied
+// again once; one that is right now but not after the restart, or that was
+// copied already (in use, or deleted or replaced at the restart), is staged.
+struct Repair {
+    std::vector<Action> copies;
+    std::vector<Action> stagings;
+};
+
+Repair plan_repair(const DeploySnapshot& after);
+
+// The snapshot as it will be once the stagings are made: judged before any
+// is made, so that a failed install schedules nothing.
+DeploySnapshot with_stagings(DeploySnapshot snapshot, const std::vector<Action>& stagings);
 
 // What a verified install has on the machine: every font registered as its
 // copy, every copy holding the font's bytes after the restart.
@@ -145,25 +161,41 @@ std::vector<String> install_mismatches(const DeploySnapshot& after);
 // begins with the title, as the registry compares, absent before the run.
 std::vector<String> unplanned_registrations(const DeploySnapshot& before, const DeploySnapshot& after);
 
+// After a failed install: every name the run may have written gets its value
+// from before back (or goes, when it had none), as the key holds it `now`
+// (none: the key cannot be opened, no value is touched); the staged files it
+// `wrote` and the copies that were missing before go. Other names are left
+// alone, since another program may change them meanwhile.
+std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnapshot& after,
+                                  const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote);
+
 // Whether the restart will delete or move a copy or a staged file of the
 // title: the only case that needs one. A move whose file is gone does nothing.
 bool restart_pending(const DeploySnapshot& snapshot);
 
 // Which registrations Typeloader.exe's uninstall would remove (string values
-// whose names begin with the title, as it compares them), and which copies go.
+// whose names begin with the title, as it compares them), and what goes once
+// they are gone: the staged replacements (so that their moves find nothing),
+// then the copies.
 struct UninstallPlan {
     std::vector<String> refusals;
-    std::vector<String> removals;      // value names Typeloader.exe removes
-    std::vector<String> copies;        // copies to delete (now, or at the restart when in use)
-    std::vector<String> voided;        // staged replacements to delete, so that their moves find nothing
-    bool run_typeloader() const { return !removals.empty(); }
-    bool nothing_to_change() const { return refusals.empty() && removals.empty() && copies.empty() && voided.empty(); }
+    std::vector<String> removals;       // value names Typeloader.exe removes
+    std::vector<Action> registrations;  // its run, when any is removed
+    std::vector<Action> files;
+    bool nothing_to_change() const { return refusals.empty() && registrations.empty() && files.empty(); }
 };
 
 // `folders` are the folders a copy may be deleted from: the Fonts folder and
 // Typeloader.exe's fallback folders.
 UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders);
 
+// A copy that could not be deleted now because it is in use (or locked by
+// its access, as a loaded font's may be) is deleted at the next restart.
+std::optional<Action> deletion_at_restart(const Action& deletion, PlatformStatus refused_now);
+
+// The removed names still there after the run.
+std::vector<String> registrations_left(const std::vector<String>& removals, const DeploySnapshot& after);
+
 // What a verified uninstall leaves: none of the removed names, no copy of the
-// plan after the restart.
+// plan after the restart, no voided staged file.
 std::vector<String> uninstall_mismatches(const UninstallPlan& plan, const DeploySnapshot& after);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "deploy/deploy_jobs.h"
 #include "fonts/typeloader_contract.h"
 #include "platform/open_files.h"
 #include "platform/security.h"
@@ -18,22 +17,25 @@ PlatformStatus copy_held(const String& from, const String& to, uint64_t& digest)
     return copy_held_file(source, to, digest);
 }
 
+struct Failure {
+    String path;
+    PlatformStatus status;
+};
+
 // Removes every file of a folder of our own, then the folder; a missing one
 // is fine.
-void remove_tree(const String& folder, std::vector<String>& failures) {
+void remove_tree(const String& folder, std::vector<Failure>& failures) {
     find_files(folder + u"\\*", [&](const FoundFile& found) {
         if (found.name == u"." || found.name == u"..") return;
         EntryKind kind = EntryKind::missing;
         if (!entry_kind(found.path, kind) && kind == EntryKind::folder) {
             remove_tree(found.path, failures);
         } else if (PlatformStatus status = delete_file(found.path)) {
-            failures.push_back(found.path + u" (error " + decimal_text(status) + u")");
+            failures.push_back({found.path, status});
         }
     });
     PlatformStatus status = remove_folder(folder);
-    if (status && status != status_file_not_found && status != status_path_not_found) {
-        failures.push_back(folder + u" (error " + decimal_text(status) + u")");
-    }
+    if (status && status != status_file_not_found && status != status_path_not_found) failures.push_back({folder, status});
 }
 
 // The path with each folder's name spelled as stored. Where names are
@@ -55,61 +57,75 @@ String spelled_as_stored(const String& path) {
 
 }  // namespace
 
-bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
-                         const std::vector<uint64_t>& digests, std::vector<HeldFile>& held, PrivateBundle& bundle) {
+namespace {
+
+// Copies every font side by side through the handle its check read; the
+// first font in order whose copy failed, or holds other bytes, is `failed`.
+PlatformStatus copy_fonts(std::vector<CheckedFont>& fonts, const PrivateBundle& bundle, String& failed, bool& same) {
+    std::vector<PlatformStatus> statuses(fonts.size());
+    std::vector<uint64_t> made(fonts.size());
+    each_index_side_by_side(fonts.size(), [&](size_t i) {
+        if (fonts[i].held) {
+            statuses[i] = copy_held_file(fonts[i].held, bundle.fonts[i].entry.path, made[i]);
+            fonts[i].held.reset();
+        } else {
+            statuses[i] = copy_held(fonts[i].entry.path, bundle.fonts[i].entry.path, made[i]);
+        }
+    });
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        failed = fonts[i].entry.path;
+        same = made[i] == fonts[i].digest;
+        if (statuses[i] || !same) return statuses[i];
+    }
+    return status_success;
+}
+
+}  // namespace
+
+bool make_private_bundle(DeployLog& log, const String& typeloader, std::vector<CheckedFont>& fonts, PrivateBundle& bundle) {
     bundle.folder = spelled_as_stored(log.folder) + private_bundle_name;
     bundle.typeloader = bundle.folder + u"\\Typeloader.exe";
     bundle.font_folder = bundle.folder + source_folder_suffix;
-    std::vector<String> failures;
-    remove_tree(bundle.folder, failures);
-    PlatformStatus status = failures.empty() ? create_private_folder(bundle.folder) : status_already_exists;
+    std::vector<Failure> left;
+    remove_tree(bundle.folder, left);
+    // A folder a run that ended abnormally left, which cannot be emptied.
+    PlatformStatus status = left.empty() ? create_private_folder(bundle.folder) : left.front().status;
     if (!status) status = create_private_folder(bundle.font_folder);
-    String failed = bundle.folder;
+    String failed = left.empty() ? bundle.folder : left.front().path;
+    bool same = true;
     if (!status) {
         failed = typeloader;
         uint64_t ignored = 0;
         status = copy_held(typeloader, bundle.typeloader, ignored);
     }
-    bool same = true;
     if (!status) {
-        for (const FoundFile& entry : entries) bundle.entries.push_back({entry.name, bundle.font_folder + u"\\" + entry.name});
-        std::vector<PlatformStatus> statuses(entries.size());
-        std::vector<uint64_t> made(entries.size());
-        each_index_side_by_side(entries.size(), [&](size_t i) {
-            if (i < held.size() && held[i]) {
-                statuses[i] = copy_held_file(held[i], bundle.entries[i].path, made[i]);
-                held[i].reset();
-            } else {
-                statuses[i] = copy_held(entries[i].path, bundle.entries[i].path, made[i]);
-            }
-        });
-        for (size_t i = 0; i < entries.size() && !status && same; ++i) {
-            failed = entries[i].path;
-            status = statuses[i];
-            same = i >= digests.size() || made[i] == digests[i];
+        for (const CheckedFont& font : fonts) {
+            bundle.fonts.push_back({{font.entry.name, bundle.font_folder + u"\\" + font.entry.name}, font.digest, HeldFile()});
         }
+        status = copy_fonts(fonts, bundle, failed, same);
     }
     if (status || !same) {
         log_record(log, RecordType::error, u"Private copy of " + failed + u" in " + bundle.folder +
-                                               (status ? u" could not be made (error " + decimal_text(status) + u")."
+                                               (status ? with_error(u" could not be made", status) + u"."
                                                        : String(u": its bytes are not those checked; it changed after its check.")));
         remove_private_bundle(log, bundle);
         return false;
     }
-    log_record(log, RecordType::information, u"Private copy of Typeloader.exe and " + decimal_text(entries.size()) +
-                                                 u" fonts in " + bundle.folder + u", which only SYSTEM and Administrators may change: OK");
+    // A record that cannot be written stops the run at its next step.
+    log_record(log, RecordType::information, u"Private copy of Typeloader.exe and " + decimal_text(fonts.size()) + u" fonts in " +
+                                                 bundle.folder + u", which only SYSTEM and Administrators may change: OK");
     return true;
 }
 
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle) {
     // What this run made goes by name; anything else found then, by a walk.
-    std::vector<String> failures;
-    for (const FoundFile& entry : bundle.entries) delete_file(entry.path);
+    std::vector<Failure> failures;
+    for (const CheckedFont& font : bundle.fonts) delete_file(font.entry.path);
     delete_file(bundle.typeloader);
     PlatformStatus status = remove_folder(bundle.font_folder);
     if (!status) status = remove_folder(bundle.folder);
     if (status) remove_tree(bundle.folder, failures);
-    for (const String& failure : failures) {
-        log_record(log, RecordType::warning, u"Private copy " + failure + u" could not be removed.");
+    for (const Failure& failure : failures) {
+        log_record(log, RecordType::warning, with_error(u"Private copy " + failure.path, failure.status) + u" could not be removed.");
     }
 }

@@ -5,6 +5,7 @@
 #include "common/strings.h"
 #include "deploy/log.h"
 #include "platform/files.h"
+#include "deploy/snapshot.h"
 #include "platform/open_files.h"
 
 // The copy of the bundle a run acts on: Typeloader.exe and the fonts it
@@ -15,9 +16,9 @@
 
 struct PrivateBundle {
     String folder;
-    String typeloader;           // the folder, "\Typeloader.exe"
-    String font_folder;          // the folder, "\Font"
-    std::vector<FoundFile> entries;  // the copied fonts, in the order given
+    String typeloader;             // the folder, "\Typeloader.exe"
+    String font_folder;            // the folder, "\Font"
+    std::vector<CheckedFont> fonts;  // the copied fonts with their digests as checked, no handle held
 };
 
 // The folder's name in the log folder, which is checked private already.
@@ -25,14 +26,11 @@ inline constexpr char16_t private_bundle_name[] = u"\\Run";
 
 // Makes the folder (after removing one a run that ended abnormally left) and
 // copies each file into it through a handle that keeps others from writing
-// the original meanwhile. False, with the reason logged, when any step fails;
-// what was made is removed again.
-// `digests` are those of the fonts as checked, in the order of `entries`
-// (none for a bundle of Typeloader.exe alone): a copy with other bytes fails.
-// `held` are the handles the checks read through, in the same order, each
-// copied from and then closed; an entry without one is opened again.
-bool make_private_bundle(DeployLog& log, const String& typeloader, const std::vector<FoundFile>& entries,
-                         const std::vector<uint64_t>& digests, std::vector<HeldFile>& held, PrivateBundle& bundle);
+// the original meanwhile: each font through the handle its check read
+// (closed then), and a copy whose bytes are not those checked fails. False,
+// with the reason logged, when any step fails; what was made is removed
+// again. No fonts: a bundle of Typeloader.exe alone.
+bool make_private_bundle(DeployLog& log, const String& typeloader, std::vector<CheckedFont>& fonts, PrivateBundle& bundle);
 
 // Removes the folder and what this run put in it.
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle);

@@ -4,12 +4,14 @@
 
 #include <map>
 #include <optional>
+#include <set>
 
 #include "deploy/access_rule.h"
 #include "deploy/bundle_check.h"
 #include "deploy/folder_listing.h"
 #include "deploy/font_file.h"
 #include "deploy/registered_path.h"
+#include "deploy/waiting.h"
 #include "platform/clock.h"
 
 #include "fonts/typeloader_contract.h"
@@ -50,7 +52,7 @@ bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places) {
     // The fonts themselves are judged through the handle their check reads.
     const std::vector<String> refusals = bundle_refusals(
         places.program_folder, places.typeloader, font_folder == EntryKind::missing ? String() : places.font_folder);
-    for (const String& refusal : refusals) log_record(log, RecordType::error, u"Refused: " + refusal + u".");
+    log_refusals(log, refusals);
     if (refusals.empty()) {
         log_record(log, RecordType::information, u"Check the bundle in " + places.program_folder +
                                                      u": only SYSTEM, Administrators and TrustedInstaller may change it: OK");
@@ -69,46 +71,38 @@ namespace {
 // A font another program holds open without sharing is tried again for a
 // while: a user who can read the Font folder could otherwise fail every run.
 PlatformStatus open_source(const String& path, HeldFile& file) {
-    for (uint32_t waited = 0;; waited += source_wait_step_milliseconds) {
-        PlatformStatus status = open_for_reading(path, file);
-        if (!is_in_use_status(status) || waited >= source_wait_milliseconds) return status;
-        sleep_milliseconds(source_wait_step_milliseconds);
-    }
+    return try_while_held([&] { return open_for_reading(path, file); }, is_in_use_status, source_wait_milliseconds,
+                          source_wait_step_milliseconds);
 }
 
-}  // namespace
-
-// `trust`: whom the font's owner and access list must name alone; none when
-// they are not judged.
-String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatus opened, std::optional<Trust> trust,
-                     std::vector<String>& warnings) {
+// Why the entry is no font to install, read through its handle; `trust` is
+// whom its owner and access list must name alone.
+String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatus opened, Trust trust, std::vector<String>& warnings) {
     if (found.name.size() < 4 || !equals_ignoring_ascii_case(StringView(found.name).substr(found.name.size() - 4), u".ttf")) {
         return u"its name does not end in .ttf (it matches *.ttf only through its short name)";
     }
     if (file_title(found.name).empty()) return u"its file title is empty";
     if (opened == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
-    if (opened == status_access_denied) return u"it is a folder, not a font file";
-    if (is_in_use_status(opened)) return u"another program holds it open (error " + decimal_text(opened) + u")";
-    if (opened == status_file_not_found || opened == status_path_not_found) return u"it is gone";
-    if (opened) return u"it cannot be read (error " + decimal_text(opened) + u")";
-    if (trust) {
-        // Whoever may change the font could have changed what is checked here.
-        ObjectSecurity security;
-        if (PlatformStatus status = read_held_file_security(file, security)) {
-            return u"its owner and permissions cannot be read (error " + decimal_text(status) + u")";
-        }
-        if (String reason = access_refusal(security, AccessTarget::object_itself, *trust); !reason.empty()) return reason;
+    // A folder cannot be opened as a file: Windows answers access denied.
+    EntryKind kind = EntryKind::missing;
+    if (opened == status_access_denied && !entry_kind(found.path, kind) && kind == EntryKind::folder) {
+        return u"it is a folder, not a font file";
     }
+    if (is_in_use_status(opened)) return with_error(u"another program holds it open", opened);
+    if (opened == status_file_not_found || opened == status_path_not_found) return u"it is gone";
+    if (opened) return with_error(u"it cannot be read", opened);
+    // Whoever may change the font could have changed what is checked here.
+    ObjectSecurity security;
+    if (PlatformStatus status = read_held_file_security(file, security)) return with_error(u"its owner and permissions cannot be read", status);
+    if (String reason = access_refusal(security, AccessTarget::object_itself, trust); !reason.empty()) return reason;
     uint64_t size = 0;
-    if (PlatformStatus status = open_file_size(file, size)) return u"it cannot be read (error " + decimal_text(status) + u")";
+    if (PlatformStatus status = open_file_size(file, size)) return with_error(u"it cannot be read", status);
     FontFileVerdict verdict = inspect_font_file(size, [&](uint64_t offset, size_t length, std::string& bytes) {
         return !read_at(file, offset, length, bytes);
     });
     warnings = verdict.warnings;
     return verdict.refusal;
 }
-
-namespace {
 
 // The digest of the whole held file, read piece by piece.
 PlatformStatus digest_held(const HeldFile& file, uint64_t& digest) {
@@ -160,12 +154,11 @@ Listing listing_of(const String& folder) {
     return listing;
 }
 
-// Who the file at a path is: its identity, or the path's comparison key when
-// nothing is there.
-String key_of_file(const String& path) {
+// Who the file at a path is: none when nothing can be opened there.
+std::optional<FileIdentity> identity_of(const String& path) {
     FileIdentity identity;
-    if (file_identity(path, identity)) return comparison_key(path);
-    return identity_key(identity.volume, identity.id_high, identity.id_low);
+    if (file_identity(path, identity)) return std::nullopt;
+    return identity;
 }
 
 std::optional<String> variable(StringView name) {
@@ -204,12 +197,11 @@ FileState state_of(const Measure& measure) {
     return measure.same ? FileState::same_as_source : FileState::other;
 }
 
-// A copy and its staged files measured against the font's bytes. Its key
-// is its path's until some value needs identities (see take_snapshot).
+// A copy and its staged files measured against the font's bytes.
 template <typename MeasureAgainstFont>
-FontFacts facts_against(const String& name, const String& copy, const Listing& listing, MeasureAgainstFont measure_against_font) {
-    FontFacts font{name, String(), copy, FileState::unreadable, {}};
-    font.copy_key = comparison_key(copy);
+FontFacts facts_against(const FoundFile& entry, const String& copy, const Listing& listing, MeasureAgainstFont measure_against_font) {
+    FontFacts font{entry.name, String(), copy, FileState::unreadable, {}};
+    font.source = entry.path;
     Measure measure;
     if (listed_as_missing(listing.names, file_name_of(copy))) {
         font.copy_state = FileState::missing;
@@ -227,147 +219,157 @@ FontFacts facts_against(const String& name, const String& copy, const Listing& l
 // A copy no font of the bundle stands for: its kind only.
 FontFacts facts_of(const String& copy, const std::vector<String>& staged_files) {
     FontFacts font{String(file_name_of(copy)), String(), copy, file_state(String(), copy), {}};
-    font.copy_key = comparison_key(copy);
     for (const String& staged : staged_files) {
         if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(String(), staged)});
     }
     return font;
 }
 
-// One entry of the Font folder and its copy, read through a handle of its
-// own; against a digest taken earlier, the entry itself is not opened.
-struct EntryReading {
-    std::optional<FontFacts> font;  // none: no font of ours, nothing to measure
-    HeldFile source;                // open while the font is one to act on
-};
-
-EntryReading read_entry(const FoundFile& entry, const String& destination, const Listing& listing, bool check_entries,
-                        std::optional<Trust> trust, std::optional<uint64_t> earlier_digest) {
-    EntryReading read;
-    const String copy = destination + u"\\" + entry.name;
-    if (earlier_digest) {
-        read.font = facts_against(entry.name, copy, listing, [&](const String& path, Measure& measure) {
-            return measure_against_digest(*earlier_digest, path, measure);
-        });
-        read.font->digest = *earlier_digest;
-        return read;
-    }
+// One entry checked through a handle of its own, kept while it is a font to act on.
+void check_entry(const FoundFile& entry, const String& destination, const Listing& listing, Trust trust, FontFacts& font,
+                 CheckedFont& checked) {
     HeldFile source;
-    PlatformStatus opened = check_entries ? open_source(entry.path, source) : open_for_reading(entry.path, source);
-    // An entry that is no font of ours has no copy to measure.
-    if (!check_entries && opened) return read;
+    const PlatformStatus opened = open_source(entry.path, source);
     std::vector<String> warnings;
-    String refusal = check_entries ? entry_refusal(entry, source, opened, trust, warnings) : String();
+    String refusal = entry_refusal(entry, source, opened, trust, warnings);
     uint64_t digest = 0;
-    if (check_entries && refusal.empty()) {
-        if (PlatformStatus status = digest_held(source, digest)) refusal = u"it cannot be read (error " + decimal_text(status) + u")";
+    if (refusal.empty()) {
+        if (PlatformStatus status = digest_held(source, digest)) refusal = with_error(u"it cannot be read", status);
     }
+    const String copy = destination + u"\\" + entry.name;
     auto against_source = [&](const String& path, Measure& measure) { return measure_against(source, path, measure); };
-    FontFacts font = refusal.empty() ? facts_against(entry.name, copy, listing, against_source)
-                                     : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
-    font.refusal = refusal;
+    font = refusal.empty() ? facts_against(entry, copy, listing, against_source) : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
     font.warnings = warnings;
     font.digest = digest;
-    read.font = std::move(font);
-    if (refusal.empty()) read.source = std::move(source);
-    return read;
+    checked = {entry, digest, refusal.empty() ? std::move(source) : HeldFile()};
 }
 
-}  // namespace
+// The machine but the bundle's fonts: the fonts key, the restart-time
+// operations and the destination folder's listing.
+struct Surroundings {
+    FontsKeyReading key;
+    std::vector<ResolvedPath> resolved;  // one per value
+    Listing listing;
+};
 
-DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
-                             const SnapshotReading& reading) {
-    const bool check_entries = reading.check_entries;
-    DeploySnapshot snapshot;
+Surroundings read_surroundings(DeploySnapshot& snapshot, const String& title, const DeployPlaces& places) {
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
     snapshot.font_folder = places.font_folder;
-    RegistryKey key;
-    std::vector<RegistryValue> values;
-    PlatformStatus status = open_font_registration_key(key);
-    if (!status) status = read_all_values(key, values);
-    key.reset();
-    snapshot.values_readable = !status;
-    std::vector<ResolvedPath> resolved(values.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (is_text_type(values[i].type)) {
-            resolved[i] = resolve_registered_path(registry_text(values[i].data), values[i].type, places.fonts_folder, variable);
-        }
+    Surroundings read{read_fonts_key(), {}, listing_of(places.destination)};
+    snapshot.values_readable = !read.key.opened && !read.key.read;
+    for (const RegistryValue& value : read.key.values) {
+        read.resolved.push_back(is_text_type(value.type) ? resolve_registered_path(registry_text(value.data), value.type, places.fonts_folder, variable)
+                                                         : ResolvedPath{});
     }
     String pending;
     if (!read_pending_file_renames(pending)) snapshot.pending = parse_pending_operations(pending);
+    return read;
+}
 
-    const Listing listing = listing_of(places.destination);
-    const std::vector<String>& staged_files = listing.staged_files;
-    // Every entry lies in the Font folder: one look at its drive serves them all.
-    std::optional<Trust> trust;
-    if (reading.check_security) trust = is_network_path(places.font_folder) ? Trust::domain_admins_too : Trust::local_only;
-    std::vector<EntryReading> read(entries.size());
-    each_index_side_by_side(entries.size(), [&](size_t i) {
-        const std::optional<uint64_t> digest = reading.digests && i < reading.digests->size() && !check_entries
-                                                   ? std::optional((*reading.digests)[i])
-                                                   : std::nullopt;
-        read[i] = read_entry(entries[i], places.destination, listing, check_entries, trust, digest);
-    });
-    for (EntryReading& entry : read) {
-        if (!entry.font) continue;
-        snapshot.fonts.push_back(std::move(*entry.font));
-        if (reading.held) reading.held->push_back(std::move(entry.source));
-    }
-    // A copy named only by a refused text is never deleted through it.
-    std::vector<String> copies = reading.extra_copies;
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (reading.add_registered_copies && uninstall_takes(title, values[i].name, values[i].type) && resolved[i].refusal.empty()) {
-            copies.push_back(resolved[i].path);
-        }
-    }
-    std::map<String, String> measured;  // a copy's path, as compared, to who it is
-    for (const FontFacts& font : snapshot.fonts) measured[comparison_key(font.copy)] = font.copy_key;
+// The copies besides the fonts', then the values, each with who its file is.
+// Identities are read only when some value needs one (needs_identity): paths
+// alone compare the rest.
+void complete_snapshot(DeploySnapshot& snapshot, const Surroundings& read, const std::vector<String>& copies, const DeployPlaces& places) {
+    std::set<String> measured;  // the copies' paths, as compared
+    for (const FontFacts& font : snapshot.fonts) measured.insert(comparison_key(font.copy));
     for (const String& copy : copies) {
-        if (measured.count(comparison_key(copy))) continue;
-        snapshot.fonts.push_back(facts_of(copy, staged_files));
-        measured[comparison_key(copy)] = snapshot.fonts.back().copy_key;
+        if (measured.insert(comparison_key(copy)).second) snapshot.fonts.push_back(facts_of(copy, read.listing.staged_files));
     }
-
     snapshot.pending = operations_touching(snapshot.fonts, snapshot.pending);
-
-    // Who each value's file is. A value whose path is a measured copy's is
-    // that copy; otherwise only one that could still name a copy is opened:
-    // one under a copy's name, a short name (with its "~"), or one whose text
-    // is refused. Any other names another file. Only when one is opened are
-    // the copies' identities read too: paths alone compare the rest.
-    std::map<String, bool> copy_names;
-    for (const FontFacts& font : snapshot.fonts) copy_names[comparison_key(file_name_of(font.copy))] = true;
-    auto opened_by_identity = [&](size_t i) {
-        const StringView name = file_name_of(resolved[i].path);
-        if (!resolved[i].refusal.empty()) return true;
-        if (measured.count(comparison_key(resolved[i].path))) return false;
-        return name.find(u'~') != StringView::npos || copy_names.count(comparison_key(name)) > 0;
-    };
+    const CopyNames names = copy_names_of(snapshot.fonts);
+    const std::vector<RegistryValue>& values = read.key.values;
     bool identities = false;
-    for (size_t i = 0; i < values.size() && !identities; ++i) identities = is_text_type(values[i].type) && opened_by_identity(i);
+    for (size_t i = 0; i < values.size() && !identities; ++i) {
+        identities = is_text_type(values[i].type) && needs_identity(read.resolved[i].path, !read.resolved[i].refusal.empty(), names);
+    }
+    std::map<String, const FontFacts*> copy_at;  // a copy's path, as compared
     for (FontFacts& font : snapshot.fonts) {
-        if (identities && font.copy_state != FileState::missing) {
-            font.copy_key = measured[comparison_key(font.copy)] = key_of_file(font.copy);
-        }
+        if (identities && font.copy_state != FileState::missing) font.copy_identity = identity_of(font.copy);
+        copy_at.emplace(comparison_key(font.copy), &font);
     }
     for (size_t i = 0; i < values.size(); ++i) {
-        const RegistryValue& raw = values[i];
-        FontValue value{raw.name, raw.type, registry_text(raw.data)};
-        value.raw = raw.data;
+        FontValue value{values[i].name, values[i].type, registry_text(values[i].data)};
+        value.raw = values[i].data;
+        const ResolvedPath& resolved = read.resolved[i];
+        const bool refused = !resolved.refusal.empty();
         if (is_text_type(value.type)) {
-            const bool refused = !resolved[i].refusal.empty();
-            const String path_key = comparison_key(resolved[i].path);
-            if (!refused) value.file = resolved[i].path;
-            if (auto copy = measured.find(path_key); !refused && copy != measured.end()) {
-                value.file_key = copy->second;
-            } else if (opened_by_identity(i)) {
-                value.file_key = key_of_file(refused ? path_as_read(value, places.fonts_folder) : resolved[i].path);
-            } else {
-                value.file_key = path_key;
+            value.file_path = refused ? path_as_read(value, places.fonts_folder) : resolved.path;
+            auto copy = copy_at.find(comparison_key(resolved.path));
+            if (!refused && copy != copy_at.end()) {
+                value.file_path = copy->second->copy;
+                value.file_identity = copy->second->copy_identity;
+            } else if (needs_identity(resolved.path, refused, names)) {
+                value.file_identity = identity_of(value.file_path);
             }
         }
         snapshot.values.push_back(value);
     }
+}
+
+}  // namespace
+
+FontsKeyReading read_fonts_key() {
+    FontsKeyReading reading;
+    RegistryKey key;
+    reading.opened = open_font_registration_key(key);
+    if (!reading.opened) reading.read = read_all_values(key, reading.values);
+    return reading;
+}
+
+DeploySnapshot read_checking(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
+                             std::vector<CheckedFont>& checked) {
+    DeploySnapshot snapshot;
+    const Surroundings read = read_surroundings(snapshot, title, places);
+    // Every entry lies in the Font folder: one look at its drive serves them all.
+    const Trust trust = is_network_path(places.font_folder) ? Trust::domain_admins_too : Trust::local_only;
+    snapshot.fonts.resize(entries.size());
+    checked.resize(entries.size());
+    each_index_side_by_side(entries.size(), [&](size_t i) {
+        check_entry(entries[i], places.destination, read.listing, trust, snapshot.fonts[i], checked[i]);
+    });
+    complete_snapshot(snapshot, read, {}, places);
+    return snapshot;
+}
+
+DeploySnapshot read_against_checked(const String& title, const DeployPlaces& places, const std::vector<CheckedFont>& fonts) {
+    DeploySnapshot snapshot;
+    const Surroundings read = read_surroundings(snapshot, title, places);
+    snapshot.fonts.resize(fonts.size());
+    each_index_side_by_side(fonts.size(), [&](size_t i) {
+        const String copy = places.destination + u"\\" + fonts[i].entry.name;
+        snapshot.fonts[i] = facts_against(fonts[i].entry, copy, read.listing, [&](const String& path, Measure& measure) {
+            return measure_against_digest(fonts[i].digest, path, measure);
+        });
+        snapshot.fonts[i].digest = fonts[i].digest;
+    });
+    complete_snapshot(snapshot, read, {}, places);
+    return snapshot;
+}
+
+DeploySnapshot read_for_removal(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
+                                const std::vector<String>& copies) {
+    DeploySnapshot snapshot;
+    const Surroundings read = read_surroundings(snapshot, title, places);
+    // An entry that cannot be read is no font of ours: no copy to measure.
+    std::vector<std::optional<FontFacts>> measured(entries.size());
+    each_index_side_by_side(entries.size(), [&](size_t i) {
+        HeldFile source;
+        if (open_for_reading(entries[i].path, source)) return;
+        const String copy = places.destination + u"\\" + entries[i].name;
+        measured[i] = facts_against(entries[i], copy, read.listing, [&](const String& path, Measure& measure) {
+            return measure_against(source, path, measure);
+        });
+    });
+    for (std::optional<FontFacts>& font : measured) {
+        if (font) snapshot.fonts.push_back(std::move(*font));
+    }
+    // A copy named only by a refused text is never deleted through it.
+    std::vector<String> all = copies;
+    for (size_t i = 0; i < read.key.values.size(); ++i) {
+        const RegistryValue& value = read.key.values[i];
+        if (uninstall_takes(title, value.name, value.type) && read.resolved[i].refusal.empty()) all.push_back(read.resolved[i].path);
+    }
+    complete_snapshot(snapshot, read, all, places);
     return snapshot;
 }

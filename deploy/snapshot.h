@@ -8,6 +8,7 @@
 #include "deploy/plan.h"
 #include "platform/files.h"
 #include "platform/open_files.h"
+#include "platform/registry.h"
 
 // Where the deploy jobs look, and what they see there: the effects that fill
 // the planner's snapshot.
@@ -39,26 +40,43 @@ inline constexpr uint32_t source_wait_step_milliseconds = 250;
 // one; each font is judged by the snapshot that checks it.
 bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places);
 
-// What a snapshot reads of the bundle's entries, besides the fonts key, the
-// restart-time operations and the destination folder.
-struct SnapshotReading {
-    bool check_entries = false;   // each entry checked as a whole font, one held open by another program tried again
-    bool check_security = false;  // and who may change it
-    bool add_registered_copies = false;  // the copies the title's registrations name, measured too
-    std::vector<String> extra_copies = {};  // and these
-    // Keeps each entry's handle, as read (none for one refused), in the
-    // order of the entries, so that what was checked stays as it was until
-    // it is copied.
-    std::vector<HeldFile>* held = nullptr;
-    // The entries' bytes as checked, in their order: the copies are measured
-    // against these digests, and the entries are not opened again.
-    const std::vector<uint64_t>* digests = nullptr;
+// A font of the bundle as its check read it: the entry, the digest of its
+// bytes, and the handle it was read through, kept so that what was checked
+// stays as it was until it is copied (none once copied, or when refused).
+struct CheckedFont {
+    FoundFile entry;
+    uint64_t digest = 0;
+    HeldFile held;
 };
 
-// The machine as the planner needs it: `entries` are the bundle's fonts, each
-// read through one handle and its copy measured against it.
-DeploySnapshot take_snapshot(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
-                             const SnapshotReading& reading);
+// The readings the jobs take. Each reads the fonts key, the restart-time
+// operations and the destination folder, and measures copies; they differ in
+// what they read of the bundle's fonts.
+
+// The install's check: every entry opened (one held open by another program
+// tried again for a while), checked as a whole font, its owner and access
+// judged, its copy measured against it; one CheckedFont per font.
+DeploySnapshot read_checking(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
+                             std::vector<CheckedFont>& checked);
+
+// After the install's run: each copy measured against the digest its font
+// had at the check, the font itself not opened again.
+DeploySnapshot read_against_checked(const String& title, const DeployPlaces& places, const std::vector<CheckedFont>& fonts);
+
+// The uninstall's: the copies of the entries that can be read, the copies
+// the title's registrations name, and `copies` besides (those measured
+// before the run, so that the verdict sees them gone).
+DeploySnapshot read_for_removal(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
+                                const std::vector<String>& copies);
+
+// The fonts key's values as they are now. `opened` is the status of opening
+// the key; `read`, of reading it (the values read so far are kept).
+struct FontsKeyReading {
+    PlatformStatus opened = status_success;
+    PlatformStatus read = status_success;
+    std::vector<RegistryValue> values;
+};
+FontsKeyReading read_fonts_key();
 
 // The state of `path` against the bytes of `source`.
 FileState file_state(const String& source, const String& path);

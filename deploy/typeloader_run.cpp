@@ -1,26 +1,8 @@
+#include "deploy/typeloader_run.h"
+
 #include "common/console_text.h"
 #include "deploy/command_line.h"
-#include "deploy/deploy_jobs.h"
-#include "platform/process.h"
 #include "platform/programs.h"
-#include "platform/standard_output.h"
-
-String quoted(StringView text) {
-    String out;
-    out.reserve(text.size() + 2);
-    out += u'"';
-    out += text;
-    out += u'"';
-    return out;
-}
-
-Outcome log_verdict(DeployLog& log, Outcome outcome, StringView verdict) {
-    const bool failure = outcome == Outcome::refused || outcome == Outcome::failed;
-    log_record(log, failure ? RecordType::error : RecordType::information,
-               String(verdict) + u" Exit code " + decimal_text(static_cast<uint64_t>(exit_code_of(outcome))) + u".");
-    write_output_line(outcome_word(outcome));
-    return outcome;
-}
 
 TypeloaderRun run_typeloader_job(DeployLog& log, const String& program, bool uninstall, const String& title) {
     TypeloaderRun run;
@@ -34,7 +16,7 @@ TypeloaderRun run_typeloader_job(DeployLog& log, const String& program, bool uni
         log_record(log, RecordType::error, status == status_timeout
                                                ? u"Typeloader.exe did not end within " +
                                                      decimal_text(typeloader_time_limit_milliseconds / 60000) + u" minutes and was ended."
-                                               : u"Typeloader.exe could not be started (error " + decimal_text(status) + u").");
+                                               : with_error(u"Typeloader.exe could not be started", status) + u".");
         return run;
     }
     run.started = true;

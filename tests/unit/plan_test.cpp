@@ -22,6 +22,15 @@ DeploySnapshot machine(std::vector<FontFacts> fonts_found, std::vector<FontValue
 }
 
 PendingOperation deletion(const String& path) { return {path, u"", false}; }
+
+// The paths of the actions of one kind, in order.
+std::vector<String> paths_of(const std::vector<Action>& actions, ActionKind kind) {
+    std::vector<String> paths;
+    for (const Action& action : actions) {
+        if (action.kind == kind) paths.push_back(action.path);
+    }
+    return paths;
+}
 PendingOperation replacement(const String& from, const String& to) { return {from, to, true}; }
 
 struct AfterRestartRow {
@@ -78,13 +87,15 @@ TEST_P(InstallPlanning, RefusesOrPlans) {
         return;
     }
     ASSERT_TRUE(plan.refusals.empty()) << readable(plan.refusals);
-    EXPECT_EQ(plan.run_typeloader, row.run);
+    EXPECT_EQ(paths_of(plan.actions, ActionKind::run_typeloader).size(), row.run ? 1u : 0u);
     ASSERT_EQ(plan.stagings.size(), row.stagings.size());
     for (size_t i = 0; i < row.stagings.size(); ++i) {
-        EXPECT_EQ(plan.stagings[i].staged, row.stagings[i].staged) << readable(plan.stagings[i].staged);
+        EXPECT_EQ(plan.stagings[i].path, row.stagings[i].staged) << readable(plan.stagings[i].path);
         EXPECT_EQ(plan.stagings[i].schedule, row.stagings[i].schedule);
     }
-    EXPECT_EQ(plan.leftovers, row.leftovers);
+    EXPECT_EQ(paths_of(plan.actions, ActionKind::remove_leftover), row.leftovers);
+    // The leftovers go before Typeloader.exe runs.
+    if (row.run) EXPECT_EQ(plan.actions.back().kind, ActionKind::run_typeloader);
 }
 
 const Staging fresh{sans, staged, true};
@@ -194,8 +205,9 @@ TEST_P(UninstallPlanning, RefusesOrPlans) {
     }
     ASSERT_TRUE(plan.refusals.empty()) << readable(plan.refusals);
     EXPECT_EQ(plan.removals, row.removals);
-    EXPECT_EQ(plan.copies, row.copies) << readable(plan.copies);
-    EXPECT_EQ(plan.voided, row.voided) << readable(plan.voided);
+    EXPECT_EQ(plan.registrations.size(), row.removals.empty() ? 0u : 1u);
+    EXPECT_EQ(paths_of(plan.files, ActionKind::delete_copy), row.copies) << readable(paths_of(plan.files, ActionKind::delete_copy));
+    EXPECT_EQ(paths_of(plan.files, ActionKind::void_staged), row.voided);
 }
 
 INSTANTIATE_TEST_SUITE_P(
