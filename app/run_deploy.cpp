@@ -13,7 +13,7 @@ void log_version(DeployLog& log, const String& path) {
     String version;
     PlatformStatus status = file_version(path, version);
     log_record(log, status ? RecordType::warning : RecordType::information,
-               path + u" version " + (status ? u"unknown (error " + decimal_text(status) + u")" : version));
+               path + u" version " + (status ? with_error(u"unknown", status) : version));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "deploy/bundle_check.h"
 
 #include "deploy/access_rule.h"
+#include "deploy/names.h"
 #include "platform/security.h"
 
 namespace {
@@ -12,7 +13,7 @@ String object_refusal(const String& path, Expected expected, bool judge_created_
     ObjectSecurity security;
     if (PlatformStatus status = read_object_security(path, security)) {
         if (status == status_file_not_found || status == status_path_not_found) return path + u": it does not exist";
-        return path + u": its owner and permissions cannot be read (error " + decimal_text(status) + u")";
+        return with_error(path + u": its owner and permissions cannot be read", status);
     }
     if (security.reparse_point) return path + u": it is a link or another reparse point";
     if (expected == Expected::folder && !security.is_folder) return path + u": it is not a folder";

@@ -77,6 +77,47 @@ PlatformStatus open_waiting(const String& path, HeldFile& file) {
 
 }  // namespace
 
+namespace {
+
+// Opens the log and holds it, judging the held file's own security.
+LogOpening open_held_log(DeployLog& log, uint64_t& size, String& refusal) {
+    PlatformStatus status = open_waiting(log.path, log.file);
+    if (status == status_sharing_violation) {
+        refusal = u"Typeloader-Deploy: another run holds the log " + log.path + u"; try again later";
+        return LogOpening::busy;
+    }
+    if (!status) status = open_file_size(log.file, size);
+    if (status) {
+        refusal = with_error(u"Typeloader-Deploy: the log " + log.path + u" cannot be opened", status);
+        return LogOpening::refused;
+    }
+    // The file that is then written is the one judged: through the held handle.
+    ObjectSecurity own;
+    if (PlatformStatus status = read_held_file_security(log.file, own)) {
+        refusal = unreadable(u"the log " + log.path, status);
+        return LogOpening::refused;
+    }
+    refusal = log_file_refusal(log.path, own);
+    return refusal.empty() ? LogOpening::opened : LogOpening::refused;
+}
+
+// Moves the full log aside while it is held, once the previous log passes;
+// the refusal, or empty when it moved.
+String rotation_refusal(DeployLog& log, const String& previous_path) {
+    ObjectSecurity previous;
+    PlatformStatus status = read_object_security(previous_path, previous);
+    if (status && !is_missing(status)) return unreadable(u"the log " + previous_path, status);
+    if (!status) {
+        if (String refusal = log_file_refusal(previous_path, previous); !refusal.empty()) return refusal;
+    }
+    if (PlatformStatus status = rename_open_file(log.file, previous_path)) {
+        return with_error(u"Typeloader-Deploy: the log " + log.path + u" cannot be rotated", status);
+    }
+    return String();
+}
+
+}  // namespace
+
 LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     String windows;
     if (PlatformStatus status = system_windows_folder(windows)) {
@@ -107,42 +148,13 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
 
     const String previous_path = log.folder + u"\\" + String(previous_log_file_name);
     for (bool rotated = false;;) {
-        PlatformStatus status = open_waiting(log.path, log.file);
-        if (status == status_sharing_violation) {
-            refusal = u"Typeloader-Deploy: another run holds the log " + log.path + u"; try again later";
-            return LogOpening::busy;
-        }
         uint64_t size = 0;
-        if (!status) status = open_file_size(log.file, size);
-        if (status) {
-            refusal = with_error(u"Typeloader-Deploy: the log " + log.path + u" cannot be opened", status);
-            return LogOpening::refused;
-        }
-        // The file that is then written is the one judged: through the held handle.
-        ObjectSecurity own;
-        if (PlatformStatus status = read_held_file_security(log.file, own)) {
-            refusal = unreadable(u"the log " + log.path, status);
-            return LogOpening::refused;
-        }
-        refusal = log_file_refusal(log.path, own);
+        if (LogOpening opening = open_held_log(log, size, refusal); opening != LogOpening::opened) return opening;
+        if (rotated || !log_needs_rotation(size)) return LogOpening::opened;
+        refusal = rotation_refusal(log, previous_path);
         if (!refusal.empty()) return LogOpening::refused;
-        if (rotated || !log_needs_rotation(size)) break;
-        ObjectSecurity previous;
-        status = read_object_security(previous_path, previous);
-        if (status && !is_missing(status)) {
-            refusal = unreadable(u"the log " + previous_path, status);
-            return LogOpening::refused;
-        }
-        if (!status) refusal = log_file_refusal(previous_path, previous);
-        if (!refusal.empty()) return LogOpening::refused;
-        // The full log moves aside while held; a new one is opened in its place.
-        if (PlatformStatus status = rename_open_file(log.file, previous_path)) {
-            refusal = with_error(u"Typeloader-Deploy: the log " + log.path + u" cannot be rotated", status);
-            return LogOpening::refused;
-        }
         rotated = true;
     }
-    return LogOpening::opened;
 }
 
 bool log_record(DeployLog& log, RecordType type, StringView message) { return log_records(log, {{type, String(message)}}); }
@@ -180,7 +192,3 @@ bool log_refusals(DeployLog& log, const std::vector<String>& refusals) {
     for (const String& refusal : refusals) lines.push_back({RecordType::error, u"Refused: " + refusal + u"."});
     return log_records(log, lines);
 }
-
-String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
-
-String with_error(StringView what, PlatformStatus status) { return String(what) + u" (error " + decimal_text(status) + u")"; }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "deploy/names.h"
 #include "platform/clock.h"
 #include "platform/open_files.h"
 #include "platform/security.h"
@@ -74,9 +75,3 @@ bool log_is_whole(const DeployLog& log);
 
 // One error record per refusal, each "Refused: <reason>."
 bool log_refusals(DeployLog& log, const std::vector<String>& refusals);
-
-// The text in double quotes, as records show names and titles.
-String quoted(StringView text);
-
-// What failed and the platform's code for it: "<what> (error N)".
-String with_error(StringView what, PlatformStatus status);

@@ -47,3 +47,7 @@ StringView staged_base(StringView path) {
     }
     return base.substr(0, base.size() - staged_suffix.size());
 }
+
+String quoted(StringView text) { return u"\"" + String(text) + u"\""; }
+
+String with_error(StringView what, PlatformStatus status) { return String(what) + u" (error " + decimal_text(status) + u")"; }

@@ -3,9 +3,11 @@
 #include <cstdint>
 
 #include "common/strings.h"
+#include "platform/status.h"
 
-// Names as Windows compares them, and the names the deploy gives its own
-// files: string helpers that both the readings and the planner use.
+// Names as Windows compares them, the names the deploy gives its own files,
+// and how records show names and failures: string helpers that the readings,
+// the planner and the records share.
 
 // Paths and value names compared as Windows compares them: case ignored over
 // all of Unicode, unit by unit. Texts with the same key are the same name.
@@ -31,3 +33,9 @@ bool is_staged_name_of(StringView path, StringView copy);
 
 // The copy a staged name belongs to, or the path itself when it is no staged name.
 StringView staged_base(StringView path);
+
+// The text in double quotes, as records show names and titles.
+String quoted(StringView text);
+
+// What failed and the platform's own code for it: "<what> (error N)".
+String with_error(StringView what, PlatformStatus status);

@@ -379,9 +379,13 @@ std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnap
     for (const FontFacts& font : before.fonts) names.push_back(registration_name(before.title, font.name));
     for (const String& name : unplanned_registrations(before, after)) names.push_back(name);
     std::map<String, const RegistryValue*> current;
-    for (const RegistryValue& value : now ? *now : std::vector<RegistryValue>()) current.emplace(comparison_key(value.name), &value);
+    if (now) {
+        for (const RegistryValue& value : *now) current.emplace(comparison_key(value.name), &value);
+    } else {
+        names.clear();  // no value is touched
+    }
     const ValueIndex earlier = index_values(before);
-    for (const String& name : now ? names : std::vector<String>()) {
+    for (const String& name : names) {
         const FontValue* old = value_named(earlier, name);
         auto found = current.find(comparison_key(name));
         const RegistryValue* value = found == current.end() ? nullptr : found->second;

@@ -1,5 +1,7 @@
 #include "deploy/registered_path.h"
 
+#include "platform/registry.h"
+
 #include <vector>
 
 #include "common/registry_names.h"
@@ -76,6 +78,16 @@ std::vector<StringView> split_at_backslashes(StringView text) {
     }
 }
 
+// \\?\, \\.\ and \??\ go; UNC\server\share after one is \\server\share.
+void drop_namespace_prefix(String& text) {
+    for (StringView prefix : {u"\\\\?\\", u"\\\\.\\", u"\\??\\"}) {
+        if (!text.starts_with(prefix)) continue;
+        text.erase(0, prefix.size());
+        if (starts_with_ignoring_ascii_case(text, u"UNC\\")) text.replace(0, 3, u"\\");
+        return;
+    }
+}
+
 }  // namespace
 
 ResolvedPath resolve_registered_path(StringView data, uint32_t type, StringView fonts_folder,
@@ -86,7 +98,7 @@ ResolvedPath resolve_registered_path(StringView data, uint32_t type, StringView 
         std::optional<String> expanded = expand(data, environment, refusal);
         if (!expanded) return refuse(refusal);
         text = *expanded;
-    } else if (type == 1) {  // REG_SZ
+    } else if (type == registry_string_type) {
         text = data;
     } else {
         return refuse(u"the data is neither REG_SZ nor REG_EXPAND_SZ");
@@ -96,12 +108,7 @@ ResolvedPath resolve_registered_path(StringView data, uint32_t type, StringView 
         if (unit == u'/') unit = u'\\';
     }
     if (text.find_first_of(u"\\:") == String::npos) text = String(fonts_folder) + u"\\" + text;
-    for (StringView prefix : {u"\\\\?\\", u"\\\\.\\", u"\\??\\"}) {
-        if (!text.starts_with(prefix)) continue;
-        text.erase(0, prefix.size());
-        if (starts_with_ignoring_ascii_case(text, u"UNC\\")) text.replace(0, 3, u"\\");
-        break;
-    }
+    drop_namespace_prefix(text);
 
     // The root, then the components after it with runs of backslashes collapsed.
     String resolved;

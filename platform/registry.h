@@ -47,6 +47,7 @@ struct RegistryValue {
     String name;
     uint32_t type = registry_string_type;
     std::string data;
+    bool operator==(const RegistryValue&) const = default;
 };
 
 // Every value of the open key with its data, in enumeration order.

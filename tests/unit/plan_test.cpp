@@ -2,6 +2,7 @@
 
 #include "deploy/folder_listing.h"
 #include "deploy/plan.h"
+#include "deploy/snapshot.h"
 #include "test_support.h"
 
 namespace {
@@ -275,6 +276,159 @@ TEST(StagingFor, RewritesTheFileAPendingMoveBringsLastOrTakesAFreshName) {
         }
         EXPECT_EQ(copy_after_restart(staged_font, pending), same_as_source) << row.description;
     }
+}
+
+struct RepairRow {
+    const char* description;
+    DeploySnapshot after;  // as Typeloader.exe's run left it
+    std::vector<String> copies, stagings;
+};
+
+void PrintTo(const RepairRow& row, std::ostream* out) { *out << row.description; }
+
+class Repairing : public testing::TestWithParam<RepairRow> {};
+
+TEST_P(Repairing, CopiesAgainOnceThenStages) {
+    const Repair repair = plan_repair(GetParam().after);
+    EXPECT_EQ(paths_of(repair.copies, ActionKind::copy_again), GetParam().copies);
+    EXPECT_EQ(paths_of(repair.stagings, ActionKind::stage), GetParam().stagings);
+}
+
+FontFacts tried(FileState copy) {
+    FontFacts facts = font(copy);
+    facts.copy_tried = true;
+    return facts;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Repairing,
+    testing::Values(
+        RepairRow{"right, now and after the restart", machine({font(same_as_source)}), {}, {}},
+        RepairRow{"left different", machine({font(other)}), {sans}, {}},
+        RepairRow{"left missing", machine({font(missing)}), {sans}, {}},
+        RepairRow{"copied once already, still different: in use", machine({tried(other)}), {}, {staged}},
+        RepairRow{"right now, deleted at the restart", machine({font(same_as_source)}, {}, {deletion(sans)}), {}, {staged}},
+        RepairRow{"different now, its replacement waits", machine({font(other, {{staged, same_as_source}})}, {}, {replacement(staged, sans)}),
+                  {}, {}}));
+
+// The fonts key as a run of Typeloader.exe may leave it, and what a failed
+// install puts back.
+FontValue stored(const String& name, const String& data) {
+    FontValue value{name, 1, data};
+    for (char16_t unit : data + u'\0') value.raw += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return value;
+}
+
+RegistryValue as_stored(const FontValue& value) { return {value.name, value.type, value.raw}; }
+
+struct PutBackRow {
+    const char* description;
+    DeploySnapshot before, after;
+    std::optional<std::vector<RegistryValue>> now;
+    std::vector<String> restored, removed, files;
+};
+
+void PrintTo(const PutBackRow& row, std::ostream* out) { *out << row.description; }
+
+class PuttingBack : public testing::TestWithParam<PutBackRow> {};
+
+TEST_P(PuttingBack, RestoresWhatWasThereAndRemovesWhatTheRunMade) {
+    const PutBackRow& row = GetParam();
+    const std::vector<Action> actions = plan_put_back(row.before, row.after, row.now, {staged});
+    std::vector<String> restored, removed;
+    for (const Action& action : actions) {
+        if (action.kind == ActionKind::restore_value) restored.push_back(action.value.name + u"=" + registry_text(action.value.data));
+        if (action.kind == ActionKind::remove_value) removed.push_back(action.value.name);
+    }
+    EXPECT_EQ(restored, row.restored) << readable(restored);
+    EXPECT_EQ(removed, row.removed) << readable(removed);
+    std::vector<String> files{staged};  // the staged file the run wrote
+    files.insert(files.end(), row.files.begin(), row.files.end());
+    EXPECT_EQ(paths_of(actions, ActionKind::remove_file), files) << readable(paths_of(actions, ActionKind::remove_file));
+}
+
+const FontValue old_sans = stored(u"Acme Sans", fonts + u"\\Old.ttf");
+const FontFacts serif{u"Serif.ttf", u"", fonts + u"\\Serif.ttf", FileState::missing, {}};
+const FontFacts serif_made{u"Serif.ttf", u"", fonts + u"\\Serif.ttf", FileState::same_as_source, {}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PuttingBack,
+    testing::Values(
+        PutBackRow{"its data changed: restored", machine({font(other)}, {old_sans}), machine({font(same_as_source)}),
+                   std::vector{as_stored(stored(u"Acme Sans", sans))}, {u"Acme Sans=C:\\Windows\\Fonts\\Old.ttf"}, {}, {}},
+        PutBackRow{"as it was: left alone", machine({font(other)}, {old_sans}), machine({font(other)}),
+                   std::vector{as_stored(old_sans)}, {}, {}, {}},
+        PutBackRow{"gone: restored", machine({font(other)}, {old_sans}), machine({font(other)}), std::vector<RegistryValue>{},
+                   {u"Acme Sans=C:\\Windows\\Fonts\\Old.ttf"}, {}, {}},
+        PutBackRow{"added by the run, in other case: removed", machine({font(missing)}), machine({font(same_as_source)}),
+                   std::vector{as_stored(stored(u"ACME SANS", sans))}, {}, {u"ACME SANS"}, {sans}},
+        PutBackRow{"added under the title though not planned: removed", machine({font(same_as_source)}, {stored(u"Acme Sans", sans)}),
+                   machine({font(same_as_source)}, {stored(u"Acme Sans", sans), stored(u"acme Planted", u"p.ttf")}),
+                   std::vector{as_stored(stored(u"Acme Sans", sans)), as_stored(stored(u"acme Planted", u"p.ttf"))}, {},
+                   {u"acme Planted"}, {}},
+        PutBackRow{"another program's value: left alone", machine({font(same_as_source)}), machine({font(same_as_source)}),
+                   std::vector{as_stored(stored(u"Other Sans", sans))}, {}, {}, {}},
+        PutBackRow{"the key cannot be opened: no value touched", machine({font(other)}, {old_sans}), machine({font(same_as_source)}),
+                   std::nullopt, {}, {}, {}},
+        PutBackRow{"copies the run made, matched by path whatever the order", machine({font(same_as_source), serif}),
+                   machine({serif_made, font(same_as_source)}), std::vector<RegistryValue>{}, {}, {}, {serif.copy}}));
+
+struct DeletionRow {
+    const char* description;
+    PlatformStatus refused_now;
+    bool at_restart;
+};
+
+TEST(DeletionAtRestart, OnlyForACopyInUse) {
+    const DeletionRow rows[] = {
+        {"shared without delete access", status_sharing_violation, true},
+        {"a region locked", status_lock_violation, true},
+        {"mapped, as a loaded font is", status_user_mapped_file, true},
+        {"refused by its access, as a loaded font may be", status_access_denied, true},
+        {"gone meanwhile", status_file_not_found, false},
+        {"its folder gone", status_path_not_found, false},
+    };
+    const Action deletion{.kind = ActionKind::delete_copy, .path = sans};
+    for (const DeletionRow& row : rows) {
+        const std::optional<Action> later = deletion_at_restart(deletion, row.refused_now);
+        ASSERT_EQ(later.has_value(), row.at_restart) << row.description;
+        if (later) EXPECT_EQ(*later, (Action{.kind = ActionKind::delete_at_restart, .path = sans, .refused_now = row.refused_now}));
+    }
+}
+
+TEST(FileReferences, ByIdentityWhereEitherHasOneElseByPath) {
+    const FileIdentity sans_id{1, 0, 7}, other_id{1, 0, 8};
+    struct Row {
+        const char* description;
+        String left_path;
+        std::optional<FileIdentity> left;
+        String right_path;
+        std::optional<FileIdentity> right;
+        bool same;
+    } rows[] = {
+        {"one identity, two spellings", sans, sans_id, u"C:\\WINDOWS\\FONTS\\SANS~1.TTF", sans_id, true},
+        {"one path, two identities", sans, sans_id, sans, other_id, false},
+        {"an identity against none", sans, sans_id, sans, std::nullopt, false},
+        {"no identity, the path in other case", sans, std::nullopt, u"c:\\windows\\fonts\\SANS.TTF", std::nullopt, true},
+        {"no identity, other paths", sans, std::nullopt, fonts + u"\\Serif.ttf", std::nullopt, false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(same_file(row.left_path, row.left, row.right_path, row.right), row.same) << row.description;
+}
+
+TEST(NeedsIdentity, WhereAValueCouldNameACopyUnderAnotherSpelling) {
+    const CopyNames copies = copy_names_of({font(missing)});
+    struct Row {
+        const char* description;
+        String path;
+        bool refused, needed;
+    } rows[] = {
+        {"the copy's own path", u"C:\\WINDOWS\\Fonts\\sans.ttf", false, false},
+        {"the copy's name in another folder", u"D:\\Fonts\\SANS.TTF", false, true},
+        {"a short name", fonts + u"\\SANSLO~1.TTF", false, true},
+        {"another file", fonts + u"\\Serif.ttf", false, false},
+        {"a refused text", u"", true, true},
+    };
+    for (const Row& row : rows) EXPECT_EQ(needs_identity(row.path, row.refused, copies), row.needed) << row.description;
 }
 
 TEST(PendingOperations, PairsInOrderUpToTheTerminator) {
