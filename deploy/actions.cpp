@@ -57,9 +57,10 @@ Step copy_again_step(DeployLog& log, const Action& action) {
 Step stage_step(DeployLog& log, const Action& action) {
     PlatformStatus status = copy_file_replacing(action.source, action.path);
     const bool wrote = !status;
-    bool same = false;
-    if (!status) status = same_contents(action.source, action.path, same);
-    if (!status && action.schedule) status = replace_at_restart(action.path, action.target);
+    Measure written;
+    if (!status) status = measure_against_digest(action.digest, action.path, written);
+    const bool same = written.kind == EntryKind::file && written.same;
+    if (!status && same && action.schedule) status = replace_at_restart(action.path, action.target);
     if (status || !same) {
         const bool recorded = log_record(log, RecordType::error,
                                          u"Copy " + action.target + u": its replacement at the restart could not be staged as " +

@@ -29,6 +29,7 @@ struct Action {
     String path;              // the file acted on
     String source;            // copy_again, stage: the font's private copy
     String target;            // stage: the copy the staged file replaces
+    uint64_t digest = 0;      // stage: of the font's bytes as checked
     bool schedule = false;    // stage: a new move at the restart (otherwise one already pending brings it)
     bool uninstall = false;   // run_typeloader
     String title;             // run_typeloader; restore_value, remove_value: the name the plan knows the value by

@@ -26,7 +26,7 @@ bool copy_again(DeployLog& log, DeploySnapshot& after) {
         font.copy_tried = true;
         if (!execution.succeeded) return false;
         if (execution.results.front().status) continue;
-        font.copy_state = file_state(copy.source, font.copy);
+        font.copy_state = state_against(font.digest, font.copy);
         if (copy_after_restart(font, after.pending) == FileState::same_as_source &&
             !log_record(log, RecordType::warning, u"Copy " + font.copy + u": made by a second copy.")) {
             return false;

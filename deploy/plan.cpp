@@ -8,12 +8,6 @@
 #include "deploy/registered_path.h"
 #include "fonts/typeloader_contract.h"
 
-bool same_file(StringView left_path, const std::optional<FileIdentity>& left, StringView right_path,
-               const std::optional<FileIdentity>& right) {
-    if (left || right) return left == right;
-    return same_registry_name(left_path, right_path);
-}
-
 CopyNames copy_names_of(const std::vector<FontFacts>& fonts) {
     CopyNames copies;
     for (const FontFacts& font : fonts) {
@@ -191,17 +185,23 @@ std::vector<PendingOperation> operations_touching(const std::vector<FontFacts>& 
     return touching;
 }
 
+namespace {
+
+// The state of each path after the pending operations have run at the
+// restart, from the states they have now.
 std::vector<NearbyFile> after_restart(const std::vector<NearbyFile>& now, const std::vector<PendingOperation>& pending) {
     std::vector<NearbyFile> files = run_pending(now, pending);
     files.resize(now.size());
     return files;
 }
 
+}  // namespace
+
 FileState copy_after_restart(const FontFacts& font, const std::vector<PendingOperation>& pending) {
     return after_restart(files_of(font, pending), pending).front().state;
 }
 
-Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& pending) {
+Action staging_for(const FontFacts& font, const std::vector<PendingOperation>& pending) {
     // A staged file that a pending move will bring onto the copy last only
     // needs the font's bytes: no second operation.
     for (size_t i = 0; i < font.staged.size(); ++i) {
@@ -209,14 +209,14 @@ Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& 
         FontFacts rewritten = font;
         rewritten.staged[i].state = FileState::same_as_source;
         if (copy_after_restart(rewritten, pending) == FileState::same_as_source) {
-            return {font.copy, font.staged[i].path, false};
+            return {.kind = ActionKind::stage, .path = font.staged[i].path, .source = font.source, .target = font.copy, .digest = font.digest};
         }
     }
     String staged = font.copy + String(staged_suffix);
     for (uint64_t number = 2; is_named_by(pending, staged); ++number) {
         staged = font.copy + String(staged_suffix) + u"." + decimal_text(number);
     }
-    return {font.copy, staged, true};
+    return {.kind = ActionKind::stage, .path = staged, .source = font.source, .target = font.copy, .digest = font.digest, .schedule = true};
 }
 
 namespace {
@@ -276,10 +276,6 @@ std::vector<String> install_refusals(const DeploySnapshot& snapshot, const Value
     return refusals;
 }
 
-Action stage_action(const FontFacts& font, const Staging& staging) {
-    return {.kind = ActionKind::stage, .path = staging.staged, .source = font.source, .target = staging.copy, .schedule = staging.schedule};
-}
-
 }  // namespace
 
 InstallPlan plan_install(const DeploySnapshot& snapshot) {
@@ -312,9 +308,9 @@ Repair plan_repair(const DeploySnapshot& after) {
             repair.copies.push_back({.kind = ActionKind::copy_again, .path = font.copy, .source = font.source});
             continue;
         }
-        const Staging staging = staging_for(font, pending);
-        if (staging.schedule) pending.push_back({staging.staged, staging.copy, true});
-        repair.stagings.push_back(stage_action(font, staging));
+        const Action staging = staging_for(font, pending);
+        if (staging.schedule) pending.push_back({staging.path, staging.target, true});
+        repair.stagings.push_back(staging);
     }
     return repair;
 }

@@ -86,33 +86,13 @@ struct DeploySnapshot {
 std::vector<PendingOperation> operations_touching(const std::vector<FontFacts>& fonts,
                                                   const std::vector<PendingOperation>& pending);
 
-// The state of each path after the pending operations have run at the restart,
-// from the states they have now. A path absent from `now` holds another file
-// when an operation moves it somewhere (its bytes are unknown) and is missing
-// otherwise.
-std::vector<NearbyFile> after_restart(const std::vector<NearbyFile>& now, const std::vector<PendingOperation>& pending);
-
 // The state of the font's copy after the restart.
 FileState copy_after_restart(const FontFacts& font, const std::vector<PendingOperation>& pending);
 
-// A staged replacement for a copy: write the font to `staged`, and, when
-// `schedule`, add the move of `staged` onto the copy after every pending
-// operation; otherwise an operation already pending moves it there.
-struct Staging {
-    String copy;
-    String staged;
-    bool schedule = true;
-};
-
 // How to bring the copy's state after the restart to the font's bytes by a
 // staged replacement alone: rewriting a staged file that a pending operation
-// will move there last, or a fresh staged name and a new move.
-Staging staging_for(const FontFacts& font, const std::vector<PendingOperation>& pending);
-
-// Whether two references name one file: by identity where either has one,
-// by path otherwise.
-bool same_file(StringView left_path, const std::optional<FileIdentity>& left, StringView right_path,
-               const std::optional<FileIdentity>& right);
+// will move there last, or a fresh staged name and a new move (`schedule`).
+Action staging_for(const FontFacts& font, const std::vector<PendingOperation>& pending);
 
 // The measured copies' paths and file names, as compared.
 struct CopyNames {

@@ -119,20 +119,30 @@ PlatformStatus digest_held(const HeldFile& file, uint64_t& digest) {
 
 }  // namespace
 
-FileState file_state(const String& source, const String& path) {
-    EntryKind kind = EntryKind::missing;
-    if (entry_kind(path, kind)) return FileState::unreadable;
-    if (kind == EntryKind::missing) return FileState::missing;
-    if (kind == EntryKind::folder) return FileState::folder;
-    if (kind == EntryKind::reparse_point) return FileState::link;
-    if (source.empty()) return FileState::other;
-    bool same = false;
-    PlatformStatus status = same_contents(source, path, same);
-    if (status == status_stopped_on_link) return FileState::link;
-    // Held open by another program without sharing: its bytes are unknown.
-    if (is_in_use_status(status)) return FileState::other;
-    if (status) return FileState::unreadable;
-    return same ? FileState::same_as_source : FileState::other;
+namespace {
+
+FileState state_of(const Measure& measure) {
+    switch (measure.kind) {
+        case EntryKind::missing: return FileState::missing;
+        case EntryKind::folder: return FileState::folder;
+        case EntryKind::reparse_point: return FileState::link;
+        case EntryKind::file: break;
+    }
+    return measure.same ? FileState::same_as_source : FileState::other;
+}
+
+// What lies at the path, its bytes not compared.
+FileState kind_state(const String& path) {
+    Measure measure;
+    if (entry_kind(path, measure.kind)) return FileState::unreadable;
+    return state_of(measure);
+}
+
+}  // namespace
+
+FileState state_against(uint64_t digest, const String& path) {
+    Measure measure;
+    return measure_against_digest(digest, path, measure) ? FileState::unreadable : state_of(measure);
 }
 
 namespace {
@@ -187,16 +197,6 @@ String path_as_read(const FontValue& value, StringView fonts_folder) {
     return registered_file(fonts_folder, text);
 }
 
-FileState state_of(const Measure& measure) {
-    switch (measure.kind) {
-        case EntryKind::missing: return FileState::missing;
-        case EntryKind::folder: return FileState::folder;
-        case EntryKind::reparse_point: return FileState::link;
-        case EntryKind::file: break;
-    }
-    return measure.same ? FileState::same_as_source : FileState::other;
-}
-
 // A copy and its staged files measured against the font's bytes.
 template <typename MeasureAgainstFont>
 FontFacts facts_against(const FoundFile& entry, const String& copy, const Listing& listing, MeasureAgainstFont measure_against_font) {
@@ -218,9 +218,9 @@ FontFacts facts_against(const FoundFile& entry, const String& copy, const Listin
 
 // A copy no font of the bundle stands for: its kind only.
 FontFacts facts_of(const String& copy, const std::vector<String>& staged_files) {
-    FontFacts font{String(file_name_of(copy)), String(), copy, file_state(String(), copy), {}};
+    FontFacts font{String(file_name_of(copy)), String(), copy, kind_state(copy), {}};
     for (const String& staged : staged_files) {
-        if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, file_state(String(), staged)});
+        if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, kind_state(staged)});
     }
     return font;
 }

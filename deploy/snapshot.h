@@ -78,5 +78,5 @@ struct FontsKeyReading {
 };
 FontsKeyReading read_fonts_key();
 
-// The state of `path` against the bytes of `source`.
-FileState file_state(const String& source, const String& path);
+// The state of `path` against the bytes whose digest is given.
+FileState state_against(uint64_t digest, const String& path);

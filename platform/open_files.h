@@ -32,9 +32,6 @@ PlatformStatus open_file_size(const HeldFile& file, uint64_t& size);
 // Up to `length` bytes from `offset`; fewer only at the end of the file.
 PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes);
 
-// Whether two plain files hold the same bytes, read piece by piece.
-PlatformStatus same_contents(const String& left, const String& right, bool& same);
-
 // What a path holds, measured against a held file in one look: its kind
 // (never through a link), and whether it is a plain file with the held
 // file's bytes. A file another program holds open without sharing has its

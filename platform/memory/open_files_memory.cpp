@@ -46,14 +46,6 @@ PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std
     return status_success;
 }
 
-PlatformStatus same_contents(const String& left, const String& right, bool& same) {
-    HeldFile a, b;
-    if (PlatformStatus status = open_for_reading(left, a)) return status;
-    if (PlatformStatus status = open_for_reading(right, b)) return status;
-    same = find_memory_entry(left)->contents == find_memory_entry(right)->contents;
-    return status_success;
-}
-
 namespace {
 
 // The entry at the path with its kind measured; null when none is a readable plain file.

@@ -71,7 +71,7 @@ struct InstallRow {
     DeploySnapshot snapshot;
     const char* refusal;  // a fragment of the one refusal expected; null: none
     bool run;
-    std::vector<Staging> stagings;
+    std::vector<Action> stagings;
     std::vector<String> leftovers;
 };
 
@@ -91,7 +91,7 @@ TEST_P(InstallPlanning, RefusesOrPlans) {
     EXPECT_EQ(paths_of(plan.actions, ActionKind::run_typeloader).size(), row.run ? 1u : 0u);
     ASSERT_EQ(plan.stagings.size(), row.stagings.size());
     for (size_t i = 0; i < row.stagings.size(); ++i) {
-        EXPECT_EQ(plan.stagings[i].path, row.stagings[i].staged) << readable(plan.stagings[i].path);
+        EXPECT_EQ(plan.stagings[i].path, row.stagings[i].path) << readable(plan.stagings[i].path);
         EXPECT_EQ(plan.stagings[i].schedule, row.stagings[i].schedule);
     }
     EXPECT_EQ(paths_of(plan.actions, ActionKind::remove_leftover), row.leftovers);
@@ -99,7 +99,10 @@ TEST_P(InstallPlanning, RefusesOrPlans) {
     if (row.run) EXPECT_EQ(plan.actions.back().kind, ActionKind::run_typeloader);
 }
 
-const Staging fresh{sans, staged, true};
+Action staging(const String& path, bool schedule) {
+    return {.kind = ActionKind::stage, .path = path, .target = sans, .schedule = schedule};
+}
+const Action fresh = staging(staged, true);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, InstallPlanning,
@@ -118,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                    machine({font(other, {{staged, other}})}, {own()}, {replacement(staged, sans)}), nullptr, true, {}, {}},
         InstallRow{"reinstall after an uninstall voided the replacement: a fresh name",
                    machine({font(same_as_source)}, {}, {replacement(staged, sans), deletion(sans)}), nullptr, true,
-                   {{sans, staged + u".2", true}}, {}},
+                   {staging(staged + u".2", true)}, {}},
         InstallRow{"another program's file moves onto the copy", machine({font(same_as_source)}, {own()}, {replacement(u"C:\\x", sans)}),
                    nullptr, false, {fresh}, {}},
         InstallRow{"a staged file no operation moves is left over",
@@ -253,26 +256,25 @@ TEST(StagingFor, RewritesTheFileAPendingMoveBringsLastOrTakesAFreshName) {
         const char* description;
         FontFacts font;
         std::vector<PendingOperation> pending;
-        Staging expected;
+        Action expected;
     } rows[] = {
-        {"nothing pending", font(other), {}, {sans, staged, true}},
-        {"an older replacement waits", font(other, {{staged, other}}), {replacement(staged, sans)}, {sans, staged, false}},
+        {"nothing pending", font(other), {}, staging(staged, true)},
+        {"an older replacement waits", font(other, {{staged, other}}), {replacement(staged, sans)}, staging(staged, false)},
         {"its move is followed by a deletion", font(other, {{staged, other}}), {replacement(staged, sans), deletion(sans)},
-         {sans, staged + u".2", true}},
+         staging(staged + u".2", true)},
         {"the first two names are taken", font(same_as_source), {replacement(staged, sans), deletion(sans), replacement(staged + u".2", sans),
                                                                   deletion(sans)},
-         {sans, staged + u".3", true}},
+         staging(staged + u".3", true)},
     };
     for (const Row& row : rows) {
-        Staging staging = staging_for(row.font, row.pending);
-        EXPECT_EQ(staging.staged, row.expected.staged) << row.description << " " << readable(staging.staged);
-        EXPECT_EQ(staging.schedule, row.expected.schedule) << row.description;
+        const Action made = staging_for(row.font, row.pending);
+        EXPECT_EQ(made, row.expected) << row.description << " " << readable(made.path);
         FontFacts staged_font = row.font;
-        staged_font.staged.push_back({staging.staged, same_as_source});
+        staged_font.staged.push_back({made.path, same_as_source});
         std::vector<PendingOperation> pending = row.pending;
-        if (staging.schedule) pending.push_back(replacement(staging.staged, sans));
+        if (made.schedule) pending.push_back(replacement(made.path, sans));
         for (NearbyFile& file : staged_font.staged) {
-            if (file.path == staging.staged) file.state = same_as_source;
+            if (file.path == made.path) file.state = same_as_source;
         }
         EXPECT_EQ(copy_after_restart(staged_font, pending), same_as_source) << row.description;
     }
@@ -394,25 +396,6 @@ TEST(DeletionAtRestart, OnlyForACopyInUse) {
         ASSERT_EQ(later.has_value(), row.at_restart) << row.description;
         if (later) EXPECT_EQ(*later, (Action{.kind = ActionKind::delete_at_restart, .path = sans, .refused_now = row.refused_now}));
     }
-}
-
-TEST(FileReferences, ByIdentityWhereEitherHasOneElseByPath) {
-    const FileIdentity sans_id{1, 0, 7}, other_id{1, 0, 8};
-    struct Row {
-        const char* description;
-        String left_path;
-        std::optional<FileIdentity> left;
-        String right_path;
-        std::optional<FileIdentity> right;
-        bool same;
-    } rows[] = {
-        {"one identity, two spellings", sans, sans_id, u"C:\\WINDOWS\\FONTS\\SANS~1.TTF", sans_id, true},
-        {"one path, two identities", sans, sans_id, sans, other_id, false},
-        {"an identity against none", sans, sans_id, sans, std::nullopt, false},
-        {"no identity, the path in other case", sans, std::nullopt, u"c:\\windows\\fonts\\SANS.TTF", std::nullopt, true},
-        {"no identity, other paths", sans, std::nullopt, fonts + u"\\Serif.ttf", std::nullopt, false},
-    };
-    for (const Row& row : rows) EXPECT_EQ(same_file(row.left_path, row.left, row.right_path, row.right), row.same) << row.description;
 }
 
 TEST(NeedsIdentity, WhereAValueCouldNameACopyUnderAnotherSpelling) {

@@ -82,26 +82,6 @@ PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std
     return status;
 }
 
-PlatformStatus same_contents(const String& left, const String& right, bool& same) {
-    same = false;
-    HeldFile a, b;
-    if (PlatformStatus status = open_for_reading(left, a)) return status;
-    if (PlatformStatus status = open_for_reading(right, b)) return status;
-    uint64_t size_a = 0, size_b = 0;
-    if (PlatformStatus status = open_file_size(a, size_a)) return status;
-    if (PlatformStatus status = open_file_size(b, size_b)) return status;
-    if (size_a != size_b) return ERROR_SUCCESS;
-    std::string piece_a, piece_b;
-    for (uint64_t offset = 0; offset < size_a; offset += read_piece_size) {
-        if (PlatformStatus status = read_at(a, offset, read_piece_size, piece_a)) return status;
-        if (PlatformStatus status = read_at(b, offset, read_piece_size, piece_b)) return status;
-        if (piece_a != piece_b) return ERROR_SUCCESS;
-        if (piece_a.empty()) break;
-    }
-    same = true;
-    return ERROR_SUCCESS;
-}
-
 namespace {
 
 // Compares an open file with the held one, piece by piece.
