@@ -1,5 +1,8 @@
 #include "deploy/actions.h"
 
+#include <optional>
+#include <utility>
+
 #include "deploy/typeloader_run.h"
 #include "fonts/typeloader_contract.h"
 #include "platform/files.h"
@@ -25,36 +28,37 @@ String describe(const Action& action) {
 
 namespace {
 
+// What one action did, and the record that says so (none: nothing to say).
 struct Step {
     ActionResult result;
-    bool recorded = true;
+    std::optional<LogLine> record;
     bool stops = false;  // a failure the rest must not run after
 };
 
+LogLine line(RecordType type, String message) { return {type, std::move(message)}; }
+
 Step run_step(DeployLog& log, const String& typeloader, const Action& action) {
     const TypeloaderRun run = run_typeloader_job(log, typeloader, action.uninstall, action.title);
-    const bool passed = action.uninstall ? verify_typeloader_run(log, run, uninstall_header + action.title, uninstall_fail)
-                                         : verify_typeloader_run(log, run, install_header + action.title, install_fail);
-    return {{passed}, log_is_whole(log), !passed};
+    const bool passed = verify_typeloader_run(log, run, (action.uninstall ? uninstall_header : install_header) + action.title,
+                                              action.uninstall ? uninstall_fail : install_fail);
+    return {{passed}, std::nullopt, !passed};
 }
 
-Step remove_leftover_step(DeployLog& log, const Action& action) {
+Step remove_leftover_step(const Action& action) {
     const PlatformStatus status = delete_file(action.path);
-    const bool recorded = log_record(log, status ? RecordType::warning : RecordType::information,
-                                     u"Staged file " + action.path + u", which no restart-time operation uses, " +
-                                         (status ? with_error(u"could not be removed", status) + u"." : String(u"removed.")));
-    return {{true, status}, recorded};
+    return {{true, status}, line(status ? RecordType::warning : RecordType::information,
+                                 u"Staged file " + action.path + u", which no restart-time operation uses, " +
+                                     (status ? with_error(u"could not be removed", status) + u"." : String(u"removed.")))};
 }
 
 // A copy in use fails without a record: a staging takes its place.
-Step copy_again_step(DeployLog& log, const Action& action) {
+Step copy_again_step(const Action& action) {
     const PlatformStatus status = copy_file_replacing(action.source, action.path);
     if (!status || is_in_use_status(status)) return {{true, status}};
-    const bool recorded = log_record(log, RecordType::error, with_error(u"Copy " + action.path + u" could not be made", status) + u".");
-    return {{false, status}, recorded, true};
+    return {{false, status}, line(RecordType::error, with_error(u"Copy " + action.path + u" could not be made", status) + u"."), true};
 }
 
-Step stage_step(DeployLog& log, const Action& action) {
+Step stage_step(const Action& action) {
     PlatformStatus status = copy_file_replacing(action.source, action.path);
     const bool wrote = !status;
     Measure written;
@@ -62,61 +66,69 @@ Step stage_step(DeployLog& log, const Action& action) {
     const bool same = written.kind == EntryKind::file && written.same;
     if (!status && same && action.schedule) status = replace_at_restart(action.path, action.target);
     if (status || !same) {
-        const bool recorded = log_record(log, RecordType::error,
-                                         u"Copy " + action.target + u": its replacement at the restart could not be staged as " +
-                                             (status ? with_error(action.path, status) + u"." : action.path + u": the staged file differs."));
-        return {{false, status, wrote}, recorded, true};
+        return {{false, status, wrote},
+                line(RecordType::error, u"Copy " + action.target + u": its replacement at the restart could not be staged as " +
+                                            (status ? with_error(action.path, status) + u"." : action.path + u": the staged file differs.")),
+                true};
     }
-    const bool recorded = log_record(log, RecordType::warning, u"Copy " + action.target + u" is not the font after the restart: the font is staged as " +
-                                                                  action.path + u" and replaces it at the next restart.");
-    return {{true, status, wrote}, recorded};
+    return {{true, status, wrote}, line(RecordType::warning, u"Copy " + action.target + u" is not the font after the restart: the font is staged as " +
+                                                                 action.path + u" and replaces it at the next restart.")};
 }
 
-Step void_staged_step(DeployLog& log, const Action& action) {
+Step void_staged_step(const Action& action) {
     const PlatformStatus status = delete_file(action.path);
-    const bool recorded = log_record(log, status ? RecordType::error : RecordType::information,
-                                     u"Staged replacement " + (status ? with_error(action.path + u" could not be deleted", status) + u"."
-                                                                      : action.path + u" deleted: its move at the restart is void."));
-    return {{!status, status}, recorded};
+    return {{!status, status}, line(status ? RecordType::error : RecordType::information,
+                                    u"Staged replacement " + (status ? with_error(action.path + u" could not be deleted", status) + u"."
+                                                                     : action.path + u" deleted: its move at the restart is void."))};
 }
 
 // A failure is recorded by the deletion at the restart that follows it, or
 // by the sequencer when none can.
-Step delete_copy_step(DeployLog& log, const Action& action) {
+Step delete_copy_step(const Action& action) {
     const PlatformStatus status = delete_file(action.path);
     if (status) return {{false, status}};
-    return {{true}, log_record(log, RecordType::information, u"Copy " + action.path + u" deleted.")};
+    return {{true}, line(RecordType::information, u"Copy " + action.path + u" deleted.")};
 }
 
-Step delete_at_restart_step(DeployLog& log, const Action& action) {
-    const PlatformStatus status = ::delete_at_restart(action.path);
-    const String refused = with_error(u"Copy " + action.path + u" could not be deleted now", action.refused_now);
-    const bool recorded =
-        status ? log_record(log, RecordType::error,
-                            with_error(with_error(u"Copy " + action.path + u" could not be deleted", action.refused_now) +
-                                           u" nor scheduled for deletion", status) + u".")
-               : log_record(log, RecordType::warning, refused + u": it is deleted at the next restart.");
-    return {{!status, status}, recorded};
+Step delete_at_restart_step(const Action& action) {
+    const PlatformStatus status = delete_at_restart(action.path);
+    const String copy = u"Copy " + action.path + u" could not be deleted";
+    if (status) return {{false, status}, line(RecordType::error, with_error(with_error(copy, action.refused_now) + u" nor scheduled for deletion", status) + u".")};
+    return {{true}, line(RecordType::warning, with_error(copy + u" now", action.refused_now) + u": it is deleted at the next restart.")};
 }
 
-Step put_back_value_step(DeployLog& log, const RegistryKey& key, PlatformStatus opened, const Action& action) {
+Step put_back_value_step(const RegistryKey& key, PlatformStatus opened, const Action& action) {
     const bool restore = action.kind == ActionKind::restore_value;
     PlatformStatus status = opened;
     if (!status) status = restore ? put_value(key, action.value) : delete_value(key, action.value.name);
-    const bool recorded = log_record(log, status ? RecordType::error : RecordType::warning,
-                                     u"Put back " + quoted(action.title) + u": " +
-                                         (restore ? u"its data from before restored" : u"removed") +
-                                         (status ? with_error(u": FAILED", status) : String(u": OK")));
-    return {{!status, status}, recorded};
+    return {{!status, status}, line(status ? RecordType::error : RecordType::warning,
+                                    u"Put back " + quoted(action.title) + u": " + (restore ? u"its data from before restored" : u"removed") +
+                                        (status ? with_error(u": FAILED", status) : String(u": OK")))};
 }
 
-Step remove_file_step(DeployLog& log, const Action& action) {
+// One already gone is no failure, and says nothing.
+Step remove_file_step(const Action& action) {
     const PlatformStatus status = delete_file(action.path);
     if (status == status_file_not_found) return {{true, status}};
-    const bool recorded = log_record(log, status ? RecordType::error : RecordType::warning,
-                                     u"Put back: " + (status ? with_error(action.path + u" could not be removed", status) + u"."
-                                                             : action.path + u" removed."));
-    return {{!status, status}, recorded};
+    return {{!status, status}, line(status ? RecordType::error : RecordType::warning,
+                                    u"Put back: " + (status ? with_error(action.path + u" could not be removed", status) + u"."
+                                                            : action.path + u" removed."))};
+}
+
+Step step_of(DeployLog& log, const String& typeloader, const RegistryKey& key, PlatformStatus opened, const Action& action) {
+    switch (action.kind) {
+        case ActionKind::run_typeloader: return run_step(log, typeloader, action);
+        case ActionKind::remove_leftover: return remove_leftover_step(action);
+        case ActionKind::copy_again: return copy_again_step(action);
+        case ActionKind::stage: return stage_step(action);
+        case ActionKind::void_staged: return void_staged_step(action);
+        case ActionKind::delete_copy: return delete_copy_step(action);
+        case ActionKind::delete_at_restart: return delete_at_restart_step(action);
+        case ActionKind::restore_value:
+        case ActionKind::remove_value: return put_back_value_step(key, opened, action);
+        case ActionKind::remove_file: break;
+    }
+    return remove_file_step(action);
 }
 
 }  // namespace
@@ -128,22 +140,11 @@ Execution execute(DeployLog& log, const String& typeloader, const std::vector<Ac
     for (const Action& action : actions) {
         const bool on_value = action.kind == ActionKind::restore_value || action.kind == ActionKind::remove_value;
         if (on_value && !key && !opened) opened = open_font_registration_key(key);
-        Step step;
-        switch (action.kind) {
-            case ActionKind::run_typeloader: step = run_step(log, typeloader, action); break;
-            case ActionKind::remove_leftover: step = remove_leftover_step(log, action); break;
-            case ActionKind::copy_again: step = copy_again_step(log, action); break;
-            case ActionKind::stage: step = stage_step(log, action); break;
-            case ActionKind::void_staged: step = void_staged_step(log, action); break;
-            case ActionKind::delete_copy: step = delete_copy_step(log, action); break;
-            case ActionKind::delete_at_restart: step = delete_at_restart_step(log, action); break;
-            case ActionKind::restore_value:
-            case ActionKind::remove_value: step = put_back_value_step(log, key, opened, action); break;
-            case ActionKind::remove_file: step = remove_file_step(log, action); break;
-        }
+        const Step step = step_of(log, typeloader, key, opened, action);
+        const bool recorded = step.record ? log_record(log, step.record->type, step.record->message) : log_is_whole(log);
         execution.results.push_back(step.result);
-        execution.succeeded &= step.result.done && step.recorded;
-        if (step.stops || !step.recorded) break;
+        execution.succeeded &= step.result.done && recorded;
+        if (step.stops || !recorded) break;
     }
     return execution;
 }
