@@ -1,6 +1,7 @@
 """What the executable file itself holds: a 64-bit console program that needs
 only Windows' own KnownDLLs, imports only the reviewed functions, carries the
-loader's exploit mitigations, and is small enough to copy anywhere."""
+loader's exploit mitigations, is small enough to copy anywhere and has no
+path for Wine."""
 import pathlib
 import re
 
@@ -141,3 +142,15 @@ def test_stays_within_128_kib(typeloader_exe):
 
 def test_deploy_program_stays_within_320_kib(typeloader_exe):
     assert typeloader_exe.with_name("Typeloader-Deploy.exe").stat().st_size <= 320 * 1024
+
+
+def test_looks_for_no_wine(typeloader_exe, exe_name):
+    """No path of its own for Wine: not a word of Wine's (wine_get_version, an
+    export only Wine's ntdll has, above all) in either program's bytes. The test
+    bed runs another link of Typeloader-Deploy.exe under Wine
+    (tests/e2e/wine_account.cpp), which is never shipped; the allow-list keeps
+    the token reads that link needs out of this one."""
+    data = typeloader_exe.with_name(exe_name).read_bytes().lower()
+    for word in (b"wine", "wine".encode("utf-16-le")):
+        at = data.find(word)
+        assert at < 0, f"{exe_name} at {at:#x}: {data[max(at - 16, 0):at + 40]!r}"
