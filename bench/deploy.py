@@ -36,8 +36,10 @@ def run(command, **kwargs):
 def build():
     build_dir = os.path.join(WORK, "build")
     run(["cmake", "--preset", "windows", "-B", build_dir], cwd=ROOT, stdout=subprocess.DEVNULL)
-    run(["cmake", "--build", build_dir, "--target", "Typeloader", "Typeloader-Deploy"], cwd=ROOT, stdout=subprocess.DEVNULL)
-    return os.path.join(build_dir, "Typeloader.exe"), os.path.join(build_dir, "Typeloader-Deploy.exe")
+    run(["cmake", "--build", build_dir, "--target", "Typeloader", "Typeloader-Deploy-wine"], cwd=ROOT, stdout=subprocess.DEVNULL)
+    # The test bed's link: the shipped exe refuses Wine's files (tests/e2e/wine_account.cpp).
+    return (os.path.join(build_dir, "Typeloader.exe"),
+            os.path.join(build_dir, "tests", "e2e", "wine-account", "Typeloader-Deploy.exe"))
 
 
 def font_bytes(data):

@@ -7,6 +7,9 @@ Environment (set by ctest; the defaults fit `cmake --preset windows`):
   TYPELOADER_ZIP            the bundle made by cpack
   TYPELOADER_RELEASE_WORK   scratch folder (Wine prefix, unpacked bundle)
   TLTEST_EXE, E2E_WORK_DIR  as for the end-to-end tests
+  TYPELOADER_DEPLOY_WINE_EXE  the test bed's link of Typeloader-Deploy.exe
+                            (tests/e2e/wine_account.cpp), run in its place
+                            where a story needs Wine's files trusted
   TYPELOADER_VERSION        the expected version, 1.0.0.2
 """
 import os
@@ -41,6 +44,16 @@ def source_dir():
 def typeloader_exe():
     path = _path("TYPELOADER_EXE", BUILD_DIR / "Typeloader.exe")
     assert path.is_file(), f"build Typeloader.exe first: {path}"
+    return path
+
+
+@pytest.fixture(scope="session")
+def deploy_exe_for_wine():
+    """Wine gives every file to the account running it, which the shipped
+    deploy program rightly refuses; the stories run this link, and
+    test_binary.py holds the shipped one to having no path for Wine."""
+    path = _path("TYPELOADER_DEPLOY_WINE_EXE", BUILD_DIR / "tests" / "e2e" / "wine-account" / "Typeloader-Deploy.exe")
+    assert path.is_file(), f"build the Typeloader-Deploy-wine target first: {path}"
     return path
 
 

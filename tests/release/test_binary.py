@@ -1,8 +1,12 @@
 """What the executable file itself holds: a 64-bit console program that needs
 only Windows' own KnownDLLs, imports only the reviewed functions, carries the
-loader's exploit mitigations, and is small enough to copy anywhere."""
+loader's exploit mitigations, is small enough to copy anywhere and has no
+path for Wine; and no static that the deploy's shared work could set up on
+first use."""
 import pathlib
 import re
+import shutil
+import subprocess
 
 import pefile
 import pytest
@@ -141,3 +145,44 @@ def test_stays_within_128_kib(typeloader_exe):
 
 def test_deploy_program_stays_within_320_kib(typeloader_exe):
     assert typeloader_exe.with_name("Typeloader-Deploy.exe").stat().st_size <= 320 * 1024
+
+
+def test_looks_for_no_wine(typeloader_exe, exe_name):
+    """No path of its own for Wine: not a word of Wine's (wine_get_version, an
+    export only Wine's ntdll has, above all) in either program's bytes. The test
+    bed runs another link of Typeloader-Deploy.exe under Wine
+    (tests/e2e/wine_account.cpp), which is never shipped; the allow-list keeps
+    the token reads that link needs out of this one."""
+    data = typeloader_exe.with_name(exe_name).read_bytes().lower()
+    for word in (b"wine", "wine".encode("utf-16-le")):
+        at = data.find(word)
+        assert at < 0, f"{exe_name} at {at:#x}: {data[max(at - 16, 0):at + 40]!r}"
+
+
+# Typeloader-Deploy.exe's own objects whose function-local statics need code
+# to run on first use (a call to __cxa_guard_acquire), each reviewed as never
+# reached by the work that two threads share (platform/side_by_side.h): both
+# threads start at once, and this toolchain's threads cannot wait for one
+# another's static initialisation.
+GUARDED_STATICS_OFF_THE_SHARED_WORK = {
+    "platform/win32/system_modules.cpp": "DLLs loaded for the command line, the Fonts folder and file versions",
+    "platform/win32/files_win32.cpp": "the Fonts and temporary folders, found before the shared work",
+    "platform/win32/deploy/standard_output_win32.cpp": "output lines, written by the main thread alone",
+    "deploy/plan.cpp": "the planner, run on the snapshot once the shared work is done",
+}
+
+
+def test_deploy_objects_set_up_no_static_on_first_use_but_the_reviewed(build_dir):
+    nm = shutil.which("x86_64-w64-mingw32-nm")
+    assert nm, "needs binutils-mingw-w64-x86-64"
+    guarded = set()
+    libraries = ("typeloader_core", "typeloader_win32", "typeloader_deploy", "typeloader_deploy_win32")
+    objects = [path for library in libraries for path in (build_dir / "CMakeFiles" / f"{library}.dir").rglob("*.obj")]
+    assert len(objects) > 30, objects
+    for path in objects:
+        undefined = subprocess.run([nm, "-u", str(path)], capture_output=True, text=True, check=True).stdout
+        if "__cxa_guard_acquire" in undefined.split():
+            source = path.relative_to(build_dir / "CMakeFiles").as_posix().split("/", 1)[1]
+            guarded.add(source.removesuffix(".obj"))
+    new = sorted(guarded - set(GUARDED_STATICS_OFF_THE_SHARED_WORK))
+    assert not new, f"function-local statics set up on first use, not reviewed: {new}"

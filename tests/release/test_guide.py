@@ -143,10 +143,11 @@ def host_folder(wine, windows_path):
 
 
 @pytest.fixture(scope="module")
-def version_folders(wine, bundle_zip):
+def version_folders(wine, bundle_zip, deploy_exe_for_wine):
     """The bundle unpacked for the three versions, each with the guide's two
     fonts; version 2's are other builds of the same files, version 3's are
-    version 1's."""
+    version 1's. Its Typeloader-Deploy.exe is the test bed's link, which takes
+    Wine's account for Administrators (conftest.py)."""
     folders = {}
     for version in ("v01", "v02", "v03"):
         windows_path = f"{ROOT}\\ContosoBrand-{version}"
@@ -154,6 +155,7 @@ def version_folders(wine, bundle_zip):
         shutil.rmtree(folder, ignore_errors=True)
         with zipfile.ZipFile(bundle_zip) as opened:
             opened.extractall(folder)
+        shutil.copy2(deploy_exe_for_wine, folder / DEPLOY)
         for style in ("Regular", "Bold"):
             font = folder / "Font" / f"ContosoSans-{style}.ttf"
             make_font(str(font), "ContosoSans", style)  # the same bytes for the same style
@@ -220,6 +222,26 @@ def test_story_gives_the_exit_codes_and_outcomes_of_the_guide(wine, version_fold
     assert lines and all(re.fullmatch(r'<!\[LOG\[.*\]LOG\]!><time="[^"]+" date="[^"]+" '
                                       r'component="Typeloader-Deploy" context="" type="[123]" thread="\d+" file="">',
                                       line) for line in lines)
+
+
+def test_shipped_deploy_program_refuses_what_wine_s_account_owns(wine, bundle_zip):
+    """The bundle's own Typeloader-Deploy.exe takes the account running Wine,
+    which owns every file there, for no administrator: the first story line
+    is refused at the log folder, and nothing is registered."""
+    windows_path = f"{ROOT}\\ContosoBrand-shipped"
+    folder = host_folder(wine, windows_path)
+    shutil.rmtree(folder, ignore_errors=True)
+    with zipfile.ZipFile(bundle_zip) as opened:
+        opened.extractall(folder)
+    make_font(str(folder / "Font" / "ContosoSans-Regular.ttf"), "ContosoSans", "Regular")
+    before = wine.values()
+    code, out = wine.run_command_line(f"{DEPLOY} install ContosoBrand-shipped", program=f"{windows_path}\\{DEPLOY}",
+                                      folder=windows_path)
+    printed = out.decode("utf-8", "replace").splitlines()
+    assert (code, printed[-1:]) == (1, ["refused"]), printed
+    assert "is refused: its owner is neither SYSTEM nor Administrators" in printed[0], printed
+    assert wine.values() == before
+    shutil.rmtree(folder)
 
 
 # Rows: (file, its text): every place that says which Font entries are taken.

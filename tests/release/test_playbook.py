@@ -3,7 +3,8 @@ ansible-playbook --syntax-check and ansible-lint, uses only options that the
 installed ansible.windows modules document, asks in requirements.yml for a
 collection version that has them all, and runs its story on a local host whose
 ansible.windows modules are stand-ins (ansible_standin/) acting on a Wine
-prefix where the real Typeloader-Deploy.exe runs: check mode runs nothing,
+prefix where the real Typeloader-Deploy.exe runs (the test bed's link, which
+takes Wine's account for Administrators; see conftest.py): check mode runs nothing,
 "changed" comes from the program's last output word, the restart handler
 only from exit code 3010, each version gets a clean copy in its own folder
 (names compared as Windows does, dot-files kept), and the previous title is
@@ -76,8 +77,8 @@ class Host:
     """The stand-in host: a Wine prefix whose drive C is <base>/host/C, and the
     journal of what ran on it."""
 
-    def __init__(self, base, wine):
-        self.base, self.wine = base, wine
+    def __init__(self, base, wine, deploy_exe):
+        self.base, self.wine, self.deploy_exe = base, wine, deploy_exe
         self.disk = base / "host"
         shutil.rmtree(base, ignore_errors=True)
         self.disk.mkdir(parents=True)
@@ -94,6 +95,7 @@ class Host:
         folder = self.base / "files" / title
         with zipfile.ZipFile(bundle_zip) as opened:
             opened.extractall(folder)
+        shutil.copy2(self.deploy_exe, folder / "Typeloader-Deploy.exe")
         for name, data in fonts.items():
             (folder / "Font" / name).write_bytes(data)
         return folder
@@ -147,8 +149,8 @@ def playbook_wine(request):
     yield from private_machine(request, "release-playbook")
 
 
-def test_playbook_story_against_the_deploy_program(work_dir, playbook_wine, bundle_zip):
-    host = Host(work_dir / "playbook-standin", playbook_wine)
+def test_playbook_story_against_the_deploy_program(work_dir, playbook_wine, bundle_zip, deploy_exe_for_wine):
+    host = Host(work_dir / "playbook-standin", playbook_wine, deploy_exe_for_wine)
     regular, bold, light = "ContosoSans-Regular.ttf", "ContosoSans-Bold.ttf", ".ContosoSans-Light.ttf"
     v01 = {}
     for name, style in ((regular, "Regular"), (bold, "Bold")):

@@ -15,32 +15,7 @@ using unique_security_descriptor = UniqueHandle<PSECURITY_DESCRIPTOR, free_local
 // by what is made inside; nothing inherited from the parent (protected).
 constexpr wchar_t private_folder_sddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-// Wine keeps no owner or access list in the file system: every file belongs
-// to the account running Wine, and the Unix mode bits stand in for the access
-// list (the owner's bits as that account's entry, the others' bits as
-// Everyone's). So under Wine that account is reported as Administrators,
-// which lets the rest of the check (kind, link, write access for others) be
-// exercised there; on Windows no account is ever renamed. Windows' own ntdll
-// never has this export.
-bool is_wine_account(PSID sid) {
-    // Read once: every owner and access entry of every font is compared with it.
-    static const PSID account = []() -> PSID {
-        if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return nullptr;
-        unique_handle token;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
-        alignas(TOKEN_USER) static unsigned char buffer[256];
-        DWORD size = 0;
-        if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return nullptr;
-        return reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
-    }();
-    return account && EqualSid(sid, account);
-}
-
 PlatformStatus sid_text(PSID sid, String& text) {
-    if (is_wine_account(sid)) {
-        text = u"S-1-5-32-544";
-        return ERROR_SUCCESS;
-    }
     UniqueHandle<wchar_t*, free_local> converted;
     if (!ConvertSidToStringSidW(sid, converted.put())) return GetLastError();
     text = reinterpret_cast<const char16_t*>(converted.get());
