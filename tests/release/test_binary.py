@@ -168,7 +168,6 @@ GUARDED_STATICS_OFF_THE_SHARED_WORK = {
     "platform/win32/system_modules.cpp": "DLLs loaded for the command line, the Fonts folder and file versions",
     "platform/win32/files_win32.cpp": "the Fonts and temporary folders, found before the shared work",
     "platform/win32/deploy/standard_output_win32.cpp": "output lines, written by the main thread alone",
-    "deploy/plan.cpp": "the planner, run on the snapshot once the shared work is done",
 }
 
 
