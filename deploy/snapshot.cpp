@@ -197,21 +197,16 @@ String path_as_read(const FontValue& value, StringView fonts_folder) {
     return registered_file(fonts_folder, text);
 }
 
-// A copy and its staged files measured against the font's bytes.
-template <typename MeasureAgainstFont>
-FontFacts facts_against(const FoundFile& entry, const String& copy, const Listing& listing, MeasureAgainstFont measure_against_font) {
-    FontFacts font{entry.name, String(), copy, FileState::unreadable, {}};
+// A copy and its staged files measured against the font's bytes, known by
+// their digest.
+FontFacts facts_against(const FoundFile& entry, uint64_t digest, const String& destination, const Listing& listing) {
+    const String copy = destination + u"\\" + entry.name;
+    FontFacts font{entry.name, String(), copy, FileState::missing, {}};
     font.source = entry.path;
-    Measure measure;
-    if (listed_as_missing(listing.names, file_name_of(copy))) {
-        font.copy_state = FileState::missing;
-    } else if (!measure_against_font(copy, measure)) {
-        font.copy_state = state_of(measure);
-    }
+    font.digest = digest;
+    if (!listed_as_missing(listing.names, file_name_of(copy))) font.copy_state = state_against(digest, copy);
     for (const String& staged : listing.staged_files) {
-        if (!is_staged_name_of(staged, copy)) continue;
-        Measure staged_measure;
-        font.staged.push_back({staged, measure_against_font(staged, staged_measure) ? FileState::unreadable : state_of(staged_measure)});
+        if (is_staged_name_of(staged, copy)) font.staged.push_back({staged, state_against(digest, staged)});
     }
     return font;
 }
@@ -236,11 +231,9 @@ void check_entry(const FoundFile& entry, const String& destination, const Listin
     if (refusal.empty()) {
         if (PlatformStatus status = digest_held(source, digest)) refusal = with_error(u"it cannot be read", status);
     }
-    const String copy = destination + u"\\" + entry.name;
-    auto against_source = [&](const String& path, Measure& measure) { return measure_against(source, path, measure); };
-    font = refusal.empty() ? facts_against(entry, copy, listing, against_source) : FontFacts{entry.name, refusal, copy, FileState::missing, {}};
+    font = refusal.empty() ? facts_against(entry, digest, destination, listing)
+                           : FontFacts{entry.name, refusal, destination + u"\\" + entry.name, FileState::missing, {}};
     font.warnings = warnings;
-    font.digest = digest;
     checked = {entry, digest, refusal.empty() ? std::move(source) : HeldFile()};
 }
 
@@ -337,11 +330,7 @@ DeploySnapshot read_against_checked(const String& title, const DeployPlaces& pla
     const Surroundings read = read_surroundings(snapshot, title, places);
     snapshot.fonts.resize(fonts.size());
     each_index_side_by_side(fonts.size(), [&](size_t i) {
-        const String copy = places.destination + u"\\" + fonts[i].entry.name;
-        snapshot.fonts[i] = facts_against(fonts[i].entry, copy, read.listing, [&](const String& path, Measure& measure) {
-            return measure_against_digest(fonts[i].digest, path, measure);
-        });
-        snapshot.fonts[i].digest = fonts[i].digest;
+        snapshot.fonts[i] = facts_against(fonts[i].entry, fonts[i].digest, places.destination, read.listing);
     });
     complete_snapshot(snapshot, read, {}, places);
     return snapshot;
@@ -355,11 +344,9 @@ DeploySnapshot read_for_removal(const String& title, const DeployPlaces& places,
     std::vector<std::optional<FontFacts>> measured(entries.size());
     each_index_side_by_side(entries.size(), [&](size_t i) {
         HeldFile source;
-        if (open_for_reading(entries[i].path, source)) return;
-        const String copy = places.destination + u"\\" + entries[i].name;
-        measured[i] = facts_against(entries[i], copy, read.listing, [&](const String& path, Measure& measure) {
-            return measure_against(source, path, measure);
-        });
+        uint64_t digest = 0;
+        if (open_for_reading(entries[i].path, source) || digest_held(source, digest)) return;
+        measured[i] = facts_against(entries[i], digest, places.destination, read.listing);
     });
     for (std::optional<FontFacts>& font : measured) {
         if (font) snapshot.fonts.push_back(std::move(*font));

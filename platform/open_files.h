@@ -32,19 +32,15 @@ PlatformStatus open_file_size(const HeldFile& file, uint64_t& size);
 // Up to `length` bytes from `offset`; fewer only at the end of the file.
 PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes);
 
-// What a path holds, measured against a held file in one look: its kind
-// (never through a link), and whether it is a plain file with the held
-// file's bytes. A file another program holds open without sharing has its
-// kind only. Missing is no failure. Identities are read apart (file_identity),
-// only where a value needs them.
+// What a path holds, measured in one look against the bytes whose digest
+// (common/digest.h) is given: its kind (never through a link), and whether it
+// is a plain file with those bytes. A file another program holds open
+// without sharing has its kind only. Missing is no failure. Identities are
+// read apart (file_identity), only where a value needs them.
 struct Measure {
     EntryKind kind = EntryKind::missing;
     bool same = false;
 };
-PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure);
-
-// The same, against the bytes whose digest (common/digest.h) is given: for
-// bytes checked earlier, without opening them again.
 PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure);
 
 // Writes the held file's bytes to a new file at `to`, replacing one there,

@@ -59,13 +59,6 @@ const MemoryEntry* measured_entry(const String& path, Measure& measure) {
 
 }  // namespace
 
-PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
-    const MemoryEntry* entry = measured_entry(path, measure);
-    const MemoryEntry* held = find_memory_entry(source->path);
-    measure.same = entry && held && held->contents == entry->contents;
-    return status_success;
-}
-
 PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure) {
     const MemoryEntry* entry = measured_entry(path, measure);
     measure.same = entry && digest_of(entry->contents.data(), entry->contents.size()) == digest;

@@ -84,30 +84,6 @@ PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std
 
 namespace {
 
-// Compares an open file with the held one, piece by piece.
-PlatformStatus same_bytes(HANDLE left, HANDLE right, bool& same) {
-    same = false;
-    LARGE_INTEGER left_size, right_size;
-    if (!GetFileSizeEx(left, &left_size) || !GetFileSizeEx(right, &right_size)) return GetLastError();
-    if (left_size.QuadPart != right_size.QuadPart) return ERROR_SUCCESS;
-    std::vector<char> a(read_piece_size), b(read_piece_size);
-    if (PlatformStatus status = seek(left, 0)) return status;
-    if (PlatformStatus status = seek(right, 0)) return status;
-    for (uint64_t offset = 0; offset < static_cast<uint64_t>(left_size.QuadPart); offset += read_piece_size) {
-        size_t got_a = 0, got_b = 0;
-        if (PlatformStatus status = read_on(left, a.data(), a.size(), got_a)) return status;
-        if (PlatformStatus status = read_on(right, b.data(), b.size(), got_b)) return status;
-        if (got_a != got_b || memcmp(a.data(), b.data(), got_a) != 0) return ERROR_SUCCESS;
-        if (got_a == 0) break;
-    }
-    same = true;
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
-
-namespace {
-
 // The digest of the whole open file, read piece by piece.
 PlatformStatus digest_of_file(HANDLE file, uint64_t& digest) {
     if (PlatformStatus status = seek(file, 0)) return status;
@@ -152,11 +128,6 @@ PlatformStatus measure_path(const String& path, Measure& measure, Compare same_a
 }
 
 }  // namespace
-
-PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure) {
-    return measure_path(path, measure,
-                        [&](HANDLE entry, bool& same) { return same_bytes(as_handle(source), entry, same); });
-}
 
 PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure) {
     return measure_path(path, measure, [&](HANDLE entry, bool& same) {
