@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/registry_names.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ ResolvedPath resolve_registered_path(StringView data, uint32_t type, StringView 
         std::optional<String> expanded = expand(data, environment, refusal);
         if (!expanded) return refuse(refusal);
         text = *expanded;
-    } else if (type == 1) {  // REG_SZ
+    } else if (type == registry_string_type) {
         text = data;
     } else {
         return refuse(u"the data is neither REG_SZ nor REG_EXPAND_SZ");

@@ -5,6 +5,7 @@
 
 #include "common/strings.h"
 #include "fonts/file_title.h"
+#include "platform/registry.h"
 
 // What Typeloader.exe reads, writes and prints: its own jobs follow it, and
 // Typeloader-Deploy.exe checks a run against it.
@@ -22,7 +23,8 @@ inline constexpr char16_t uninstall_header[] = u"Uninstall Font : ";
 inline constexpr char16_t uninstall_ok[] = u"Uninstall OK : ";
 inline constexpr char16_t uninstall_fail[] = u"Uninstall FAIL : ";
 
-inline constexpr uint32_t registration_type = 1;  // REG_SZ
+// Typeloader.exe writes, and its uninstall takes, string values only.
+inline constexpr uint32_t registration_type = registry_string_type;
 
 // The value name of a font file: the title, a space and the file title.
 inline String registration_name(StringView title, StringView file_name) {

@@ -13,7 +13,9 @@
 inline constexpr StringView font_registration_key_path =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 
-inline constexpr uint32_t registry_string_type = 1;  // REG_SZ
+// Windows' value types; registry_win32.cpp ties each to its Windows name.
+inline constexpr uint32_t registry_string_type = 1;         // REG_SZ
+inline constexpr uint32_t registry_expand_string_type = 2;  // REG_EXPAND_SZ
 
 // The registry's limit for a value name, in code units, terminator excluded.
 inline constexpr uint32_t value_name_capacity = 16383;

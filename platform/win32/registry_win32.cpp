@@ -2,6 +2,9 @@
 
 #include "platform/win32/win32_handles.h"
 
+static_assert(registry_string_type == REG_SZ);
+static_assert(registry_expand_string_type == REG_EXPAND_SZ);
+
 namespace {
 
 HKEY as_hkey(const RegistryKey& key) { return reinterpret_cast<HKEY>(key.get()); }
