@@ -2,9 +2,9 @@
 
 #include "deploy/command_line.h"
 #include "deploy/deploy_jobs.h"
+#include "platform/deploy/programs.h"
+#include "platform/deploy/standard_output.h"
 #include "platform/process.h"
-#include "platform/programs.h"
-#include "platform/standard_output.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "deploy/bundle_check.h"
 
 #include "deploy/access_rule.h"
-#include "platform/security.h"
+#include "platform/deploy/security.h"
 
 namespace {
 

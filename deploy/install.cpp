@@ -7,8 +7,10 @@
 #include "deploy/private_bundle.h"
 #include "deploy/snapshot.h"
 #include "fonts/typeloader_contract.h"
+#include "platform/deploy/file_entries.h"
+#include "platform/deploy/open_files.h"
+#include "platform/deploy/registry_values.h"
 #include "platform/files.h"
-#include "platform/open_files.h"
 #include "platform/registry.h"
 
 namespace {

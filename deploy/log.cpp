@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "deploy/access_rule.h"
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/standard_output.h"
+#include "platform/deploy/clock.h"
+#include "platform/deploy/file_entries.h"
+#include "platform/deploy/standard_output.h"
 
 namespace {
 

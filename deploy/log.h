@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "common/strings.h"
-#include "platform/clock.h"
-#include "platform/open_files.h"
-#include "platform/security.h"
+#include "platform/deploy/clock.h"
+#include "platform/deploy/open_files.h"
+#include "platform/deploy/security.h"
 
 // The deploy log: %SystemRoot%\Logs\Typeloader\Typeloader-Deploy.log, in the
 // CMTrace format that Configuration Manager and Intune administrators read,

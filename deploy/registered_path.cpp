@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "common/registry_names.h"
+#include "deploy/registry_names.h"
 #include "platform/registry.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "deploy/log.h"
 #include "deploy/plan.h"
 #include "platform/files.h"
-#include "platform/open_files.h"
+#include "platform/deploy/open_files.h"
 
 // Where the deploy jobs look, and what they see there: the effects that fill
 // the planner's snapshot.

@@ -1,9 +1,9 @@
 #include "common/console_text.h"
 #include "deploy/command_line.h"
 #include "deploy/deploy_jobs.h"
+#include "platform/deploy/programs.h"
+#include "platform/deploy/standard_output.h"
 #include "platform/process.h"
-#include "platform/programs.h"
-#include "platform/standard_output.h"
 
 String quoted(StringView text) {
     String out;

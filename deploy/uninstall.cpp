@@ -5,6 +5,7 @@
 #include "deploy/private_bundle.h"
 #include "deploy/snapshot.h"
 #include "fonts/typeloader_contract.h"
+#include "platform/deploy/file_entries.h"
 #include "platform/files.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/strings.h"
-#include "platform/files.h"
+#include "platform/deploy/file_entries.h"
 #include "platform/status.h"
 
 // Files held open while the deploy jobs work on them: read in bounded pieces,
@@ -46,12 +46,12 @@ struct Measure {
 };
 PlatformStatus measure_against(const HeldFile& source, const String& path, Measure& measure);
 
-// The same, against the bytes whose digest (common/digest.h) is given: for
+// The same, against the bytes whose digest (deploy/digest.h) is given: for
 // bytes checked earlier, without opening them again.
 PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure);
 
 // Writes the held file's bytes to a new file at `to`, replacing one there,
-// and gives the digest (common/digest.h) of the bytes written.
+// and gives the digest (deploy/digest.h) of the bytes written.
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest);
 
 // Opens the log for appending, creating it when missing, never through a link;
