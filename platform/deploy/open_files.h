@@ -68,7 +68,7 @@ PlatformStatus rename_open_file(const HeldFile& file, const String& new_path);
 // as the file system resolves it, is `path`.
 PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& plain);
 
-struct ObjectSecurity;  // platform/security.h
+struct ObjectSecurity;  // platform/deploy/security.h
 
 // The held file's own kind, owner and access entries,
 // read through the handle: what is checked is the file that is then written.
