@@ -4,8 +4,8 @@
 #include "deploy/deploy_jobs.h"
 #include "deploy/outcome.h"
 #include "platform/process.h"
-#include "platform/programs.h"
-#include "platform/standard_output.h"
+#include "platform/deploy/programs.h"
+#include "platform/deploy/standard_output.h"
 
 namespace {
 

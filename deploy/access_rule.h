@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/strings.h"
-#include "platform/security.h"
+#include "platform/deploy/security.h"
 
 // Who may change a file or folder, judged from its owner and access list as
 // read by read_object_security.

@@ -5,8 +5,8 @@
 
 #include "deploy/typeloader_run.h"
 #include "fonts/typeloader_contract.h"
-#include "platform/files.h"
-#include "platform/open_files.h"
+#include "platform/deploy/file_entries.h"
+#include "platform/deploy/open_files.h"
 
 String describe(const Action& action) {
     switch (action.kind) {

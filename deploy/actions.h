@@ -5,6 +5,7 @@
 
 #include "common/strings.h"
 #include "deploy/log.h"
+#include "platform/deploy/registry_values.h"
 #include "platform/registry.h"
 #include "platform/status.h"
 

@@ -2,7 +2,7 @@
 
 #include "deploy/access_rule.h"
 #include "deploy/names.h"
-#include "platform/security.h"
+#include "platform/deploy/security.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 // A folder read in one look, so that a name can be known missing without a
 // look of its own: under Wine each name not found makes it read the whole
-// folder. The names are those folder_entry_names gives (platform/files.h).
+// folder. The names are those folder_entry_names gives (platform/deploy/file_entries.h).
 
 struct FolderListing {
     std::vector<String> staged_names;  // those carrying the staged suffix (deploy/plan.h)

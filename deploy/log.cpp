@@ -4,9 +4,9 @@
 
 #include "deploy/access_rule.h"
 #include "deploy/waiting.h"
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/standard_output.h"
+#include "platform/deploy/clock.h"
+#include "platform/deploy/file_entries.h"
+#include "platform/deploy/standard_output.h"
 
 namespace {
 

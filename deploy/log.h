@@ -6,9 +6,9 @@
 
 #include "common/strings.h"
 #include "deploy/names.h"
-#include "platform/clock.h"
-#include "platform/open_files.h"
-#include "platform/security.h"
+#include "platform/deploy/clock.h"
+#include "platform/deploy/open_files.h"
+#include "platform/deploy/security.h"
 
 // The deploy log: %SystemRoot%\Logs\Typeloader\Typeloader-Deploy.log, in the
 // CMTrace format that Configuration Manager and Intune administrators read,

@@ -3,9 +3,8 @@
 #include <algorithm>
 
 #include "common/paths.h"
-#include "common/registry_names.h"
-#include "fonts/typeloader_contract.h"
-#include "deploy/registered_path.h"
+#include "deploy/registry_names.h"
+#include "fonts/file_title.h"
 #include "platform/registry.h"
 
 String comparison_key(StringView text) {

@@ -1,6 +1,6 @@
 #include "deploy/outcome.h"
 
-#include "platform/standard_output.h"
+#include "platform/deploy/standard_output.h"
 
 int exit_code_of(Outcome outcome) {
     switch (outcome) {

@@ -4,7 +4,7 @@
 #include <map>
 #include <set>
 
-#include "common/registry_names.h"
+#include "deploy/registry_names.h"
 #include "deploy/registered_path.h"
 #include "fonts/typeloader_contract.h"
 

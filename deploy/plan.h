@@ -10,7 +10,8 @@
 #include "common/strings.h"
 #include "deploy/actions.h"
 #include "deploy/names.h"
-#include "platform/files.h"
+#include "platform/deploy/file_entries.h"
+#include "platform/deploy/registry_values.h"
 #include "platform/registry.h"
 
 // The deploy jobs' decisions, over one snapshot of what matters on the
@@ -64,7 +65,7 @@ struct FontFacts {
     std::vector<String> warnings;    // what is wrong with the font but harmless
     // Who the copy is, read when some value's file is compared by identity.
     std::optional<FileIdentity> copy_identity;
-    uint64_t digest = 0;             // of the font's bytes as checked (common/digest.h)
+    uint64_t digest = 0;             // of the font's bytes as checked (deploy/digest.h)
     String source;                   // the entry read; empty for a copy no entry stands for
     bool copy_tried = false;         // this run copied it once already: only a staging is left
 };

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "fonts/typeloader_contract.h"
-#include "platform/open_files.h"
-#include "platform/security.h"
-#include "platform/side_by_side.h"
+#include "platform/deploy/open_files.h"
+#include "platform/deploy/security.h"
+#include "platform/deploy/side_by_side.h"
 
 namespace {
 

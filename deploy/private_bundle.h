@@ -4,9 +4,10 @@
 
 #include "common/strings.h"
 #include "deploy/log.h"
+#include "platform/deploy/file_entries.h"
 #include "platform/files.h"
 #include "deploy/snapshot.h"
-#include "platform/open_files.h"
+#include "platform/deploy/open_files.h"
 
 // The copy of the bundle a run acts on: Typeloader.exe and the fonts it
 // checked, in a fresh folder that only SYSTEM and Administrators may change,

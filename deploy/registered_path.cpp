@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "common/registry_names.h"
+#include "deploy/registry_names.h"
+#include "platform/registry.h"
 
 namespace {
 

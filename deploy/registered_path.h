@@ -11,8 +11,6 @@
 // that two different texts could share, is refused here, so that the identity
 // check afterwards compares one file per text.
 
-inline constexpr uint32_t registry_expand_string_type = 2;  // REG_EXPAND_SZ; REG_SZ is 1
-
 struct ResolvedPath {
     String path;     // X:\folder\file or \\server\share\folder\file
     String refusal;  // empty when path is usable

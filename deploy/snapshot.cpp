@@ -1,6 +1,6 @@
 #include "deploy/snapshot.h"
 
-#include "common/digest.h"
+#include "deploy/digest.h"
 
 #include <map>
 #include <optional>
@@ -12,15 +12,15 @@
 #include "deploy/font_file.h"
 #include "deploy/registered_path.h"
 #include "deploy/waiting.h"
-#include "platform/clock.h"
+#include "platform/deploy/clock.h"
 
 #include "fonts/typeloader_contract.h"
-#include "platform/open_files.h"
+#include "platform/deploy/open_files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "platform/restart_operations.h"
-#include "platform/security.h"
-#include "platform/side_by_side.h"
+#include "platform/deploy/restart_operations.h"
+#include "platform/deploy/security.h"
+#include "platform/deploy/side_by_side.h"
 
 DeployPlaces deploy_places() {
     DeployPlaces places;

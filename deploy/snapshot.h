@@ -6,8 +6,10 @@
 #include "common/strings.h"
 #include "deploy/log.h"
 #include "deploy/plan.h"
+#include "platform/deploy/file_entries.h"
 #include "platform/files.h"
-#include "platform/open_files.h"
+#include "platform/deploy/open_files.h"
+#include "platform/deploy/registry_values.h"
 #include "platform/registry.h"
 
 // Where the deploy jobs look, and what they see there: the effects that fill

@@ -2,7 +2,7 @@
 
 #include "common/console_text.h"
 #include "deploy/command_line.h"
-#include "platform/programs.h"
+#include "platform/deploy/programs.h"
 
 TypeloaderRun run_typeloader_job(DeployLog& log, const String& program, bool uninstall, const String& title) {
     TypeloaderRun run;

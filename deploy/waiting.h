@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/clock.h"
+#include "platform/deploy/clock.h"
 #include "platform/status.h"
 
 // Tries again every `step` milliseconds while `held(status)` says another

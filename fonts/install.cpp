@@ -38,7 +38,7 @@ void install_fonts(const String& title) {
 
     font_table_walk(table, [&](const String& key, const String& copy) {
         if (key.empty()) return;
-        String name = title + u" " + key;
+        String name = registration_name_of_title(title, key);
         PlatformStatus status = write_string_value(font_registration_key_path, name, copy);
         write_console_line((status ? install_fail : install_ok) + name);
     });

@@ -5,6 +5,7 @@
 
 #include "common/strings.h"
 #include "fonts/file_title.h"
+#include "platform/registry.h"
 
 // What Typeloader.exe reads, writes and prints: its own jobs follow it, and
 // Typeloader-Deploy.exe checks a run against it.
@@ -22,11 +23,22 @@ inline constexpr char16_t uninstall_header[] = u"Uninstall Font : ";
 inline constexpr char16_t uninstall_ok[] = u"Uninstall OK : ";
 inline constexpr char16_t uninstall_fail[] = u"Uninstall FAIL : ";
 
-inline constexpr uint32_t registration_type = 1;  // REG_SZ
+// Typeloader.exe writes, and its uninstall takes, string values only.
+inline constexpr uint32_t registration_type = registry_string_type;
 
-// The value name of a font file: the title, a space and the file title.
+// The value name of a font: the title, a space and the file's title
+// (file_title.h). Typeloader.exe has the file title already, as its font
+// table's key.
+inline String registration_name_of_title(StringView title, StringView title_of_file) {
+    String name(title);
+    name += u' ';
+    name += title_of_file;
+    return name;
+}
+
+// The value name of a font file.
 inline String registration_name(StringView title, StringView file_name) {
-    return String(title) + u" " + file_title(file_name);
+    return registration_name_of_title(title, file_title(file_name));
 }
 
 // The folder copies go to when the Fonts folder cannot be located: under the

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "common/strings.h"
 #include "platform/status.h"
@@ -38,46 +36,3 @@ inline constexpr size_t finder_pattern_limit = 260;
 // Calls `each` for every entry that matches the wildcard pattern, in the order
 // the file system lists them. Folders that match are yielded like files.
 void find_files(const String& pattern, const std::function<void(const FoundFile&)>& each);
-
-// What an entry is, without following a link.
-enum class EntryKind { missing, file, folder, reparse_point };
-
-PlatformStatus entry_kind(const String& path, EntryKind& kind);
-
-// Copies a file over any file of that name; a link at the source is copied as
-// a link, never followed.
-PlatformStatus copy_file_replacing(const String& from, const String& to);
-
-PlatformStatus delete_file(const String& path);
-
-// What every path that reaches one file shares, whatever its spelling (case,
-// a short name, an expanded variable): its volume and its file ID.
-struct FileIdentity {
-    uint64_t volume = 0;
-    uint64_t id_high = 0;
-    uint64_t id_low = 0;
-    auto operator<=>(const FileIdentity&) const = default;
-};
-
-// The identity of the entry itself (a link's own, never its target's), the
-// path read as Windows reads it; status_file_not_found or
-// status_path_not_found when nothing is there.
-PlatformStatus file_identity(const String& path, FileIdentity& identity);
-
-// The value of an environment variable of this process; false when unset.
-bool environment_variable(StringView name, String& value);
-
-// The names of a folder's entries, each long name and any short name ("."
-// and ".." left out), from one look at the whole folder.
-PlatformStatus folder_entry_names(const String& folder, std::vector<String>& names);
-
-// Removes an empty folder; a link is removed as the link.
-PlatformStatus remove_folder(const String& path);
-
-// Replacing or deleting a file in use, at the next restart.
-PlatformStatus replace_at_restart(const String& staged, const String& target);
-PlatformStatus delete_at_restart(const String& path);
-
-// The system Windows folder (the one for every session), without a trailing
-// backslash.
-PlatformStatus system_windows_folder(String& path);

@@ -2,8 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "common/strings.h"
 #include "platform/status.h"
@@ -13,7 +11,9 @@
 inline constexpr StringView font_registration_key_path =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 
-inline constexpr uint32_t registry_string_type = 1;  // REG_SZ
+// Windows' value types; registry_win32.cpp ties each to its Windows name.
+inline constexpr uint32_t registry_string_type = 1;         // REG_SZ
+inline constexpr uint32_t registry_expand_string_type = 2;  // REG_EXPAND_SZ
 
 // The registry's limit for a value name, in code units, terminator excluded.
 inline constexpr uint32_t value_name_capacity = 16383;
@@ -40,19 +40,3 @@ PlatformStatus delete_value(const RegistryKey& key, const String& name);
 // Creates or opens the key, sets one REG_SZ value (terminator included) and
 // closes the key again.
 PlatformStatus write_string_value(StringView key_path, const String& name, const String& data);
-
-// A value as the registry stores it: any type, the data as raw bytes (a REG_SZ
-// written by write_string_value ends in a null unit).
-struct RegistryValue {
-    String name;
-    uint32_t type = registry_string_type;
-    std::string data;
-    bool operator==(const RegistryValue&) const = default;
-};
-
-// Every value of the open key with its data, in enumeration order.
-PlatformStatus read_all_values(const RegistryKey& key, std::vector<RegistryValue>& values);
-
-// Writes the value's type and raw data under its name, replacing a value of
-// that name.
-PlatformStatus put_value(const RegistryKey& key, const RegistryValue& value);

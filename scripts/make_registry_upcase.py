@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""Writes common/registry_upcase_table.h: the simple uppercase mapping of every
+"""Writes deploy/registry_upcase_table.h: the simple uppercase mapping of every
 UTF-16 code unit of the Basic Multilingual Plane, as runs, from Debian's
 unicode-data package (apt-get install unicode-data).
 
-  make_registry_upcase.py [--ucd /usr/share/unicode] [--out common/registry_upcase_table.h]
+  make_registry_upcase.py [--ucd /usr/share/unicode] [--out deploy/registry_upcase_table.h]
 
 The registry ignores case per code unit through such a table, so the build
 carries the table and needs no package; rerun this after a Unicode update.
@@ -89,7 +89,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--ucd", type=pathlib.Path, default=pathlib.Path("/usr/share/unicode"))
     parser.add_argument("--out", type=pathlib.Path,
-                        default=pathlib.Path(__file__).resolve().parent.parent / "common" / "registry_upcase_table.h")
+                        default=pathlib.Path(__file__).resolve().parent.parent / "deploy" / "registry_upcase_table.h")
     arguments = parser.parse_args()
     upper = bmp_uppercase(arguments.ucd)
     runs = runs_of(upper)

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/registry_names.h"
+#include "deploy/registry_names.h"
 
 MemoryMachine& memory_machine() {
     static MemoryMachine machine;

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "common/strings.h"
-#include "platform/clock.h"
+#include "platform/deploy/clock.h"
+#include "platform/deploy/security.h"
 #include "platform/registry.h"
-#include "platform/security.h"
 #include "platform/status.h"
 
 // The operations a test can make fail, or count.
@@ -103,6 +103,17 @@ struct MemoryRegistry {
     // Keys by path, each with its values in the order they were first written.
     std::map<String, std::vector<MemoryValue>> keys;
 };
+
+// What a registry handle points at: the path of the key it opened.
+struct RegistryKeyHandle {
+    String path;
+};
+
+// The values of the key the handle opened; null when the key is gone.
+std::vector<MemoryValue>* memory_key_values(const RegistryKey& key);
+// The value of that name, matched without regard to case as the registry
+// does; end() when there is none.
+std::vector<MemoryValue>::iterator find_memory_value(std::vector<MemoryValue>& values, StringView name);
 
 struct MemoryProcess {
     bool module_handle = true;

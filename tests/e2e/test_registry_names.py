@@ -1,4 +1,4 @@
-"""The registry name table (common/registry_upcase_table.h, Unicode's simple
+"""The registry name table (deploy/registry_upcase_table.h, Unicode's simple
 uppercase mapping where the capital lowercases back) against the system's own
 ordinal compare with case ignored (CompareStringOrdinal), over every unit of
 the Basic Multilingual Plane: no unit differs either way."""

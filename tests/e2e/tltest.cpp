@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/registry_names.h"
+#include "deploy/registry_names.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "common/digest.h"
+#include "deploy/digest.h"
 
 namespace {
 

@@ -3,12 +3,13 @@
 #include <map>
 
 #include "deploy/registered_path.h"
+#include "platform/registry.h"
 #include "test_support.h"
 
 namespace {
 
 const String fonts = u"C:\\Windows\\Fonts";
-constexpr uint32_t reg_sz = 1;
+constexpr uint32_t reg_sz = registry_string_type;
 constexpr uint32_t reg_expand_sz = registry_expand_string_type;
 
 // Names as written: matching them without case is the caller's part.

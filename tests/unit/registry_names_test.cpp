@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/registry_names.h"
+#include "deploy/registry_names.h"
 #include "test_support.h"
 
 namespace {

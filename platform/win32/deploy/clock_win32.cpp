@@ -1,4 +1,4 @@
-#include "platform/clock.h"
+#include "platform/deploy/clock.h"
 
 #include "platform/win32/win32_handles.h"
 

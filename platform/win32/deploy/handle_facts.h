@@ -4,7 +4,7 @@
 // for the volume's serial number, a round trip to the volume on every call:
 // these ask only for what each caller needs.
 
-#include "platform/files.h"
+#include "platform/deploy/file_entries.h"
 #include "platform/win32/win32_handles.h"  // <windows.h> first
 
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "platform/open_files.h"
+#include "platform/deploy/open_files.h"
 
-#include "common/digest.h"
+#include "deploy/digest.h"
 
 #include "platform/growing_buffer.h"
 #include "platform/win32/deploy/handle_facts.h"  // <windows.h> first

@@ -1,4 +1,4 @@
-#include "platform/programs.h"
+#include "platform/deploy/programs.h"
 
 #include "platform/win32/win32_handles.h"  // <windows.h> first
 #include "platform/win32/system_modules.h"

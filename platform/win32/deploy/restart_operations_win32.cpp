@@ -1,4 +1,4 @@
-#include "platform/restart_operations.h"
+#include "platform/deploy/restart_operations.h"
 
 #include "platform/win32/win32_handles.h"  // <windows.h> first
 

@@ -1,5 +1,5 @@
-#include "platform/open_files.h"
-#include "platform/security.h"
+#include "platform/deploy/open_files.h"
+#include "platform/deploy/security.h"
 
 #include "platform/win32/deploy/handle_facts.h"  // <windows.h> first
 

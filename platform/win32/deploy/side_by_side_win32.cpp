@@ -1,4 +1,4 @@
-#include "platform/side_by_side.h"
+#include "platform/deploy/side_by_side.h"
 
 #include "platform/win32/win32_handles.h"  // <windows.h> first
 

@@ -1,4 +1,4 @@
-#include "platform/standard_output.h"
+#include "platform/deploy/standard_output.h"
 
 #include "platform/win32/win32_handles.h"
 

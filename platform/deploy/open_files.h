@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/strings.h"
-#include "platform/files.h"
+#include "platform/deploy/file_entries.h"
 #include "platform/status.h"
 
 // Files held open while the deploy jobs work on them: read in bounded pieces,
@@ -33,7 +33,7 @@ PlatformStatus open_file_size(const HeldFile& file, uint64_t& size);
 PlatformStatus read_at(const HeldFile& file, uint64_t offset, size_t length, std::string& bytes);
 
 // What a path holds, measured in one look against the bytes whose digest
-// (common/digest.h) is given: its kind (never through a link), and whether it
+// (deploy/digest.h) is given: its kind (never through a link), and whether it
 // is a plain file with those bytes. A file another program holds open
 // without sharing has its kind only. Missing is no failure. Identities are
 // read apart (file_identity), only where a value needs them.
@@ -44,7 +44,7 @@ struct Measure {
 PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure);
 
 // Writes the held file's bytes to a new file at `to`, replacing one there,
-// and gives the digest (common/digest.h) of the bytes written.
+// and gives the digest (deploy/digest.h) of the bytes written.
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest);
 
 // Opens the log for appending, creating it when missing, never through a link;
@@ -61,7 +61,7 @@ PlatformStatus rename_open_file(const HeldFile& file, const String& new_path);
 // as the file system resolves it, is `path`.
 PlatformStatus is_plain_file_at(const HeldFile& file, const String& path, bool& plain);
 
-struct ObjectSecurity;  // platform/security.h
+struct ObjectSecurity;  // platform/deploy/security.h
 
 // The held file's own kind, owner and access entries,
 // read through the handle: what is checked is the file that is then written.

@@ -1,5 +1,5 @@
 #include "platform/memory/memory_machine.h"
-#include "platform/restart_operations.h"
+#include "platform/deploy/restart_operations.h"
 
 PlatformStatus read_pending_file_renames(String& units) {
     units.clear();

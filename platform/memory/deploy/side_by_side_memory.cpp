@@ -1,4 +1,4 @@
-#include "platform/side_by_side.h"
+#include "platform/deploy/side_by_side.h"
 
 // One thread, last index first: work that leans on the order of its indexes
 // shows in the host tests.

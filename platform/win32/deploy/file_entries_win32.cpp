@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "platform/deploy/file_entries.h"
 
 #include "platform/growing_buffer.h"
 #include "platform/win32/deploy/handle_facts.h"  // <windows.h> first

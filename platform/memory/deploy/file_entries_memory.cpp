@@ -1,5 +1,5 @@
 #include "common/paths.h"
-#include "platform/files.h"
+#include "platform/deploy/file_entries.h"
 #include "platform/memory/memory_machine.h"
 
 PlatformStatus entry_kind(const String& path, EntryKind& kind) {

@@ -1,8 +1,8 @@
-#include "common/digest.h"
 #include "common/paths.h"
-#include "platform/files.h"
+#include "deploy/digest.h"
+#include "platform/deploy/file_entries.h"
+#include "platform/deploy/open_files.h"
 #include "platform/memory/memory_machine.h"
-#include "platform/open_files.h"
 
 // An open file of the in-memory machine is the path it was opened at.
 struct HeldFileHandle {

@@ -1,8 +1,8 @@
-#include "common/registry_names.h"
+#include "deploy/registry_names.h"
 
 #include <algorithm>
 
-#include "common/registry_upcase_table.h"
+#include "deploy/registry_upcase_table.h"
 
 char16_t registry_upcase(char16_t unit) {
     // The last run that starts at or before the unit is the only one that can hold it.

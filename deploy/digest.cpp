@@ -1,4 +1,4 @@
-#include "common/digest.h"
+#include "deploy/digest.h"
 
 #include <cstring>
 

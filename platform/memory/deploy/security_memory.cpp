@@ -1,6 +1,6 @@
 #include "common/paths.h"
 #include "platform/memory/memory_machine.h"
-#include "platform/security.h"
+#include "platform/deploy/security.h"
 
 ObjectSecurity private_object_security() {
     return ObjectSecurity{u"S-1-5-32-544", true, {{true, u"S-1-5-18", 0x1F01FF, 0x3}, {true, u"S-1-5-32-544", 0x1F01FF, 0x3}}};

@@ -1,4 +1,4 @@
-#include "platform/clock.h"
+#include "platform/deploy/clock.h"
 #include "platform/memory/memory_machine.h"
 
 LocalTime local_time() { return memory_machine().clock.now; }

@@ -1,5 +1,5 @@
 #include "platform/memory/memory_machine.h"
-#include "platform/programs.h"
+#include "platform/deploy/programs.h"
 
 PlatformStatus run_program(const String& program, const String& command_line, uint32_t, std::string& output,
                            uint32_t& exit_code) {
