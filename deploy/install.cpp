@@ -4,6 +4,7 @@
 #include "deploy/deploy_jobs.h"
 #include "deploy/plan.h"
 #include "deploy/private_bundle.h"
+#include "deploy/registry_names.h"
 #include "deploy/snapshot.h"
 #include "fonts/typeloader_contract.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 FontFacts* font_with_copy(DeploySnapshot& snapshot, StringView copy) {
     for (FontFacts& font : snapshot.fonts) {
-        if (comparison_key(font.copy) == comparison_key(copy)) return &font;
+        if (same_registry_name(font.copy, copy)) return &font;
     }
     return nullptr;
 }
