@@ -22,20 +22,25 @@ struct Failure {
     PlatformStatus status;
 };
 
-// Removes every file of a folder of our own, then the folder; a missing one
-// is fine.
-void remove_tree(const String& folder, std::vector<Failure>& failures) {
-    find_files(folder + u"\\*", [&](const FoundFile& found) {
-        if (found.name == u"." || found.name == u"..") return;
-        EntryKind kind = EntryKind::missing;
-        if (!entry_kind(found.path, kind) && kind == EntryKind::folder) {
-            remove_tree(found.path, failures);
-        } else if (PlatformStatus status = delete_file(found.path)) {
-            failures.push_back({found.path, status});
-        }
-    });
-    PlatformStatus status = remove_folder(folder);
-    if (status && status != status_file_not_found && status != status_path_not_found) failures.push_back({folder, status});
+// Removes what lies at the path in a folder of our own: a folder with all
+// it holds, a file, or a link as the link itself (a folder link by
+// RemoveDirectory, a file link by DeleteFile), never walking through a link
+// to what it points at. A missing entry is fine.
+void remove_tree(const String& path, std::vector<Failure>& failures) {
+    EntryKind kind = EntryKind::missing;
+    PlatformStatus status = entry_kind(path, kind);
+    if (!status && kind == EntryKind::folder) {
+        find_files(path + u"\\*", [&](const FoundFile& found) {
+            if (found.name != u"." && found.name != u"..") remove_tree(found.path, failures);
+        });
+        status = remove_folder(path);
+    } else if (!status && kind == EntryKind::reparse_point) {
+        status = remove_folder(path);
+        if (status) status = delete_file(path);
+    } else if (!status && kind == EntryKind::file) {
+        status = delete_file(path);
+    }
+    if (status && status != status_file_not_found && status != status_path_not_found) failures.push_back({path, status});
 }
 
 // The path with each folder's name spelled as stored. Where names are

@@ -473,3 +473,30 @@ def test_failed_install_puts_the_key_back(wine):
     assert lines(out)[-2:] == ["Failed: the fonts key and the Fonts folder are put back as they were. Exit code 1.", "failed"]
     assert machine(wine) == before
     assert job(wine, "uninstall", "E2ePut")[0] == 0
+
+
+def test_a_link_where_the_private_copy_goes_is_never_walked_through(wine):
+    """Whoever may write the log folder could leave a link where the run makes
+    its private copy: nothing it points at is touched. Windows removes a
+    folder link itself (RemoveDirectory) and the install goes on; Wine cannot
+    remove a Unix link to a folder either way, so there the run fails naming
+    the link, with nothing changed."""
+    assert job(wine, "uninstall", "E2eNobody")[0] == 0  # makes the log folder as a run does
+    victim = wine.drive_c / "Victim"
+    remove(victim)
+    (victim / "Sub").mkdir(parents=True)
+    for kept in (victim / "keep.txt", victim / "Sub" / "keep.txt"):
+        kept.write_bytes(b"kept")
+    os.symlink(victim, log_folder(wine) / "Run")
+    add_fonts(wine, "DepLink.ttf")
+    before = machine(wine)
+    code, out = job(wine, "install", "E2eLink")
+    assert (victim / "keep.txt").read_bytes() == b"kept" and (victim / "Sub" / "keep.txt").read_bytes() == b"kept"
+    if code == 0:
+        assert not os.path.lexists(log_folder(wine) / "Run")
+        assert job(wine, "uninstall", "E2eLink")[0] == 0
+    else:
+        assert code == 1 and machine(wine) == before, out
+        assert lines(out)[-3:] == ["Private copy " + r"C:\windows\logs\Typeloader\Run" + " (error 5) could not be removed.",
+                                   "Failed: nothing was changed. Exit code 1.", "failed"], out
+    remove(victim)
