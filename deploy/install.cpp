@@ -119,7 +119,9 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     const InstallPlan plan = plan_install(checked);
     if (!plan.refusals.empty()) {
         log_refusals(log, plan.refusals);
-        return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
+        // Fleet tools try 1618 again: the program holding the font may let go.
+        return log_verdict(log, plan.busy ? Verdict{Outcome::busy, u"Busy: another program holds a font open; nothing was changed."}
+                                          : Verdict{Outcome::refused, u"Refused: nothing was changed."});
     }
     const bool recorded = log_checks(log, checked);
     if (plan.nothing_to_change()) {

@@ -282,6 +282,8 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
     InstallPlan plan;
     const ValueIndex index = index_values(snapshot);
     plan.refusals = install_refusals(snapshot, index);
+    const auto held = std::count_if(snapshot.fonts.begin(), snapshot.fonts.end(), [](const FontFacts& font) { return font.held; });
+    plan.busy = held > 0 && plan.refusals.size() == static_cast<size_t>(held);
     if (!plan.refusals.empty()) return plan;
     bool run = false;
     for (const FontFacts& font : snapshot.fonts) {

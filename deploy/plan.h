@@ -68,6 +68,7 @@ struct FontFacts {
     uint64_t digest = 0;             // of the font's bytes as checked (deploy/digest.h)
     String source;                   // the entry read; empty for a copy no entry stands for
     bool copy_tried = false;         // this run copied it once already: only a staging is left
+    bool held = false;               // another program held it open past the wait: refused for now
 };
 
 struct DeploySnapshot {
@@ -113,6 +114,7 @@ bool needs_identity(StringView path, bool refused, const CopyNames& copies);
 // is expected to need after it.
 struct InstallPlan {
     std::vector<String> refusals;  // any: nothing is done
+    bool busy = false;             // every refusal is a font another program holds: try again later
     std::vector<Action> actions;
     std::vector<Action> stagings;  // copies right now, but not after the restart
     bool nothing_to_change() const { return refusals.empty() && actions.empty() && stagings.empty(); }

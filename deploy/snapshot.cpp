@@ -234,6 +234,7 @@ void check_entry(const FoundFile& entry, const String& destination, const Listin
     font = refusal.empty() ? facts_against(entry, digest, destination, listing)
                            : FontFacts{entry.name, refusal, destination + u"\\" + entry.name, FileState::missing, {}};
     font.warnings = warnings;
+    font.held = is_in_use_status(opened);
     checked = {entry, digest, refusal.empty() ? std::move(source) : HeldFile()};
 }
 

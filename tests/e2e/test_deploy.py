@@ -264,12 +264,13 @@ def test_a_title_with_a_line_break_is_a_usage_error(wine):
     assert machine(wine) == before
 
 
-def test_a_font_held_open_by_another_program_is_refused_by_name(wine):
+def test_a_font_held_open_by_another_program_answers_busy_naming_it(wine):
     add_fonts(wine, "DepHeld.ttf")
     before = machine(wine)
     code, out = deploy(wine, "d install E2eHeld", lock=r"C:\Typeloader\Font\DepHeld.ttf")
-    assert code == 1, out
+    assert code == 1618, out
     assert any("DepHeld.ttf: another program holds it open" in line for line in lines(out)), out
+    assert lines(out)[-1] == "busy", out
     assert machine(wine) == before
 
 

@@ -147,6 +147,27 @@ INSTANTIATE_TEST_SUITE_P(
         InstallRow{"the uninstall guard", machine({font(missing)}, {{u"AcmeCorp Mono", 1, fonts + u"\\Mono.ttf"}}),
                    "an uninstall of \"Acme\" would remove it", false, {}, {}}));
 
+TEST(InstallBusy, OnlyWhenEveryRefusalIsAFontAnotherProgramHolds) {
+    FontFacts held{u"Sans.ttf", u"another program holds it open (error 32)", sans, missing, {}};
+    held.held = true;
+    const FontFacts damaged{u"Serif.ttf", u"its table directory is cut off", fonts + u"\\Serif.ttf", missing, {}};
+    struct Row {
+        const char* description;
+        DeploySnapshot snapshot;
+        bool busy;
+    } rows[] = {
+        {"one font held", machine({held}), true},
+        {"one font held, another damaged", machine({held, damaged}), false},
+        {"one font held, another title's value in the way", machine({held}, {{u"AcmeCorp Mono", 1, fonts + u"\\Mono.ttf"}}), false},
+        {"nothing held", machine({damaged}), false},
+    };
+    for (const Row& row : rows) {
+        const InstallPlan plan = plan_install(row.snapshot);
+        EXPECT_FALSE(plan.refusals.empty()) << row.description;
+        EXPECT_EQ(plan.busy, row.busy) << row.description;
+    }
+}
+
 TEST(InstallVerdict, EveryFontRegisteredAndRightAfterTheRestart) {
     EXPECT_TRUE(install_mismatches(machine({font(same_as_source)}, {own()})).empty());
     EXPECT_TRUE(install_mismatches(machine({font(other, {{staged, same_as_source}})}, {own()}, {replacement(staged, sans)})).empty());
