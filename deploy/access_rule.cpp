@@ -6,14 +6,15 @@ constexpr uint8_t object_inherit = 0x1;
 constexpr uint8_t inherit_only = 0x8;
 
 struct Right {
-    uint32_t bit;
+    uint32_t bits;
     StringView name;
 };
 
-// Every right that changes a file, a folder's contents or who may do so.
+// Every right that changes a file, a folder's contents or who may do so, as
+// named in a refusal; a group's name stands for all of its rights at once.
 constexpr Right change_rights[] = {
-    {0x10000000, u"full control"},                  // GENERIC_ALL
-    {0x40000000, u"write"},                         // GENERIC_WRITE
+    {0x000D0156, u"full control"},                  // every right below
+    {0x00000116, u"write"},                         // the changes FILE_GENERIC_WRITE grants
     {0x02000000, u"whatever access it is allowed"}, // MAXIMUM_ALLOWED
     {0x00000002, u"write data or add files"},       // FILE_WRITE_DATA, FILE_ADD_FILE
     {0x00000004, u"append data or add folders"},    // FILE_APPEND_DATA, FILE_ADD_SUBDIRECTORY
@@ -25,8 +26,24 @@ constexpr Right change_rights[] = {
     {0x00080000, u"take ownership"},                // WRITE_OWNER
 };
 
-// FILE_ALL_ACCESS and the like: every specific right of the list above.
-constexpr uint32_t every_specific_change = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000;
+// An entry keeps generic rights unmapped while it is inherit-only; a file
+// created inside gets the file rights they stand for ("File Security and
+// Access Rights"), so they are judged as those.
+uint32_t file_rights(uint32_t mask) {
+    constexpr struct {
+        uint32_t generic;
+        uint32_t rights;
+    } mapping[] = {
+        {0x80000000, 0x00120089},  // GENERIC_READ: FILE_GENERIC_READ
+        {0x40000000, 0x00120116},  // GENERIC_WRITE: FILE_GENERIC_WRITE
+        {0x20000000, 0x001200A0},  // GENERIC_EXECUTE: FILE_GENERIC_EXECUTE
+        {0x10000000, 0x001F01FF},  // GENERIC_ALL: FILE_ALL_ACCESS
+    };
+    for (const auto& generic : mapping) {
+        if (mask & generic.generic) mask = (mask & ~generic.generic) | generic.rights;
+    }
+    return mask;
+}
 
 struct WellKnown {
     StringView sid;
@@ -34,6 +51,7 @@ struct WellKnown {
 };
 
 constexpr StringView trusted_installer = u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+constexpr StringView creator_owner = u"S-1-3-0";
 
 constexpr WellKnown well_known[] = {
     {u"S-1-5-18", u"SYSTEM"},
@@ -44,7 +62,8 @@ constexpr WellKnown well_known[] = {
     {u"S-1-5-11", u"Authenticated Users"},
     {u"S-1-5-4", u"INTERACTIVE"},
     {u"S-1-1-0", u"Everyone"},
-    {u"S-1-3-0", u"CREATOR OWNER"},
+    {creator_owner, u"CREATOR OWNER"},
+    {u"S-1-3-1", u"CREATOR GROUP"},
 };
 
 // The relative ID of a domain's account: S-1-5-21, the domain's three
@@ -105,6 +124,46 @@ bool owner_is_trusted(const ObjectSecurity& security, Trust trust) {
     return !security.owner.empty() && is_trusted(security.owner, trust);
 }
 
+namespace {
+
+// The rights of an entry that change the target, named; empty when none do.
+String change_names(uint32_t mask) {
+    mask = file_rights(mask);
+    String names;
+    for (const Right& right : change_rights) {
+        if ((mask & right.bits) != right.bits) continue;
+        names += (names.empty() ? u"" : u", ") + String(right.name);
+        mask &= ~right.bits;
+    }
+    return names;
+}
+
+// The first untrusted allow entry that may change the target.
+// A CREATOR OWNER entry gives its rights to whoever creates the file, and
+// becomes its owner. When only trusted accounts may change the folder itself
+// (so only they may add files or folders to it, or give themselves that
+// right), every creator is trusted and the entry is passed over. CREATOR
+// GROUP is not: it names the creator's primary group (Domain Users or None
+// for an administrator), never the creator.
+String entries_refusal(const ObjectSecurity& security, AccessTarget target, Trust trust) {
+    const bool creators_trusted = target == AccessTarget::file_created_inside &&
+                                  entries_refusal(security, AccessTarget::object_itself, trust).empty();
+    String what = target == AccessTarget::object_itself ? u"it" : u"a file created inside it";
+    for (const AccessEntry& entry : security.dacl) {
+        if (entry.other_type && applies_to(entry, target)) {
+            return u"an access entry of a type not judged here (neither allow nor deny) applies to " + what;
+        }
+        if (!entry.allow || !applies_to(entry, target) || is_trusted(entry.trustee, trust)) continue;
+        if (creators_trusted && entry.trustee == creator_owner) continue;
+        if (String rights = change_names(entry.mask); !rights.empty()) {
+            return trustee_text(entry.trustee) + u" may change " + what + u" (" + rights + u")";
+        }
+    }
+    return String();
+}
+
+}  // namespace
+
 String access_refusal(const ObjectSecurity& security, AccessTarget target, Trust trust) {
     if (security.owner.empty()) return u"it has no owner";
     if (!owner_is_trusted(security, trust)) {
@@ -113,19 +172,5 @@ String access_refusal(const ObjectSecurity& security, AccessTarget target, Trust
     if (!security.has_dacl) return u"it has no access list (a NULL DACL), so everyone may change it";
     // Deny entries are not weighed: a deny names one trustee, while an allow
     // for another group may reach the same accounts. Each allow is judged alone.
-    String what = target == AccessTarget::object_itself ? u"it" : u"a file created inside it";
-    for (const AccessEntry& entry : security.dacl) {
-        if (entry.other_type && applies_to(entry, target)) {
-            return u"an access entry of a type not judged here (neither allow nor deny) applies to " + what;
-        }
-        if (!entry.allow || !applies_to(entry, target) || is_trusted(entry.trustee, trust)) continue;
-        String rights;
-        for (const Right& right : change_rights) {
-            if (entry.mask & right.bit) rights += (rights.empty() ? u"" : u", ") + String(right.name);
-        }
-        if ((entry.mask & every_specific_change) == every_specific_change) rights = u"full control";
-        if (rights.empty()) continue;
-        return trustee_text(entry.trustee) + u" may change " + what + u" (" + rights + u")";
-    }
-    return String();
+    return entries_refusal(security, target, trust);
 }
