@@ -12,6 +12,8 @@ String describe(const Action& action) {
     switch (action.kind) {
         case ActionKind::run_typeloader:
             return u"Run Typeloader.exe " + String(action.uninstall ? u"/uninstall " : u"") + u"/title:" + quoted(action.title);
+        case ActionKind::keep_aside: return u"Keep the bytes of " + action.path + u" as " + action.target;
+        case ActionKind::restore_file: return u"Put back " + action.path + u" from " + action.source;
         case ActionKind::remove_leftover: return u"Remove the staged file " + action.path + u", which no restart-time operation uses";
         case ActionKind::copy_again: return u"Copy the font over " + action.path;
         case ActionKind::stage:
@@ -106,6 +108,21 @@ Step put_back_value_step(const RegistryKey& key, PlatformStatus opened, const Ac
                                         (status ? with_error(u": FAILED", status) : String(u": OK")))};
 }
 
+// A copy's bytes kept before the run may overwrite them: without them no
+// failure could be put back, so the run goes no further.
+Step keep_aside_step(const Action& action) {
+    const PlatformStatus status = copy_file_replacing(action.path, action.target);
+    if (status) return {{false, status}, line(RecordType::error, with_error(u"Copy " + action.path + u" could not be kept aside as " + action.target, status) + u"."), true};
+    return {{true}, line(RecordType::information, u"Copy " + action.path + u" kept aside as " + action.target + u", to be put back should the install fail.")};
+}
+
+Step restore_file_step(const Action& action) {
+    const PlatformStatus status = copy_file_replacing(action.source, action.path);
+    return {{!status, status}, line(status ? RecordType::error : RecordType::warning,
+                                    u"Put back: " + (status ? with_error(action.path + u" could not be restored from " + action.source, status) + u"."
+                                                            : action.path + u" restored from " + action.source + u"."))};
+}
+
 // One already gone is no failure, and says nothing.
 Step remove_file_step(const Action& action) {
     const PlatformStatus status = delete_file(action.path);
@@ -118,6 +135,8 @@ Step remove_file_step(const Action& action) {
 Step step_of(DeployLog& log, const String& typeloader, const RegistryKey& key, PlatformStatus opened, const Action& action) {
     switch (action.kind) {
         case ActionKind::run_typeloader: return run_step(log, typeloader, action);
+        case ActionKind::keep_aside: return keep_aside_step(action);
+        case ActionKind::restore_file: return restore_file_step(action);
         case ActionKind::remove_leftover: return remove_leftover_step(action);
         case ActionKind::copy_again: return copy_again_step(action);
         case ActionKind::stage: return stage_step(action);

@@ -14,6 +14,7 @@
 
 enum class ActionKind {
     run_typeloader,       // Typeloader.exe's install or uninstall of `title`
+    keep_aside,           // the copy at `path` copied to `target` before the run may overwrite it
     remove_leftover,      // a staged file no restart-time operation uses; a failure is harmless
     copy_again,           // `source` over the copy at `path`, which Typeloader.exe left different
     stage,                // `source` written to the staged file `path`; when `schedule`, its move onto `target` at the restart
@@ -23,13 +24,14 @@ enum class ActionKind {
     restore_value,        // `value` written back as it was before the run
     remove_value,         // the value `value.name` a failed run added, removed
     remove_file,          // a file a failed run made, removed; one already gone is no failure
+    restore_file,         // the bytes kept aside at `source` copied back over `path`
 };
 
 struct Action {
     ActionKind kind = ActionKind::run_typeloader;
     String path;              // the file acted on
-    String source;            // copy_again, stage: the font's private copy
-    String target;            // stage: the copy the staged file replaces
+    String source;            // copy_again, stage: the font's private copy; restore_file: the bytes kept aside
+    String target;            // stage: the copy the staged file replaces; keep_aside: where the bytes go
     uint64_t digest = 0;      // stage: of the font's bytes as checked
     bool schedule = false;    // stage: a new move at the restart (otherwise one already pending brings it)
     bool uninstall = false;   // run_typeloader
@@ -56,7 +58,7 @@ struct Execution {
 };
 
 // Carries the actions out in order, logging each with its result. It stops
-// after a failed run of Typeloader.exe, copy or staging, or a record that
+// after a failed run of Typeloader.exe, keeping aside, copy or staging, or a record that
 // cannot be written; it goes on past a failed deletion or put back, so that
 // as much as can be is done. `typeloader` is the program run_typeloader runs.
 Execution execute(DeployLog& log, const String& typeloader, const std::vector<Action>& actions);

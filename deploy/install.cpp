@@ -38,12 +38,13 @@ bool copy_again(DeployLog& log, DeploySnapshot& after) {
 
 // Puts the fonts key and the Fonts folder back as they were before the run,
 // as far as the run changed them.
-bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot& after, const std::vector<String>& wrote) {
+bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot& after, const std::vector<String>& wrote,
+              const String& aside_folder) {
     const FontsKeyReading now = read_fonts_key();
     if (now.opened) log_record(log, RecordType::error, with_error(u"Put back: the fonts key cannot be opened", now.opened) + u".");
     std::optional<std::vector<RegistryValue>> values;
     if (!now.opened) values = now.values;
-    return execute(log, String(), plan_put_back(before, after, values, wrote)).succeeded && !now.opened && !now.read;
+    return execute(log, String(), plan_put_back(before, after, values, wrote, aside_folder)).succeeded && !now.opened && !now.read;
 }
 
 std::vector<String> verify_install(const DeploySnapshot& before, const DeploySnapshot& after, const std::vector<Action>& stagings) {
@@ -60,7 +61,9 @@ std::vector<String> verify_install(const DeploySnapshot& before, const DeploySna
 Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces acting, const PrivateBundle& bundle,
                      const DeploySnapshot& before, const InstallPlan& plan) {
     acting.font_folder = bundle.font_folder;
-    if (ok) ok = execute(log, bundle.typeloader, plan.actions).succeeded;
+    std::vector<Action> actions = plan_keep_aside(before, bundle.aside_folder);
+    actions.insert(actions.end(), plan.actions.begin(), plan.actions.end());
+    if (ok) ok = execute(log, bundle.typeloader, actions).succeeded;
     DeploySnapshot after = read_against_checked(title, acting, bundle.fonts);
     if (ok) ok = copy_again(log, after);
     const std::vector<Action> stagings = ok ? plan_repair(after).stagings : std::vector<Action>();
@@ -83,7 +86,7 @@ Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces 
     }
     ok &= log_records(log, lines) && mismatches.empty();
     if (!ok) {
-        return {Outcome::failed, put_back(log, before, after, wrote) ? u"Failed: the fonts key and the Fonts folder are put back as they were."
+        return {Outcome::failed, put_back(log, before, after, wrote, bundle.aside_folder) ? u"Failed: the fonts key and the Fonts folder are put back as they were."
                                                                      : u"Failed, and the machine could not be put back in full."};
     }
     const bool waiting = restart_pending(after);

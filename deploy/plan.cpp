@@ -370,8 +370,19 @@ bool restart_pending(const DeploySnapshot& snapshot) {
     return false;
 }
 
+std::vector<Action> plan_keep_aside(const DeploySnapshot& before, const String& aside_folder) {
+    std::vector<Action> actions;
+    for (const FontFacts& font : before.fonts) {
+        if (font.copy_state == FileState::other) {
+            actions.push_back({.kind = ActionKind::keep_aside, .path = font.copy, .target = aside_folder + u"\\" + font.name});
+        }
+    }
+    return actions;
+}
+
 std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnapshot& after,
-                                  const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote) {
+                                  const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote,
+                                  const String& aside_folder) {
     std::vector<Action> actions;
     std::vector<String> names;
     for (const FontFacts& font : before.fonts) names.push_back(registration_name(before.title, font.name));
@@ -395,13 +406,16 @@ std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnap
     }
     // A staged file gone voids its move at the restart.
     for (const String& path : wrote) actions.push_back({.kind = ActionKind::remove_file, .path = path});
-    std::set<String> missing_before;
-    for (const FontFacts& font : before.fonts) {
-        if (font.copy_state == FileState::missing) missing_before.insert(comparison_key(font.copy));
-    }
+    std::map<String, const FontFacts*> copies_before;
+    for (const FontFacts& font : before.fonts) copies_before.emplace(comparison_key(font.copy), &font);
     for (const FontFacts& font : after.fonts) {
-        if (font.copy_state != FileState::missing && missing_before.count(comparison_key(font.copy))) {
+        auto found = copies_before.find(comparison_key(font.copy));
+        if (found == copies_before.end()) continue;
+        const FileState was = found->second->copy_state;
+        if (was == FileState::missing && font.copy_state != FileState::missing) {
             actions.push_back({.kind = ActionKind::remove_file, .path = font.copy});
+        } else if (was == FileState::other && font.copy_state != FileState::other) {
+            actions.push_back({.kind = ActionKind::restore_file, .path = font.copy, .source = aside_folder + u"\\" + found->second->name});
         }
     }
     return actions;

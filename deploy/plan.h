@@ -144,13 +144,20 @@ std::vector<String> install_mismatches(const DeploySnapshot& after);
 // begins with the title, as the registry compares, absent before the run.
 std::vector<String> unplanned_registrations(const DeploySnapshot& before, const DeploySnapshot& after);
 
+// Before Typeloader.exe may overwrite a copy that holds other bytes (this
+// title's older font), its bytes are kept in `aside_folder`, so that a
+// failed install can put them back.
+std::vector<Action> plan_keep_aside(const DeploySnapshot& before, const String& aside_folder);
+
 // After a failed install: every name the run may have written gets its value
 // from before back (or goes, when it had none), as the key holds it `now`
-// (none: the key cannot be opened, no value is touched); the staged files it
-// `wrote` and the copies that were missing before go. Other names are left
-// alone, since another program may change them meanwhile.
+// (none: the key cannot be opened, no value is touched); a copy kept aside
+// that the run changed gets its bytes back; the staged files it `wrote` and
+// the copies that were missing before go. Other names are left alone, since
+// another program may change them meanwhile.
 std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnapshot& after,
-                                  const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote);
+                                  const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote,
+                                  const String& aside_folder);
 
 // Whether the restart will delete or move a copy or a staged file of the
 // title: the only case that needs one. A move whose file is gone does nothing.

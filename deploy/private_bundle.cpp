@@ -91,11 +91,13 @@ bool make_private_bundle(DeployLog& log, const String& typeloader, std::vector<C
     bundle.folder = spelled_as_stored(log.folder) + private_bundle_name;
     bundle.typeloader = bundle.folder + u"\\Typeloader.exe";
     bundle.font_folder = bundle.folder + source_folder_suffix;
+    bundle.aside_folder = bundle.folder + u"\\Aside";
     std::vector<Failure> left;
     remove_tree(bundle.folder, left);
     // A folder a run that ended abnormally left, which cannot be emptied.
     PlatformStatus status = left.empty() ? create_private_folder(bundle.folder) : left.front().status;
     if (!status) status = create_private_folder(bundle.font_folder);
+    if (!status) status = create_private_folder(bundle.aside_folder);
     String failed = left.empty() ? bundle.folder : left.front().path;
     bool same = true;
     if (!status) {
@@ -128,6 +130,7 @@ void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle) {
     for (const CheckedFont& font : bundle.fonts) delete_file(font.entry.path);
     delete_file(bundle.typeloader);
     PlatformStatus status = remove_folder(bundle.font_folder);
+    if (!status) status = remove_folder(bundle.aside_folder);
     if (!status) status = remove_folder(bundle.folder);
     if (status) remove_tree(bundle.folder, failures);
     for (const Failure& failure : failures) {

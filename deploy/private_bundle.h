@@ -19,6 +19,7 @@ struct PrivateBundle {
     String folder;
     String typeloader;             // the folder, "\Typeloader.exe"
     String font_folder;            // the folder, "\Font"
+    String aside_folder;           // the folder, "\Aside": copies' bytes kept for putting them back
     std::vector<CheckedFont> fonts;  // the copied fonts with their digests as checked, no handle held
 };
 

@@ -395,6 +395,20 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         VerifyCase{"not started", [] { memory_machine().failures[{Operation::run_program}] = status_file_not_found; }}));
 
+// The bytes an install overwrote come back when it fails: the old copy was
+// kept aside before Typeloader.exe ran.
+TEST_F(Deploy, AFailedInstallPutsBackTheBytesOfACopyItOverwrote) {
+    memory_font_values() = {{u"Acme A", registry_string_type, fonts + u"\\A.ttf"}};
+    add_memory_file(fonts + u"\\A.ttf", "old");
+    add_font(u"A.ttf");
+    add_font(u"B.ttf");
+    memory_machine().failures[{Operation::set_value, u"Acme B"}] = status_access_denied;
+    const std::string before = state();
+    EXPECT_EQ(install(u"Acme"), 1);
+    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(output_mentions("Failed: the fonts key and the Fonts folder are put back as they were")) << readable(memory_machine().output.lines);
+}
+
 // The copies are judged by their bytes after the run, not by what
 // Typeloader.exe printed.
 TEST_F(Deploy, ACopyLeftWithOtherBytesIsMadeAgain) {

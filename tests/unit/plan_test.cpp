@@ -349,6 +349,7 @@ struct PutBackRow {
     DeploySnapshot before, after;
     std::optional<std::vector<RegistryValue>> now;
     std::vector<String> restored, removed, files;
+    std::vector<String> copies_restored = {};  // from the bytes kept aside
 };
 
 void PrintTo(const PutBackRow& row, std::ostream* out) { *out << row.description; }
@@ -357,7 +358,7 @@ class PuttingBack : public testing::TestWithParam<PutBackRow> {};
 
 TEST_P(PuttingBack, RestoresWhatWasThereAndRemovesWhatTheRunMade) {
     const PutBackRow& row = GetParam();
-    const std::vector<Action> actions = plan_put_back(row.before, row.after, row.now, {staged});
+    const std::vector<Action> actions = plan_put_back(row.before, row.after, row.now, {staged}, u"C:\\Run\\Aside");
     std::vector<String> restored, removed;
     for (const Action& action : actions) {
         if (action.kind == ActionKind::restore_value) restored.push_back(action.value.name + u"=" + registry_text(action.value.data));
@@ -368,6 +369,10 @@ TEST_P(PuttingBack, RestoresWhatWasThereAndRemovesWhatTheRunMade) {
     std::vector<String> files{staged};  // the staged file the run wrote
     files.insert(files.end(), row.files.begin(), row.files.end());
     EXPECT_EQ(paths_of(actions, ActionKind::remove_file), files) << readable(paths_of(actions, ActionKind::remove_file));
+    EXPECT_EQ(paths_of(actions, ActionKind::restore_file), row.copies_restored);
+    for (const Action& action : actions) {
+        if (action.kind == ActionKind::restore_file) EXPECT_EQ(action.source, u"C:\\Run\\Aside\\Sans.ttf");
+    }
 }
 
 const FontValue old_sans = stored(u"Acme Sans", fonts + u"\\Old.ttf");
@@ -377,8 +382,8 @@ const FontFacts serif_made{u"Serif.ttf", u"", fonts + u"\\Serif.ttf", FileState:
 INSTANTIATE_TEST_SUITE_P(
     Table, PuttingBack,
     testing::Values(
-        PutBackRow{"its data changed: restored", machine({font(other)}, {old_sans}), machine({font(same_as_source)}),
-                   std::vector{as_stored(stored(u"Acme Sans", sans))}, {u"Acme Sans=C:\\Windows\\Fonts\\Old.ttf"}, {}, {}},
+        PutBackRow{"its data and its copy changed: both restored", machine({font(other)}, {old_sans}), machine({font(same_as_source)}),
+                   std::vector{as_stored(stored(u"Acme Sans", sans))}, {u"Acme Sans=C:\\Windows\\Fonts\\Old.ttf"}, {}, {}, {sans}},
         PutBackRow{"as it was: left alone", machine({font(other)}, {old_sans}), machine({font(other)}),
                    std::vector{as_stored(old_sans)}, {}, {}, {}},
         PutBackRow{"gone: restored", machine({font(other)}, {old_sans}), machine({font(other)}), std::vector<RegistryValue>{},
@@ -391,8 +396,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {u"acme Planted"}, {}},
         PutBackRow{"another program's value: left alone", machine({font(same_as_source)}), machine({font(same_as_source)}),
                    std::vector{as_stored(stored(u"Other Sans", sans))}, {}, {}, {}},
-        PutBackRow{"the key cannot be opened: no value touched", machine({font(other)}, {old_sans}), machine({font(same_as_source)}),
-                   std::nullopt, {}, {}, {}},
+        PutBackRow{"the key cannot be opened: no value touched, the copy restored", machine({font(other)}, {old_sans}),
+                   machine({font(same_as_source)}), std::nullopt, {}, {}, {}, {sans}},
         PutBackRow{"copies the run made, matched by path whatever the order", machine({font(same_as_source), serif}),
                    machine({serif_made, font(same_as_source)}), std::vector<RegistryValue>{}, {}, {}, {serif.copy}}));
 
