@@ -13,7 +13,8 @@
 // and error both into one pipe read to its end, the pipe the only handle it
 // inherits; waits for it and gives its whole exit code. No file lies in
 // between. A program still running after `time_limit_milliseconds` is ended:
-// status_timeout, with what it printed so far.
+// status_timeout, with what it printed so far. It runs in a job that ends it,
+// and all it started, when the call returns or the calling process ends.
 PlatformStatus run_program(const String& program, const String& command_line, uint32_t time_limit_milliseconds,
                            std::string& output, uint32_t& exit_code);
 

@@ -5,15 +5,17 @@ import os
 import re
 import shutil
 import subprocess
+import time
 
 import pytest
 
 from make_font import make_font
-from wine_prefix import LAUNCH, quote, stop_server
+from wine_prefix import LAUNCH, hex16, program_result, quote, stop_server
 
 DEPLOY = r"C:\Typeloader\Typeloader-Deploy.exe"
 FONTS = r"C:\windows\Fonts"
 USAGE = b"Usage : Typeloader-Deploy install|uninstall <title>\r\n"
+KILLED = 0xDEAD  # tltest's exit code for the program it ended
 RECORD = re.compile(r'<!\[LOG\[(.*)\]LOG\]!><time="\d\d:\d\d:\d\d\.\d{3}[+-]\d{3}" date="\d\d-\d\d-\d{4}" '
                     r'component="Typeloader-Deploy" context="" type="([123])" thread="\d+" file="">')
 
@@ -501,3 +503,38 @@ def test_a_link_where_the_private_copy_goes_is_never_walked_through(wine):
         assert lines(out)[-3:] == ["Private copy " + r"C:\windows\logs\Typeloader\Run" + " (error 5) could not be removed.",
                                    "Failed: nothing was changed. Exit code 1.", "failed"], out
     remove(victim)
+
+
+def running_with(text):
+    """Whether a process of this machine has `text` in its command line."""
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                if text.encode() in cmdline.read():
+                    return True
+        except (OSError, ValueError):
+            continue
+    return False
+
+
+def test_typeloader_ends_with_a_deploy_run_that_is_killed(wine):
+    """Killed while Typeloader.exe registers, the deploy takes its child with
+    it: once every process of the prefix has ended by itself, fewer fonts are
+    registered than the bundle holds."""
+    fonts = 1000
+    make_font(str(wine.font_dir / "Kill0000.ttf"), "E2e Kill")
+    for number in range(1, fonts):
+        shutil.copy(wine.font_dir / "Kill0000.ttf", wine.font_dir / f"Kill{number:04}.ttf")
+    before = len(wine.values())
+    code, _ = program_result(wine.wine(wine.tltest, "killafter", before + 20, "run", hex16(DEPLOY),
+                                       hex16("Typeloader-Deploy.exe install E2eKill")))
+    assert code == KILLED, "the run ended on its own before the kill"
+    # Waits, ending none, until no Typeloader.exe of this run is left.
+    for _ in range(600):
+        if not running_with("/title:E2eKill"):
+            break
+        time.sleep(0.2)
+    assert not running_with("/title:E2eKill")
+    registered = [name for name, _, _ in wine.values() if name.startswith("E2eKill ")]
+    assert 20 <= len(registered) < fonts, len(registered)
+    assert job(wine, "uninstall", "E2eKill")[0] == 0

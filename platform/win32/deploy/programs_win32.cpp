@@ -22,6 +22,86 @@ constexpr DWORD pipe_buffer_bytes = 1024 * 1024;
 
 }  // namespace
 
+namespace {
+
+// Starts the program suspended in a job that ends it, and whatever it starts,
+// once the job's last handle closes: when this run returns, or when this
+// process ends however it ends, so no Typeloader.exe outlives the run that
+// holds the machine's lock. The pipe's write end is the one handle it inherits.
+PlatformStatus start_in_job(const String& program, const String& command_line, HANDLE write_end, unique_handle& job,
+                            unique_handle& process) {
+    job.reset(CreateJobObjectW(nullptr, nullptr));
+    if (!job) return GetLastError();
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) return GetLastError();
+    SIZE_T list_size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
+    std::vector<unsigned char> list_memory(list_size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &list_size)) return GetLastError();
+    unique_attribute_list attributes(list);
+    HANDLE inherited[] = {write_end};
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited), nullptr, nullptr)) {
+        return GetLastError();
+    }
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdOutput = write_end;
+    startup.StartupInfo.hStdError = write_end;
+    startup.lpAttributeList = list;
+    std::wstring line(reinterpret_cast<const wchar_t*>(command_line.c_str()), command_line.size());
+    PROCESS_INFORMATION started{};
+    // Without a console: no window, and no console host started for it.
+    if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                        &started)) {
+        return GetLastError();
+    }
+    process.reset(started.hProcess);
+    unique_handle thread(started.hThread);
+    if (!AssignProcessToJobObject(job.get(), process.get()) || ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        const DWORD status = GetLastError();
+        TerminateProcess(process.get(), status);
+        return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Reads the pipe to its end while the program runs; ends it at the deadline.
+PlatformStatus read_until_ended(HANDLE read_end, HANDLE process, uint32_t time_limit_milliseconds, std::string& output) {
+    const ULONGLONG deadline = GetTickCount64() + time_limit_milliseconds;
+    char buffer[4096];
+    for (bool ended = false;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr)) {
+            DWORD status = GetLastError();
+            if (status != ERROR_BROKEN_PIPE) return status;
+            return ERROR_SUCCESS;  // no writer is left, and everything written has been read
+        }
+        if (available > 0) {
+            DWORD got = 0;
+            if (!ReadFile(read_end, buffer, sizeof(buffer), &got, nullptr)) return GetLastError();
+            output.append(buffer, got);
+            continue;
+        }
+        // Ended, and its pipe read empty: done, even should something it
+        // started still hold the pipe.
+        if (ended) return ERROR_SUCCESS;
+        DWORD waited = WaitForSingleObject(process, poll_milliseconds);
+        if (waited == WAIT_FAILED) return GetLastError();
+        ended = waited == WAIT_OBJECT_0;
+        if (!ended && GetTickCount64() >= deadline) {
+            TerminateProcess(process, ERROR_TIMEOUT);
+            WaitForSingleObject(process, INFINITE);
+            return ERROR_TIMEOUT;
+        }
+    }
+}
+
+}  // namespace
+
 PlatformStatus run_program(const String& program, const String& command_line, uint32_t time_limit_milliseconds,
                            std::string& output, uint32_t& exit_code) {
     output.clear();
@@ -30,62 +110,10 @@ PlatformStatus run_program(const String& program, const String& command_line, ui
     unique_handle read_end, write_end;
     if (!CreatePipe(read_end.put(), write_end.put(), &inherit, pipe_buffer_bytes)) return GetLastError();
     if (!SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return GetLastError();
-
-    // The pipe is the one handle the child inherits, whatever else this
-    // process holds open (the log, which is the machine's lock, among them).
-    SIZE_T list_size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
-    std::vector<unsigned char> list_memory(list_size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
-    if (!InitializeProcThreadAttributeList(list, 1, 0, &list_size)) return GetLastError();
-    unique_attribute_list attributes(list);
-    HANDLE inherited[] = {write_end.get()};
-    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited), nullptr, nullptr)) {
-        return GetLastError();
-    }
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof(startup);
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdOutput = write_end.get();
-    startup.StartupInfo.hStdError = write_end.get();
-    startup.lpAttributeList = list;
-    std::wstring line(reinterpret_cast<const wchar_t*>(command_line.c_str()), command_line.size());
-    PROCESS_INFORMATION started{};
-    // Without a console: no window, and no console host started for it.
-    if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT,
-                        nullptr, nullptr, &startup.StartupInfo, &started)) {
-        return GetLastError();
-    }
-    unique_handle process(started.hProcess), thread(started.hThread);
+    unique_handle job, process;
+    if (PlatformStatus status = start_in_job(program, command_line, write_end.get(), job, process)) return status;
     write_end.reset();  // the pipe breaks when the child's copy closes
-
-    const ULONGLONG deadline = GetTickCount64() + time_limit_milliseconds;
-    char buffer[4096];
-    for (bool ended = false;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr)) {
-            DWORD status = GetLastError();
-            if (status != ERROR_BROKEN_PIPE) return status;
-            break;  // no writer is left, and everything written has been read
-        }
-        if (available > 0) {
-            DWORD got = 0;
-            if (!ReadFile(read_end.get(), buffer, sizeof(buffer), &got, nullptr)) return GetLastError();
-            output.append(buffer, got);
-            continue;
-        }
-        // Ended, and its pipe read empty: done, even should something it
-        // started still hold the pipe.
-        if (ended) break;
-        DWORD waited = WaitForSingleObject(process.get(), poll_milliseconds);
-        if (waited == WAIT_FAILED) return GetLastError();
-        ended = waited == WAIT_OBJECT_0;
-        if (!ended && GetTickCount64() >= deadline) {
-            TerminateProcess(process.get(), ERROR_TIMEOUT);
-            WaitForSingleObject(process.get(), INFINITE);
-            return ERROR_TIMEOUT;
-        }
-    }
+    if (PlatformStatus status = read_until_ended(read_end.get(), process.get(), time_limit_milliseconds, output)) return status;
     if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) return GetLastError();
     DWORD code = 0;
     if (!GetExitCodeProcess(process.get(), &code)) return GetLastError();
