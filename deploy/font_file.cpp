@@ -1,6 +1,8 @@
 #include "deploy/font_file.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 
 namespace {
 
@@ -62,28 +64,90 @@ String hex_text(uint32_t number) {
     return text;
 }
 
+// A part of the file already read: the collection header, a table
+// directory or a table. Microsoft's "The OpenType Font File" page asks that
+// distinct tables not overlap and lets the fonts of a collection share whole
+// tables, so parts are disjoint except a table shared whole, which is read
+// once. Each byte is then read at most once, but for the first four and the
+// first twelve of a member refused on them: at most size + 16 bytes, under
+// twice the size, whatever the directories say.
+enum class PartKind { header, directory, table };
+
+struct Part {
+    uint64_t end;
+    PartKind kind;
+    uint32_t sum = 0;         // a table's: the sum of its words
+    uint32_t third_word = 0;  // a table's: 'head' leaves it out of the sum
+};
+
+using Parts = std::map<uint64_t, Part>;  // by where each begins
+
+// Whether [start, end) meets no part: disjoint parts end in the order they begin.
+bool is_free(const Parts& parts, uint64_t start, uint64_t end) {
+    auto after = parts.lower_bound(end);
+    return after == parts.begin() || std::prev(after)->second.end <= start;
+}
+
 struct FontReading {
     uint64_t size;
     const ReadAt& read_at;
     FontFileVerdict& verdict;
     uint64_t checksum_faults = 0;
+    Parts parts;
 };
 
-// The sum of the table's big-endian words, the last one padded with zeros;
-// in 'head' the checkSumAdjustment word (at 8) counts as zero, since it is
-// set after the sum is taken.
-bool table_checksum(FontReading& reading, uint64_t offset, uint32_t length, bool is_head, uint32_t& sum) {
-    sum = 0;
+const String overlaps = u" overlaps another table or a directory";
+
+// The sum of the table's big-endian words, the last one padded with zeros,
+// and its third word: in 'head' the checkSumAdjustment word (at 8) counts as
+// zero, since it is set after the sum is taken.
+bool table_sums(FontReading& reading, uint64_t offset, uint64_t length, Part& table) {
     std::string piece;
     for (uint64_t done = 0; done < length;) {
         size_t piece_length = static_cast<size_t>(std::min<uint64_t>(piece_limit, length - done));
         if (!read_exactly(reading.read_at, offset + done, piece_length, piece)) return false;
         piece.resize((piece_length + 3) / 4 * 4, '\0');
-        sum += sum_of_words(piece);
-        if (is_head && done == 0 && piece.size() >= 12) sum -= big_endian_32(piece, 8);
+        table.sum += sum_of_words(piece);
+        if (done == 0 && piece.size() >= 12) table.third_word = big_endian_32(piece, 8);
         done += piece_length;
     }
     return true;
+}
+
+// The computed checksum of the table at [offset, offset + length): read
+// unless the same range was read before, refused when it overlaps another part.
+String table_checksum(FontReading& reading, uint64_t offset, uint64_t length, bool is_head, uint32_t& computed) {
+    computed = 0;
+    if (length == 0) return String();
+    auto known = reading.parts.find(offset);
+    bool shared = known != reading.parts.end() && known->second.kind == PartKind::table && known->second.end == offset + length;
+    if (!shared) {
+        if (!is_free(reading.parts, offset, offset + length)) return overlaps;
+        Part table{offset + length, PartKind::table};
+        if (!table_sums(reading, offset, length, table)) return unreadable;
+        known = reading.parts.emplace(offset, table).first;
+    }
+    computed = known->second.sum - (is_head ? known->second.third_word : 0);
+    return String();
+}
+
+// One table record: the table lies inside the file and apart from the
+// others; a wrong checksum is only warned about.
+String check_table_record(FontReading& reading, const std::string& bytes, size_t record, const String& label) {
+    String tag = tag_text(bytes, record);
+    uint32_t recorded = big_endian_32(bytes, record + 4);
+    uint64_t offset = big_endian_32(bytes, record + 8);
+    uint32_t length = big_endian_32(bytes, record + 12);
+    if (offset + length > reading.size) return label + u"its table '" + tag + u"' lies outside the file";
+    uint32_t computed = 0;
+    String refusal = table_checksum(reading, offset, length, tag == u"head", computed);
+    if (refusal == unreadable) return unreadable;
+    if (!refusal.empty()) return label + u"its table '" + tag + u"'" + refusal;
+    if (computed != recorded && ++reading.checksum_faults <= listed_checksum_faults) {
+        reading.verdict.warnings.push_back(label + u"its table '" + tag + u"' has a wrong checksum (" +
+                                           hex_text(recorded) + u" recorded, " + hex_text(computed) + u" computed)");
+    }
+    return String();
 }
 
 // Checks the offset table at `start` and every table it lists. `label` goes
@@ -99,6 +163,9 @@ String check_table_directory(FontReading& reading, uint64_t start, const String&
     if (table_count == 0) return label + u"its table directory lists no tables";
     uint64_t records_start = start + offset_table_size;
     if (reading.size - records_start < uint64_t{table_count} * table_record_size) return cut_off;
+    uint64_t directory_end = records_start + uint64_t{table_count} * table_record_size;
+    if (!is_free(reading.parts, start, directory_end)) return label + u"its table directory" + overlaps;
+    reading.parts.emplace(start, Part{directory_end, PartKind::directory});
 
     constexpr size_t records_per_piece = piece_limit / table_record_size;
     for (size_t first = 0; first < table_count; first += records_per_piece) {
@@ -106,18 +173,8 @@ String check_table_directory(FontReading& reading, uint64_t start, const String&
         if (!read_exactly(reading.read_at, records_start + first * table_record_size, count * table_record_size, bytes))
             return unreadable;
         for (size_t record = 0; record < count * table_record_size; record += table_record_size) {
-            String tag = tag_text(bytes, record);
-            uint32_t recorded = big_endian_32(bytes, record + 4);
-            uint64_t offset = big_endian_32(bytes, record + 8);
-            uint32_t length = big_endian_32(bytes, record + 12);
-            if (offset + length > reading.size) return label + u"its table '" + tag + u"' lies outside the file";
-            uint32_t computed = 0;
-            if (!table_checksum(reading, offset, length, tag == u"head", computed)) return unreadable;
-            if (computed != recorded && ++reading.checksum_faults <= listed_checksum_faults) {
-                reading.verdict.warnings.push_back(label + u"its table '" + tag + u"' has a wrong checksum (" +
-                                                   hex_text(recorded) + u" recorded, " + hex_text(computed) +
-                                                   u" computed)");
-            }
+            String refusal = check_table_record(reading, bytes, record, label);
+            if (!refusal.empty()) return refusal;
         }
     }
     return String();
@@ -132,14 +189,19 @@ String check_collection(FontReading& reading) {
     uint32_t font_count = big_endian_32(bytes, 8);
     if (font_count == 0) return u"its collection holds no fonts";
     if (reading.size - collection_header_size < uint64_t{font_count} * 4) return cut_off;
+    reading.parts.emplace(0, Part{collection_header_size + uint64_t{font_count} * 4, PartKind::header});
 
     constexpr size_t offsets_per_piece = piece_limit / 4;
     for (uint64_t first = 0; first < font_count; first += offsets_per_piece) {
         size_t count = static_cast<size_t>(std::min<uint64_t>(offsets_per_piece, font_count - first));
         if (!read_exactly(reading.read_at, collection_header_size + first * 4, count * 4, bytes)) return unreadable;
         for (size_t i = 0; i < count; ++i) {
+            uint64_t start = big_endian_32(bytes, i * 4);
+            // A member at the offset of one checked before is the same font.
+            auto known = reading.parts.find(start);
+            if (known != reading.parts.end() && known->second.kind == PartKind::directory) continue;
             String label = u"font " + decimal_text(first + i + 1) + u" of the collection: ";
-            String refusal = check_table_directory(reading, big_endian_32(bytes, i * 4), label, true);
+            String refusal = check_table_directory(reading, start, label, true);
             if (!refusal.empty()) return refusal;
         }
     }

@@ -159,7 +159,21 @@ INSTANTIATE_TEST_SUITE_P(
                     ChoiceCase{"U+0000 inside the title", {u"install", String(u"Ac\0me", 5)}, DeployJob::none},
                     ChoiceCase{"U+001F in the title", {u"install", u"Acme\u001F"}, DeployJob::none},
                     ChoiceCase{"DEL in the title", {u"install", u"Acme\u007F"}, DeployJob::none},
-                    ChoiceCase{"U+0080 is no control character here", {u"install", u"Acme\u0080"}, DeployJob::install},
+                    ChoiceCase{"U+0080 opens the C1 controls", {u"install", u"Acme\u0080"}, DeployJob::none},
+                    ChoiceCase{"U+009F closes them", {u"install", u"Acme\u009F"}, DeployJob::none},
+                    ChoiceCase{"Arabic letter mark", {u"install", u"Acme\u061C"}, DeployJob::none},
+                    ChoiceCase{"left-to-right mark", {u"install", u"Acme\u200E"}, DeployJob::none},
+                    ChoiceCase{"right-to-left mark", {u"install", u"Acme\u200F"}, DeployJob::none},
+                    ChoiceCase{"line separator", {u"install", u"Acme\u2028"}, DeployJob::none},
+                    ChoiceCase{"paragraph separator", {u"install", u"Acme\u2029"}, DeployJob::none},
+                    ChoiceCase{"left-to-right embedding", {u"install", u"Acme\u202A"}, DeployJob::none},
+                    ChoiceCase{"right-to-left override", {u"install", u"\u202EAcme"}, DeployJob::none},
+                    ChoiceCase{"left-to-right isolate", {u"install", u"Acme\u2066"}, DeployJob::none},
+                    ChoiceCase{"pop directional isolate", {u"install", u"Acme\u2069"}, DeployJob::none},
+                    ChoiceCase{"neighbours of the refused characters",
+                               {u"install", u"~\u00A0\u061B\u061D\u200D\u2010\u2027\u202F\u2065\u206A"}, DeployJob::install},
+                    ChoiceCase{"letters of other scripts and a surrogate pair",
+                               {u"install", u"\u05D0\u0627\u0416\u4E2D\U0001F600"}, DeployJob::install},
                     ChoiceCase{"a plain space", {u"install", u"Acme Sans "}, DeployJob::install}));
 
 TEST(QuoteArgument, SplitsBackUnchanged) {

@@ -93,13 +93,16 @@ struct Reader {
     uint64_t fail_at = UINT64_MAX;  // a read covering this offset fails
     bool short_reads = false;       // hands back one byte fewer than asked
     size_t largest_request = 0;
+    uint64_t delivered = 0;
+    uint64_t delivery_limit = UINT64_MAX;  // past it reads fail, so an unbounded check ends soon
 
     ReadAt read_at() {
         return [this](uint64_t offset, size_t length, std::string& out) {
             largest_request = std::max(largest_request, length);
             if (fail_at >= offset && fail_at < offset + length) return false;
-            if (offset > bytes.size()) return false;
+            if (offset > bytes.size() || delivered > delivery_limit) return false;
             out = bytes.substr(offset, short_reads ? length - 1 : length);
+            delivered += out.size();
             return true;
         };
     }
@@ -115,6 +118,11 @@ TEST(FontFile, Verdicts) {
         return bytes;
     };
     size_t glyf = record_of(good, "glyf");
+    size_t name = record_of(good, "name");
+    size_t head = record_of(good, "head");
+    // A member whose 'glyf' holds what reads as the start of a one-table directory.
+    std::string lookalike = font_bytes({good_tables[0], {"glyf", std::string("true\0\1", 6) + std::string(26, 'x')}});
+    size_t member = 12 + 4 * 2;  // where the first of two members begins
     struct {
         const char* name;
         std::string bytes;
@@ -167,6 +175,23 @@ TEST(FontFile, Verdicts) {
         {"collection count past the end", changed(collection_bytes({good}), [](std::string& b) { put_32(b, 8, 1000); }),
          UINT64_MAX, u"its collection header is cut off", {}},
         {"collection of no fonts", collection_bytes({}), UINT64_MAX, u"its collection holds no fonts", {}},
+        {"a table reaching into the one before",
+         changed(good, [&](std::string& b) { put_32(b, name + 8, get_32(b, name + 8) - 4); }), UINT64_MAX,
+         u"its table 'name' overlaps another table or a directory", {}},
+        {"collection members sharing a 'head'",
+         changed(collection_bytes({good, good}),
+                 [&](std::string& b) { b.replace(member + good.size() + head + 4, 12, b.substr(member + head + 4, 12)); }),
+         UINT64_MAX, u"", {}},
+        {"collection members sharing one font",
+         changed(collection_bytes({good, good, good}), [](std::string& b) { put_32(b, 16, 24); put_32(b, 20, 24); }),
+         UINT64_MAX, u"", {}},
+        {"collection member's directory inside another member's table",
+         changed(collection_bytes({lookalike, good}),
+                 [&](std::string& b) { put_32(b, 16, get_32(b, member + record_of(lookalike, "glyf") + 8)); }),
+         UINT64_MAX, u"font 2 of the collection: its table directory overlaps another table or a directory", {}},
+        {"collection member's table over the collection header",
+         changed(collection_bytes({good, good}), [&](std::string& b) { put_32(b, member + name + 8, 0); }), UINT64_MAX,
+         u"font 1 of the collection: its table 'name' overlaps another table or a directory", {}},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -218,6 +243,67 @@ TEST(FontFile, ReadsInBoundedPieces) {
     verdict = inspect_font_file(font.size(), changed.read_at());
     ASSERT_EQ(verdict.warnings.size(), 1u);
     EXPECT_NE(verdict.warnings[0].find(u"'glyf'"), String::npos);
+}
+
+// A file of `size` bytes: `head` at its start, then repeats of `fill`.
+std::string filled(const std::string& head, const std::string& fill, size_t size) {
+    std::string bytes = head;
+    while (bytes.size() < size) bytes += fill;
+    bytes.resize(size);
+    return bytes;
+}
+
+constexpr uint32_t mib = 1024 * 1024;
+
+// A 1 MiB font of 65,535 records from 0, the i-th `shorter_by` times i bytes short of the end.
+std::string whole_file_records(uint32_t shorter_by) {
+    std::string bytes = std::string("\0\1\0\0\xFF\xFF", 6) + std::string(6, '\0');
+    for (uint32_t i = 0; i < 65535; ++i) {
+        bytes += "tabl" + std::string(12, '\0');
+        put_32(bytes, bytes.size() - 4, mib - shorter_by * i);
+    }
+    return filled(bytes, "x", mib);
+}
+
+// A collection header of `count` members, the i-th at `offset(i)`.
+std::string collection_header(size_t count, const std::function<uint32_t(size_t)>& offset) {
+    std::string bytes = "ttcf" + std::string("\0\2\0\0", 4) + std::string(4 + 4 * count, '\0');
+    put_32(bytes, 8, static_cast<uint32_t>(count));
+    for (size_t i = 0; i < count; ++i) put_32(bytes, 12 + 4 * i, offset(i));
+    return bytes;
+}
+
+// Whatever its directories say, a check reads at most twice the file's size.
+TEST(FontFile, ReadsAtMostTwiceTheSize) {
+    // After a header of 65,536 offsets (262,156 bytes), a font of one table.
+    std::string shared_font = font_bytes({{"glyf", std::string(mib - 262156 - 28, 'g')}});
+    put_32(shared_font, 20, 262156 + 28);
+    // After a header of 1,000 offsets (4,012 bytes), 1,000 directories of one table.
+    std::string one_table = std::string("\0\1\0\0\0\1", 6) + std::string(6, '\0') + "glyf" + std::string(12, '\0');
+    put_32(one_table, 20, 4012 + 28 * 1000);
+    put_32(one_table, 24, mib - (4012 + 28 * 1000));
+    struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"65,535 records each covering the whole file", whole_file_records(0)},
+        {"65,535 records covering the file, each a word shorter", whole_file_records(4)},
+        {"a collection of 65,536 members sharing one directory",
+         collection_header(65536, [](size_t) { return 262156; }) + shared_font},
+        {"1,000 members, each its own directory, sharing one table",
+         filled(collection_header(1000, [](size_t i) { return 4012 + 28 * i; }), one_table, mib)},
+        // Each member 8 bytes on, its 12 tables at 768 KiB: the directories overlap, the tables are shared.
+        {"65,536 members whose directories overlap",
+         filled(collection_header(65536, [](size_t i) { return 262156 + 8 * i; }), std::string("\0\1\0\0\0\x0C\0\0", 8), mib)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(c.bytes.size(), mib);
+        Reader reader{c.bytes};
+        reader.delivery_limit = 4 * c.bytes.size();
+        inspect_font_file(c.bytes.size(), reader.read_at());
+        EXPECT_LE(reader.delivered, 2 * c.bytes.size());
+    }
 }
 
 TEST(FontFile, ManyBadChecksumsListTenAndCountTheRest) {
