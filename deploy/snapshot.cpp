@@ -245,6 +245,22 @@ struct Surroundings {
     Listing listing;
 };
 
+// Both lists, the first's operations first; one that cannot be read is
+// named, not taken for an empty list.
+void read_pending(DeploySnapshot& snapshot) {
+    for (StringView value : pending_renames_values) {
+        String units;
+        if (PlatformStatus status = read_pending_file_renames(value, units)) {
+            snapshot.pending_unread.push_back({String(value), status});
+            continue;
+        }
+        for (PendingOperation& operation : parse_pending_operations(units)) {
+            operation.second_list = value != pending_renames_values[0];
+            snapshot.pending.push_back(operation);
+        }
+    }
+}
+
 Surroundings read_surroundings(DeploySnapshot& snapshot, const String& title, const DeployPlaces& places) {
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
@@ -255,8 +271,7 @@ Surroundings read_surroundings(DeploySnapshot& snapshot, const String& title, co
         read.resolved.push_back(is_text_type(value.type) ? resolve_registered_path(registry_text(value.data), value.type, places.fonts_folder, variable)
                                                          : ResolvedPath{});
     }
-    String pending;
-    if (!read_pending_file_renames(pending)) snapshot.pending = parse_pending_operations(pending);
+    read_pending(snapshot);
     return read;
 }
 

@@ -313,6 +313,18 @@ INSTANTIATE_TEST_SUITE_P(
                         add_good_font();
                     },
                     "\"AcmeCorp Mono\" (C:\\Windows\\Fonts\\Mono.ttf) is not this title's registration"},
+        RefusalCase{"the first list of restart-time operations unread",
+                    [] {
+                        memory_machine().failures[{Operation::read_pending_file_renames, u"PendingFileRenameOperations"}] = status_access_denied;
+                        add_good_font();
+                    },
+                    "the restart-time operations in PendingFileRenameOperations cannot be read (error 5)"},
+        RefusalCase{"the second list unread",
+                    [] {
+                        memory_machine().failures[{Operation::read_pending_file_renames, u"PendingFileRenameOperations2"}] = status_access_denied;
+                        add_good_font();
+                    },
+                    "the restart-time operations in PendingFileRenameOperations2 cannot be read (error 5)"},
         RefusalCase{"its name with another type",
                     [] {
                         memory_font_values().push_back({u"Acme Good", 2, u"%WINDIR%\\x"});
@@ -602,6 +614,28 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     ASSERT_EQ(memory_machine().files.restart_operations.size(), 1u);
     EXPECT_EQ(memory_machine().files.restart_operations[0].from, fonts + u"\\Busy.ttf");
     EXPECT_EQ(memory_machine().files.restart_operations[0].to, String());
+}
+
+TEST_F(Deploy, UninstallRefusesWhenTheSecondListCannotBeRead) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
+    add_memory_file(fonts + u"\\Sans.ttf", "f");
+    memory_machine().failures[{Operation::read_pending_file_renames, u"PendingFileRenameOperations2"}] = status_access_denied;
+    const std::string before = state();
+    EXPECT_EQ(deploy_uninstall(log, u"Acme"), Outcome::refused);
+    EXPECT_EQ(state(), before);
+    EXPECT_FALSE(ran_typeloader());
+    EXPECT_TRUE(output_mentions("the restart-time operations in PendingFileRenameOperations2 cannot be read (error 5)"));
+}
+
+// A copy the second list deletes is left to it, and the restart is named.
+TEST_F(Deploy, UninstallLeavesTheSecondListsDeletion) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
+    add_memory_file(fonts + u"\\Sans.ttf", "f");
+    memory_machine().files.second_restart_operations.push_back({fonts + u"\\Sans.ttf", String()});
+    EXPECT_EQ(uninstall(u"Acme"), 3010);
+    EXPECT_TRUE(memory_font_values().empty());
+    EXPECT_NE(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
+    EXPECT_TRUE(memory_machine().files.restart_operations.empty());
 }
 
 TEST_F(Deploy, UninstallThatLeavesAValueFails) {
