@@ -274,7 +274,6 @@ std::vector<String> install_refusals(const DeploySnapshot& snapshot, const Value
     std::vector<String> refusals;
     if (snapshot.fonts.empty()) refusals.push_back(snapshot.font_folder + u" holds no *.ttf entry");
     if (!snapshot.values_readable) refusals.push_back(u"the fonts key cannot be read");
-    for (const String& reason : unforeseen_restart(snapshot)) refusals.push_back(reason);
     for (const FontFacts& font : snapshot.fonts) add_font_refusals(snapshot, index, font, refusals);
     // The guard of a later uninstall: what it would take must all be ours.
     for (const FontValue& value : snapshot.values) {
@@ -307,7 +306,7 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
     // A copy that is not right now is Typeloader.exe's to make.
     if (run || !expected.copies.empty()) plan.actions.push_back({.kind = ActionKind::run_typeloader, .title = snapshot.title});
     plan.stagings = expected.stagings;
-    // A staging the second list could undo, or not, is refused before any is made.
+    // Judged with the stagings, since the second list could undo one, or not.
     plan.refusals = unforeseen_restart(with_stagings(snapshot, plan.stagings));
     return plan;
 }

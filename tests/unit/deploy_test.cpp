@@ -616,6 +616,18 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     EXPECT_EQ(memory_machine().files.restart_operations[0].to, String());
 }
 
+// Windows may run the second list after the staging the first would get.
+TEST_F(Deploy, InstallRefusesWhenTheSecondListDeletesTheCopy) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
+    add_memory_file(fonts + u"\\Sans.ttf", font_bytes);
+    add_font(u"Sans.ttf");
+    memory_machine().files.second_restart_operations.push_back({fonts + u"\\Sans.ttf", String()});
+    const std::string before = state();
+    EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::refused);
+    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(output_mentions("PendingFileRenameOperations2 runs first, which Windows does not document"));
+}
+
 TEST_F(Deploy, UninstallRefusesWhenTheSecondListCannotBeRead) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
     add_memory_file(fonts + u"\\Sans.ttf", "f");
