@@ -17,6 +17,7 @@
 #include "fonts/typeloader_contract.h"
 #include "platform/deploy/open_files.h"
 #include "platform/process.h"
+#include "platform/deploy/programs.h"
 #include "platform/registry.h"
 #include "platform/deploy/restart_operations.h"
 #include "platform/deploy/security.h"
@@ -46,6 +47,18 @@ String registry_text(const std::string& data) {
     return units;
 }
 
+namespace {
+
+// Windows parses the file to read its version: only a file of a trusted bundle.
+void log_version(DeployLog& log, const String& path) {
+    String version;
+    PlatformStatus status = file_version(path, version);
+    log_record(log, status ? RecordType::warning : RecordType::information,
+               path + u" version " + (status ? with_error(u"unknown", status) : version));
+}
+
+}  // namespace
+
 bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places) {
     EntryKind font_folder = EntryKind::missing;
     entry_kind(places.font_folder, font_folder);
@@ -56,6 +69,8 @@ bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places) {
     if (refusals.empty()) {
         log_record(log, RecordType::information, u"Check the bundle in " + places.program_folder +
                                                      u": only SYSTEM, Administrators and TrustedInstaller may change it: OK");
+        log_version(log, executable_file());
+        log_version(log, places.typeloader);
     }
     return refusals.empty();
 }

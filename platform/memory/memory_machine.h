@@ -49,6 +49,7 @@ enum class Operation {
     put_value,
     // programs
     run_program,
+    file_version,
     // security
     read_object_security,
     read_held_file_security,

@@ -826,9 +826,29 @@ TEST_P(RunDeployLog, CreatesThePrivateLogFolderAndLogsTheRun) {
     }
     EXPECT_EQ(log->contents, "\xEF\xBB\xBF" + expected);
     EXPECT_EQ(memory_machine().output.lines[0], u"Command line: Typeloader-Deploy.exe " + job + u" Acme");
-    EXPECT_EQ(memory_machine().output.lines[2], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
+    // The versions come once the bundle has passed: Windows parses a file to read one.
+    EXPECT_TRUE(memory_machine().output.lines[2].starts_with(u"Check the bundle in C:\\Tools: "));
+    EXPECT_EQ(memory_machine().output.lines[3], u"C:\\Tools\\Typeloader-Deploy.exe version unknown (error 1813)");
+    EXPECT_EQ(memory_machine().output.lines[4], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, RunDeployLog, testing::Values("uninstall", "install"));
+
+// A bundle others may change: no file of it is parsed, for its version or else.
+TEST_P(RunDeployLog, ReadsNoVersionOfARefusedBundle) {
+    reset_machine();
+    add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
+    ObjectSecurity security = private_object_security();
+    security.dacl.push_back({true, u"S-1-5-32-545", 0x2, 0});
+    memory_machine().security.objects[u"C:\\Tools\\Typeloader.exe"] = security;
+    memory_machine().programs.file_versions[u"C:\\Tools\\Typeloader.exe"] = u"1.0.0.2";
+    memory_machine().process.executable_path = u"C:\\Tools\\Typeloader-Deploy.exe";
+    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", ascii(GetParam()), u"Acme"};
+    EXPECT_EQ(run_deploy(), 1);
+    EXPECT_EQ(memory_machine().output.lines.back(), u"refused");
+    EXPECT_GT(memory_calls_of(Operation::read_object_security), 0u);
+    EXPECT_EQ(memory_calls_of(Operation::file_version), 0u);
+    EXPECT_EQ(memory_calls_of(Operation::find_files), 0u);
+}
 
 }  // namespace
