@@ -830,6 +830,7 @@ TEST_P(RunDeployLog, CreatesThePrivateLogFolderAndLogsTheRun) {
     EXPECT_TRUE(memory_machine().output.lines[2].starts_with(u"Check the bundle in C:\\Tools: "));
     EXPECT_EQ(memory_machine().output.lines[3], u"C:\\Tools\\Typeloader-Deploy.exe version unknown (error 1813)");
     EXPECT_EQ(memory_machine().output.lines[4], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
+    EXPECT_EQ(memory_calls_of(Operation::file_version), 2u);  // the refused bundle's test counts on it
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, RunDeployLog, testing::Values("uninstall", "install"));
