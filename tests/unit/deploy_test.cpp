@@ -628,17 +628,6 @@ TEST_F(Deploy, InstallRefusesWhenTheSecondListDeletesTheCopy) {
     EXPECT_TRUE(output_mentions("PendingFileRenameOperations2 runs first, which Windows does not document"));
 }
 
-TEST_F(Deploy, UninstallRefusesWhenTheSecondListCannotBeRead) {
-    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
-    add_memory_file(fonts + u"\\Sans.ttf", "f");
-    memory_machine().failures[{Operation::read_pending_file_renames, u"PendingFileRenameOperations2"}] = status_access_denied;
-    const std::string before = state();
-    EXPECT_EQ(deploy_uninstall(log, u"Acme"), Outcome::refused);
-    EXPECT_EQ(state(), before);
-    EXPECT_FALSE(ran_typeloader());
-    EXPECT_TRUE(output_mentions("the restart-time operations in PendingFileRenameOperations2 cannot be read (error 5)"));
-}
-
 // A copy the second list deletes is left to it, and the restart is named.
 TEST_F(Deploy, UninstallLeavesTheSecondListsDeletion) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};

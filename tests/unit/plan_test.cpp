@@ -141,8 +141,6 @@ INSTANTIATE_TEST_SUITE_P(
         InstallRow{"no font", machine({}), "holds no *.ttf entry", false, {}, {}},
         InstallRow{"the key cannot be read", [] { auto m = machine({font(missing)}); m.values_readable = false; return m; }(),
                    "cannot be read", false, {}, {}},
-        InstallRow{"the first list unread", unread(machine({font(missing)}), u"PendingFileRenameOperations", 5),
-                   "the restart-time operations in PendingFileRenameOperations cannot be read (error 5)", false, {}, {}},
         InstallRow{"the second list unread", unread(machine({font(same_as_source)}, {own()}), u"PendingFileRenameOperations2", 1450),
                    "the restart-time operations in PendingFileRenameOperations2 cannot be read (error 1450)", false, {}, {}},
         InstallRow{"the second list's replacement brings the font whichever list runs first",
@@ -268,8 +266,6 @@ INSTANTIATE_TEST_SUITE_P(
                      {}, {}},
         UninstallRow{"the second list unread", unread(machine({font(same_as_source)}, {own()}), u"PendingFileRenameOperations2", 5),
                      "PendingFileRenameOperations2 cannot be read (error 5)", {}, {}, {}},
-        UninstallRow{"the second list deletes the copy whichever list runs first",
-                     machine({font(same_as_source)}, {own()}, {second(deletion(sans))}), nullptr, {u"Acme Sans"}, {}, {}},
         UninstallRow{"the order of the lists decides", machine({font(same_as_source, {{staged, same_as_source}})}, {own()},
                                                                {deletion(sans), second(replacement(staged, sans))}),
                      "runs first", {}, {}, {}}));
