@@ -4,19 +4,7 @@
 #include "deploy/deploy_jobs.h"
 #include "deploy/outcome.h"
 #include "platform/process.h"
-#include "platform/deploy/programs.h"
 #include "platform/deploy/standard_output.h"
-
-namespace {
-
-void log_version(DeployLog& log, const String& path) {
-    String version;
-    PlatformStatus status = file_version(path, version);
-    log_record(log, status ? RecordType::warning : RecordType::information,
-               path + u" version " + (status ? with_error(u"unknown", status) : version));
-}
-
-}  // namespace
 
 int run_deploy() {
     // First of all, as in Typeloader.exe: no DLL from the program's folder.
@@ -53,8 +41,7 @@ int run_deploy() {
             write_output_line(outcome_word(Outcome::refused));
             return exit_code_of(Outcome::refused);
     }
+    // The programs' versions are read once the bundle passes its check.
     log_record(log, RecordType::information, u"Command line: " + full_command_line());
-    log_version(log, executable_file());
-    log_version(log, executable_folder() + u"\\Typeloader.exe");
     return exit_code_of(choice.job == DeployJob::install ? deploy_install(log, choice.title) : deploy_uninstall(log, choice.title));
 }

@@ -115,8 +115,8 @@ bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
 Outcome deploy_install(DeployLog& log, const String& title) {
     const DeployPlaces places = deploy_places();
     log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
-    const std::vector<FoundFile> entries = bundle_entries(places);
     if (!bundle_is_trusted(log, places)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
+    const std::vector<FoundFile> entries = bundle_entries(places);
     std::vector<CheckedFont> fonts;
     const DeploySnapshot checked = read_checking(title, places, entries, fonts);
     const InstallPlan plan = plan_install(checked);

@@ -197,6 +197,16 @@ std::vector<NearbyFile> after_restart(const std::vector<NearbyFile>& now, const 
 
 }  // namespace
 
+namespace {
+
+// The deploy's own operations end the first list, which MoveFileExW writes.
+void schedule(std::vector<PendingOperation>& pending, const Action& staging) {
+    auto second = std::find_if(pending.begin(), pending.end(), [](const PendingOperation& operation) { return operation.second_list; });
+    pending.insert(second, {staging.path, staging.target, true});
+}
+
+}  // namespace
+
 FileState copy_after_restart(const FontFacts& font, const std::vector<PendingOperation>& pending) {
     return after_restart(files_of(font, pending), pending).front().state;
 }
@@ -298,6 +308,8 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
     // A copy that is not right now is Typeloader.exe's to make.
     if (run || !expected.copies.empty()) plan.actions.push_back({.kind = ActionKind::run_typeloader, .title = snapshot.title});
     plan.stagings = expected.stagings;
+    // Judged with the stagings, since the second list could undo one, or not.
+    plan.refusals = unforeseen_restart(with_stagings(snapshot, plan.stagings));
     return plan;
 }
 
@@ -311,7 +323,7 @@ Repair plan_repair(const DeploySnapshot& after) {
             continue;
         }
         const Action staging = staging_for(font, pending);
-        if (staging.schedule) pending.push_back({staging.path, staging.target, true});
+        if (staging.schedule) schedule(pending, staging);
         repair.stagings.push_back(staging);
     }
     return repair;
@@ -324,7 +336,7 @@ DeploySnapshot with_stagings(DeploySnapshot snapshot, const std::vector<Action>&
             std::erase_if(font.staged, [&](const NearbyFile& file) { return same_registry_name(file.path, staging.path); });
             font.staged.push_back({staging.path, FileState::same_as_source});
         }
-        if (staging.schedule) snapshot.pending.push_back({staging.path, staging.target, true});
+        if (staging.schedule) schedule(snapshot.pending, staging);
     }
     return snapshot;
 }
@@ -333,6 +345,7 @@ std::vector<String> install_mismatches(const DeploySnapshot& after) {
     std::vector<String> mismatches;
     const ValueIndex index = index_values(after);
     if (!after.values_readable) mismatches.push_back(u"the fonts key cannot be read");
+    for (const String& reason : unforeseen_restart(after)) mismatches.push_back(reason);
     for (const FontFacts& font : after.fonts) {
         const String name = registration_name(after.title, font.name);
         if (!registered_as_copy(after, index, font)) mismatches.push_back(u"registration " + quoted(name) + u" does not hold " + font.copy);
@@ -357,6 +370,25 @@ std::vector<String> unplanned_registrations(const DeploySnapshot& before, const 
         if (key.starts_with(title_key) && !planned.count(key) && !value_named(earlier, value.name)) unplanned.push_back(value.name);
     }
     return unplanned;
+}
+
+std::vector<String> unforeseen_restart(const DeploySnapshot& snapshot) {
+    std::vector<String> reasons;
+    for (const UnreadPending& unread : snapshot.pending_unread) {
+        reasons.push_back(with_error(u"the restart-time operations in " + unread.value + u" cannot be read", unread.status));
+    }
+    std::vector<PendingOperation> second_first = snapshot.pending;
+    std::stable_partition(second_first.begin(), second_first.end(), [](const PendingOperation& operation) { return operation.second_list; });
+    for (const FontFacts& font : snapshot.fonts) {
+        const std::vector<NearbyFile> now = files_of(font, snapshot.pending);
+        const std::vector<NearbyFile> first = after_restart(now, snapshot.pending), second = after_restart(now, second_first);
+        for (size_t i = 0; i < now.size(); ++i) {
+            if (first[i].state == second[i].state) continue;
+            reasons.push_back(now[i].path + u" after the restart depends on which of PendingFileRenameOperations and "
+                                            u"PendingFileRenameOperations2 runs first, which Windows does not document");
+        }
+    }
+    return reasons;
 }
 
 bool restart_pending(const DeploySnapshot& snapshot) {
@@ -448,6 +480,7 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
         plan.refusals.push_back(u"the fonts key cannot be read");
         return plan;
     }
+    plan.refusals = unforeseen_restart(snapshot);
     for (const FontValue& value : snapshot.values) {
         if (!uninstall_takes(snapshot.title, value.name, value.type)) continue;
         if (is_own_registration(snapshot.title, value.name, value.data)) {
@@ -492,6 +525,7 @@ std::vector<String> registrations_left(const std::vector<String>& removals, cons
 
 std::vector<String> uninstall_mismatches(const UninstallPlan& plan, const DeploySnapshot& after) {
     std::vector<String> mismatches = registrations_left(plan.removals, after);
+    for (const String& reason : unforeseen_restart(after)) mismatches.push_back(reason);
     std::set<String> deleted, voided;
     for (const Action& action : plan.files) {
         (action.kind == ActionKind::void_staged ? voided : deleted).insert(comparison_key(action.path));

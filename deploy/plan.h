@@ -43,11 +43,18 @@ struct PendingOperation {
     String from;
     String to;
     bool replace_existing = false;
+    bool second_list = false;  // from PendingFileRenameOperations2
 };
 
-// The operations of PendingFileRenameOperations' data (strings separated by
-// null units, in pairs), in the order the restart runs them.
+// The operations of one list's data (strings separated by null units, in
+// pairs), in the order the restart runs them.
 std::vector<PendingOperation> parse_pending_operations(StringView units);
+
+// A list of restart-time operations that could not be read.
+struct UnreadPending {
+    String value;  // its value's name
+    PlatformStatus status = status_success;
+};
 
 // A file beside a copy, as a staged replacement is.
 struct NearbyFile {
@@ -78,7 +85,13 @@ struct DeploySnapshot {
     std::vector<FontFacts> fonts;
     bool values_readable = true;
     std::vector<FontValue> values;
-    std::vector<PendingOperation> pending;  // those that touch a copy or a staged file
+    // Those that touch a copy or a staged file: the first list's, then the
+    // second's. Microsoft's documentation says a list runs in the order its
+    // operations were issued, not which list runs first: the planner takes
+    // the first first (where the deploy's own go, so none is assumed to undo
+    // the second's) and refuses what the other order would leave otherwise.
+    std::vector<PendingOperation> pending;
+    std::vector<UnreadPending> pending_unread;  // any: the restart cannot be foreseen
 };
 
 // The operations that can change a copy or a staged file of the snapshot's
@@ -158,6 +171,11 @@ std::vector<Action> plan_keep_aside(const DeploySnapshot& before, const String& 
 std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnapshot& after,
                                   const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote,
                                   const String& aside_folder);
+
+// Why the restart cannot be foreseen: a list that could not be read, or a
+// copy or staged file that the two lists would leave otherwise if the second
+// ran first. Install and uninstall refuse, and a verdict fails, on any.
+std::vector<String> unforeseen_restart(const DeploySnapshot& snapshot);
 
 // Whether the restart will delete or move a copy or a staged file of the
 // title: the only case that needs one. A move whose file is gone does nothing.

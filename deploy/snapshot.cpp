@@ -17,6 +17,7 @@
 #include "fonts/typeloader_contract.h"
 #include "platform/deploy/open_files.h"
 #include "platform/process.h"
+#include "platform/deploy/programs.h"
 #include "platform/registry.h"
 #include "platform/deploy/restart_operations.h"
 #include "platform/deploy/security.h"
@@ -46,6 +47,18 @@ String registry_text(const std::string& data) {
     return units;
 }
 
+namespace {
+
+// Windows parses the file to read its version: only a file of a trusted bundle.
+void log_version(DeployLog& log, const String& path) {
+    String version;
+    PlatformStatus status = file_version(path, version);
+    log_record(log, status ? RecordType::warning : RecordType::information,
+               path + u" version " + (status ? with_error(u"unknown", status) : version));
+}
+
+}  // namespace
+
 bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places) {
     EntryKind font_folder = EntryKind::missing;
     entry_kind(places.font_folder, font_folder);
@@ -56,6 +69,8 @@ bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places) {
     if (refusals.empty()) {
         log_record(log, RecordType::information, u"Check the bundle in " + places.program_folder +
                                                      u": only SYSTEM, Administrators and TrustedInstaller may change it: OK");
+        log_version(log, executable_file());
+        log_version(log, places.typeloader);
     }
     return refusals.empty();
 }
@@ -246,6 +261,22 @@ struct Surroundings {
     Listing listing;
 };
 
+// Both lists, the first's operations first; one that cannot be read is
+// named, not taken for an empty list.
+void read_pending(DeploySnapshot& snapshot) {
+    for (StringView value : pending_renames_values) {
+        String units;
+        if (PlatformStatus status = read_pending_file_renames(value, units)) {
+            snapshot.pending_unread.push_back({String(value), status});
+            continue;
+        }
+        for (PendingOperation& operation : parse_pending_operations(units)) {
+            operation.second_list = value != pending_renames_values[0];
+            snapshot.pending.push_back(operation);
+        }
+    }
+}
+
 Surroundings read_surroundings(DeploySnapshot& snapshot, const String& title, const DeployPlaces& places) {
     snapshot.title = title;
     snapshot.fonts_folder = places.fonts_folder;
@@ -256,8 +287,7 @@ Surroundings read_surroundings(DeploySnapshot& snapshot, const String& title, co
         read.resolved.push_back(is_text_type(value.type) ? resolve_registered_path(registry_text(value.data), value.type, places.fonts_folder, variable)
                                                          : ResolvedPath{});
     }
-    String pending;
-    if (!read_pending_file_renames(pending)) snapshot.pending = parse_pending_operations(pending);
+    read_pending(snapshot);
     return read;
 }
 

@@ -39,7 +39,8 @@ inline constexpr uint32_t source_wait_step_milliseconds = 250;
 
 // Logs whether the bundle may be trusted as it lies (see bundle_check.h): the
 // folder of the programs, Typeloader.exe, and the Font folder where there is
-// one; each font is judged by the snapshot that checks it.
+// one; each font is judged by the snapshot that checks it. Once it passes,
+// logs the two programs' versions, which Windows reads by parsing the files.
 bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places);
 
 // A font of the bundle as its check read it: the entry, the digest of its

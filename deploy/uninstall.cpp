@@ -56,8 +56,8 @@ Removal remove_registrations(DeployLog& log, const String& title, const DeployPl
 Outcome deploy_uninstall(DeployLog& log, const String& title) {
     log_record(log, RecordType::information, u"Uninstall of the fonts registered under the title " + quoted(title));
     const DeployPlaces places = deploy_places();
-    const std::vector<FoundFile> entries = bundle_entries(places);
     if (!bundle_is_trusted(log, places)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was removed."});
+    const std::vector<FoundFile> entries = bundle_entries(places);
     const DeploySnapshot before = read_for_removal(title, places, entries, {});
     const UninstallPlan plan = plan_uninstall(before, places.own_folders);
     if (!plan.refusals.empty()) {

@@ -33,7 +33,7 @@ enum class Operation {
     remove_folder,
     replace_at_restart,
     delete_at_restart,
-    read_pending_file_renames,
+    read_pending_file_renames,  // its subject: the value's name
     // held files
     open_for_reading,
     open_log_file,
@@ -49,6 +49,7 @@ enum class Operation {
     put_value,
     // programs
     run_program,
+    file_version,
     // security
     read_object_security,
     read_held_file_security,
@@ -89,7 +90,8 @@ struct MemoryFiles {
     // Files and folders in the order they were made; a folder lists its
     // entries in this order.
     std::vector<MemoryEntry> entries;
-    std::vector<RestartOperation> restart_operations;
+    std::vector<RestartOperation> restart_operations;         // the first list, which the deploy writes
+    std::vector<RestartOperation> second_restart_operations;  // the second, which only others write
     uint64_t last_id = 0;
 };
 

@@ -327,6 +327,18 @@ INSTANTIATE_TEST_SUITE_P(
                         add_good_font();
                     },
                     "\"AcmeCorp Mono\" (C:\\Windows\\Fonts\\Mono.ttf) is not this title's registration"},
+        RefusalCase{"the first list of restart-time operations unread",
+                    [] {
+                        memory_machine().failures[{Operation::read_pending_file_renames, u"PendingFileRenameOperations"}] = status_access_denied;
+                        add_good_font();
+                    },
+                    "the restart-time operations in PendingFileRenameOperations cannot be read (error 5)"},
+        RefusalCase{"the second list unread",
+                    [] {
+                        memory_machine().failures[{Operation::read_pending_file_renames, u"PendingFileRenameOperations2"}] = status_access_denied;
+                        add_good_font();
+                    },
+                    "the restart-time operations in PendingFileRenameOperations2 cannot be read (error 5)"},
         RefusalCase{"its name with another type",
                     [] {
                         memory_font_values().push_back({u"Acme Good", 2, u"%WINDIR%\\x"});
@@ -632,6 +644,29 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     EXPECT_EQ(memory_machine().files.restart_operations[0].to, String());
 }
 
+// Windows may run the second list after the staging the first would get.
+TEST_F(Deploy, InstallRefusesWhenTheSecondListDeletesTheCopy) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
+    add_memory_file(fonts + u"\\Sans.ttf", font_bytes);
+    add_font(u"Sans.ttf");
+    memory_machine().files.second_restart_operations.push_back({fonts + u"\\Sans.ttf", String()});
+    const std::string before = state();
+    EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::refused);
+    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(output_mentions("PendingFileRenameOperations2 runs first, which Windows does not document"));
+}
+
+// A copy the second list deletes is left to it, and the restart is named.
+TEST_F(Deploy, UninstallLeavesTheSecondListsDeletion) {
+    memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
+    add_memory_file(fonts + u"\\Sans.ttf", "f");
+    memory_machine().files.second_restart_operations.push_back({fonts + u"\\Sans.ttf", String()});
+    EXPECT_EQ(uninstall(u"Acme"), 3010);
+    EXPECT_TRUE(memory_font_values().empty());
+    EXPECT_NE(find_memory_entry(fonts + u"\\Sans.ttf"), nullptr);
+    EXPECT_TRUE(memory_machine().files.restart_operations.empty());
+}
+
 TEST_F(Deploy, UninstallThatLeavesAValueFails) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
     add_memory_file(fonts + u"\\Sans.ttf", "f");
@@ -808,9 +843,30 @@ TEST_P(RunDeployLog, CreatesThePrivateLogFolderAndLogsTheRun) {
     }
     EXPECT_EQ(log->contents, "\xEF\xBB\xBF" + expected);
     EXPECT_EQ(memory_machine().output.lines[0], u"Command line: Typeloader-Deploy.exe " + job + u" Acme");
-    EXPECT_EQ(memory_machine().output.lines[2], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
+    // The versions come once the bundle has passed: Windows parses a file to read one.
+    EXPECT_TRUE(memory_machine().output.lines[2].starts_with(u"Check the bundle in C:\\Tools: "));
+    EXPECT_EQ(memory_machine().output.lines[3], u"C:\\Tools\\Typeloader-Deploy.exe version unknown (error 1813)");
+    EXPECT_EQ(memory_machine().output.lines[4], u"C:\\Tools\\Typeloader.exe version 1.0.0.2");
+    EXPECT_EQ(memory_calls_of(Operation::file_version), 2u);  // the refused bundle's test counts on it
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, RunDeployLog, testing::Values("uninstall", "install"));
+
+// A bundle others may change: no file of it is parsed, for its version or else.
+TEST_P(RunDeployLog, ReadsNoVersionOfARefusedBundle) {
+    reset_machine();
+    add_memory_file(u"C:\\Tools\\Typeloader.exe", "MZ");
+    ObjectSecurity security = private_object_security();
+    security.dacl.push_back({true, u"S-1-5-32-545", 0x2, 0});
+    memory_machine().security.objects[u"C:\\Tools\\Typeloader.exe"] = security;
+    memory_machine().programs.file_versions[u"C:\\Tools\\Typeloader.exe"] = u"1.0.0.2";
+    memory_machine().process.executable_path = u"C:\\Tools\\Typeloader-Deploy.exe";
+    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", ascii(GetParam()), u"Acme"};
+    EXPECT_EQ(run_deploy(), 1);
+    EXPECT_EQ(memory_machine().output.lines.back(), u"refused");
+    EXPECT_GT(memory_calls_of(Operation::read_object_security), 0u);
+    EXPECT_EQ(memory_calls_of(Operation::file_version), 0u);
+    EXPECT_EQ(memory_calls_of(Operation::find_files), 0u);
+}
 
 }  // namespace

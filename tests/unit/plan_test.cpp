@@ -34,6 +34,18 @@ std::vector<String> paths_of(const std::vector<Action>& actions, ActionKind kind
 }
 PendingOperation replacement(const String& from, const String& to) { return {from, to, true}; }
 
+// An operation of PendingFileRenameOperations2.
+PendingOperation second(PendingOperation operation) {
+    operation.second_list = true;
+    return operation;
+}
+
+// The snapshot, one list of restart-time operations unread.
+DeploySnapshot unread(DeploySnapshot snapshot, const String& value, PlatformStatus status) {
+    snapshot.pending_unread.push_back({value, status});
+    return snapshot;
+}
+
 struct AfterRestartRow {
     const char* description;
     std::vector<PendingOperation> pending;
@@ -129,6 +141,16 @@ INSTANTIATE_TEST_SUITE_P(
         InstallRow{"no font", machine({}), "holds no *.ttf entry", false, {}, {}},
         InstallRow{"the key cannot be read", [] { auto m = machine({font(missing)}); m.values_readable = false; return m; }(),
                    "cannot be read", false, {}, {}},
+        InstallRow{"the second list unread", unread(machine({font(same_as_source)}, {own()}), u"PendingFileRenameOperations2", 1450),
+                   "the restart-time operations in PendingFileRenameOperations2 cannot be read (error 1450)", false, {}, {}},
+        InstallRow{"the second list's replacement brings the font whichever list runs first",
+                   machine({font(other, {{staged, same_as_source}})}, {own()}, {second(replacement(staged, sans))}), nullptr, false, {}, {}},
+        InstallRow{"the order of the lists decides: deleted by the first, moved in by the second",
+                   machine({font(same_as_source, {{staged, same_as_source}})}, {own()}, {deletion(sans), second(replacement(staged, sans))}),
+                   "C:\\Windows\\Fonts\\Sans.ttf after the restart depends on which", false, {}, {}},
+        InstallRow{"the second list deletes the copy: a staging of the first could be undone",
+                   machine({font(same_as_source)}, {own()}, {second(deletion(sans))}), "runs first, which Windows does not document", false,
+                   {}, {}},
         InstallRow{"a damaged font", machine({{u"Sans.ttf", u"its table directory is cut off", sans, missing, {}}}),
                    "C:\\Tools\\Font\\Sans.ttf: its table directory is cut off", false, {}, {}},
         InstallRow{"the copy is a folder", machine({font(folder)}), "is a folder or a link", false, {}, {}},
@@ -182,6 +204,11 @@ TEST(InstallVerdict, EveryFontRegisteredAndRightAfterTheRestart) {
         {"deleted at the restart", machine({font(same_as_source)}, {own()}, {deletion(sans)}), "but not after the restart"},
         {"the key unreadable", [] { auto m = machine({font(same_as_source)}, {own()}); m.values_readable = false; return m; }(),
          "cannot be read"},
+        {"a list of restart-time operations unread", unread(machine({font(same_as_source)}, {own()}), u"PendingFileRenameOperations2", 5),
+         "PendingFileRenameOperations2 cannot be read (error 5)"},
+        {"the first list deletes what the second moves in",
+         machine({font(same_as_source, {{staged, same_as_source}})}, {own()}, {deletion(sans), second(replacement(staged, sans))}),
+         "runs first"},
     };
     for (const Row& row : rows) {
         std::vector<String> mismatches = install_mismatches(row.after);
@@ -257,7 +284,12 @@ INSTANTIATE_TEST_SUITE_P(
         UninstallRow{"another title under the prefix", machine({font(missing)}, {own(), {u"AcmeCorp Mono", 1, fonts + u"\\Mono.ttf"}}),
                      "\"AcmeCorp Mono\" (C:\\Windows\\Fonts\\Mono.ttf) is not this title's registration", {}, {}, {}},
         UninstallRow{"the key cannot be read", [] { auto m = machine({}); m.values_readable = false; return m; }(), "cannot be read", {},
-                     {}, {}}));
+                     {}, {}},
+        UninstallRow{"the second list unread", unread(machine({font(same_as_source)}, {own()}), u"PendingFileRenameOperations2", 5),
+                     "PendingFileRenameOperations2 cannot be read (error 5)", {}, {}, {}},
+        UninstallRow{"the order of the lists decides", machine({font(same_as_source, {{staged, same_as_source}})}, {own()},
+                                                               {deletion(sans), second(replacement(staged, sans))}),
+                     "runs first", {}, {}, {}}));
 
 TEST(UninstallVerdict, NamesGoneAndCopiesGoneAfterTheRestart) {
     UninstallPlan plan = plan_uninstall(machine({font(same_as_source, {{staged, same_as_source}})}, {own()}, {replacement(staged, sans)}),
@@ -270,6 +302,22 @@ TEST(UninstallVerdict, NamesGoneAndCopiesGoneAfterTheRestart) {
     DeploySnapshot unreadable = machine({font(missing)});
     unreadable.values_readable = false;
     EXPECT_FALSE(uninstall_mismatches(plan, unreadable).empty());
+    const std::vector<String> unforeseen =
+        uninstall_mismatches(plan, unread(machine({font(missing)}), u"PendingFileRenameOperations", 5));
+    ASSERT_EQ(unforeseen.size(), 1u);
+    EXPECT_EQ(unforeseen[0], u"the restart-time operations in PendingFileRenameOperations cannot be read (error 5)");
+}
+
+// MoveFileExW writes the first list: a staging goes after its operations,
+// before the second's.
+TEST(WithStagings, ScheduledAtTheEndOfTheFirstList) {
+    const PendingOperation others = {u"C:\\x", u"", false}, later = second({u"C:\\y", u"", false});
+    const DeploySnapshot staged_too = with_stagings(machine({font(other)}, {}, {others, later}), {fresh});
+    ASSERT_EQ(staged_too.pending.size(), 3u);
+    EXPECT_EQ(staged_too.pending[0].from, u"C:\\x");
+    EXPECT_EQ(staged_too.pending[1].from, staged);
+    EXPECT_FALSE(staged_too.pending[1].second_list);
+    EXPECT_EQ(staged_too.pending[2].from, u"C:\\y");
 }
 
 TEST(StagingFor, RewritesTheFileAPendingMoveBringsLastOrTakesAFreshName) {

@@ -14,6 +14,7 @@ PlatformStatus run_program(const String& program, const String& command_line, ui
 }
 
 PlatformStatus file_version(const String& path, String& version) {
+    if (PlatformStatus status = memory_call(Operation::file_version, path)) return status;
     const auto& versions = memory_machine().programs.file_versions;
     auto found = versions.find(path);
     if (found == versions.end()) return status_resource_type_not_found;
