@@ -109,9 +109,12 @@ Step put_back_value_step(const RegistryKey& key, PlatformStatus opened, const Ac
 }
 
 // A copy's bytes kept before the run may overwrite them: without them no
-// failure could be put back, so the run goes no further.
+// failure could be put back, so the run goes no further. A copy another
+// program holds open cannot be read, nor be overwritten by the run: it is
+// staged for the restart instead, and nothing needs keeping.
 Step keep_aside_step(const Action& action) {
     const PlatformStatus status = copy_file_replacing(action.path, action.target);
+    if (is_in_use_status(status)) return {{true, status}};
     if (status) return {{false, status}, line(RecordType::error, with_error(u"Copy " + action.path + u" could not be kept aside as " + action.target, status) + u"."), true};
     return {{true}, line(RecordType::information, u"Copy " + action.path + u" kept aside as " + action.target + u", to be put back should the install fail.")};
 }

@@ -13,4 +13,11 @@
 // created in them later. Empty when all pass; else one sentence per object
 // refused, naming it, without a final period. An empty `font_folder` is not
 // judged: an uninstall may run from a bundle without one.
+// The program folder, too, must be reached through no link: none of the
+// folders on its way may be one.
 std::vector<String> bundle_refusals(const String& program_folder, const String& typeloader_exe, const String& font_folder);
+
+// The folders a path passes through below its root (a drive's "X:\", a
+// share's "\\server\share\", after a "\\?\" or "\\.\" prefix), in order,
+// the path itself left out.
+std::vector<String> folders_on_the_way(StringView path);

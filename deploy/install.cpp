@@ -115,7 +115,8 @@ bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
 Outcome deploy_install(DeployLog& log, const String& title) {
     const DeployPlaces places = deploy_places();
     log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
-    if (!bundle_is_trusted(log, places)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
+    CheckedFont typeloader;
+    if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
     const std::vector<FoundFile> entries = bundle_entries(places);
     std::vector<CheckedFont> fonts;
     const DeploySnapshot checked = read_checking(title, places, entries, fonts);
@@ -135,7 +136,7 @@ Outcome deploy_install(DeployLog& log, const String& title) {
                                      u"; Typeloader.exe was not run."});
     }
     PrivateBundle bundle;
-    if (!make_private_bundle(log, places.typeloader, fonts, bundle)) {
+    if (!make_private_bundle(log, typeloader, fonts, bundle)) {
         return log_verdict(log, {Outcome::failed, u"Failed: nothing was changed."});
     }
     const Verdict verdict = install_from(log, recorded, title, places, bundle, checked, plan);

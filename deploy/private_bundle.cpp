@@ -87,7 +87,7 @@ PlatformStatus copy_fonts(std::vector<CheckedFont>& fonts, const PrivateBundle& 
 
 }  // namespace
 
-bool make_private_bundle(DeployLog& log, const String& typeloader, std::vector<CheckedFont>& fonts, PrivateBundle& bundle) {
+bool make_private_bundle(DeployLog& log, CheckedFont& typeloader, std::vector<CheckedFont>& fonts, PrivateBundle& bundle) {
     bundle.folder = spelled_as_stored(log.folder) + private_bundle_name;
     bundle.typeloader = bundle.folder + u"\\Typeloader.exe";
     bundle.font_folder = bundle.folder + source_folder_suffix;
@@ -101,11 +101,14 @@ bool make_private_bundle(DeployLog& log, const String& typeloader, std::vector<C
     String failed = left.empty() ? bundle.folder : left.front().path;
     bool same = true;
     if (!status) {
-        failed = typeloader;
-        uint64_t ignored = 0;
-        status = copy_held(typeloader, bundle.typeloader, ignored);
+        failed = typeloader.entry.path;
+        uint64_t made = 0;
+        status = typeloader.held ? copy_held_file(typeloader.held, bundle.typeloader, made)
+                                 : copy_held(typeloader.entry.path, bundle.typeloader, made);
+        typeloader.held.reset();
+        same = made == typeloader.digest;
     }
-    if (!status) {
+    if (!status && same) {
         for (const CheckedFont& font : fonts) {
             bundle.fonts.push_back({{font.entry.name, bundle.font_folder + u"\\" + font.entry.name}, font.digest, HeldFile()});
         }

@@ -28,11 +28,11 @@ inline constexpr char16_t private_bundle_name[] = u"\\Run";
 
 // Makes the folder (after removing one a run that ended abnormally left) and
 // copies each file into it through a handle that keeps others from writing
-// the original meanwhile: each font through the handle its check read
+// the original meanwhile: Typeloader.exe and each font through the handle its check read
 // (closed then), and a copy whose bytes are not those checked fails. False,
 // with the reason logged, when any step fails; what was made is removed
 // again. No fonts: a bundle of Typeloader.exe alone.
-bool make_private_bundle(DeployLog& log, const String& typeloader, std::vector<CheckedFont>& fonts, PrivateBundle& bundle);
+bool make_private_bundle(DeployLog& log, CheckedFont& typeloader, std::vector<CheckedFont>& fonts, PrivateBundle& bundle);
 
 // Removes the folder and what this run put in it.
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle);

@@ -59,12 +59,61 @@ void log_version(DeployLog& log, const String& path) {
 
 }  // namespace
 
-bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places) {
+namespace {
+
+// Why a file opened for its check cannot be trusted: what opening it said,
+// then who may change it, read through the handle.
+String held_file_refusal(const String& path, PlatformStatus opened, const HeldFile& file, Trust trust, StringView what) {
+    if (opened == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
+    // A folder cannot be opened as a file: Windows answers access denied.
+    EntryKind kind = EntryKind::missing;
+    if (opened == status_access_denied && !entry_kind(path, kind) && kind == EntryKind::folder) return u"it is a folder, not " + String(what);
+    if (is_in_use_status(opened)) return with_error(u"another program holds it open", opened);
+    if (opened == status_file_not_found || opened == status_path_not_found) return u"it is gone";
+    if (opened) return with_error(u"it cannot be read", opened);
+    // Whoever may change the file could have changed what is checked here.
+    ObjectSecurity security;
+    if (PlatformStatus status = read_held_file_security(file, security)) return with_error(u"its owner and permissions cannot be read", status);
+    return access_refusal(security, AccessTarget::object_itself, trust);
+}
+
+// The digest of the whole held file, read piece by piece.
+PlatformStatus digest_held(const HeldFile& file, uint64_t& digest) {
+    Digest running;
+    std::string piece;
+    for (uint64_t offset = 0;; offset += piece.size()) {
+        if (PlatformStatus status = read_at(file, offset, read_piece_size, piece)) return status;
+        if (piece.empty()) break;
+        digest_add(running, piece.data(), piece.size());
+    }
+    digest = digest_value(running);
+    return status_success;
+}
+
+// Typeloader.exe judged through the handle that keeps it as it is until its
+// private copy is made: a file swapped in after the check by path is never run.
+String hold_program(const String& path, CheckedFont& program) {
+    program = {{String(file_name_of(path)), path}, 0, HeldFile()};
+    const PlatformStatus opened = open_for_reading(path, program.held);
+    String refusal = held_file_refusal(path, opened, program.held, is_network_path(path) ? Trust::domain_admins_too : Trust::local_only, u"a program");
+    if (refusal.empty()) {
+        if (PlatformStatus status = digest_held(program.held, program.digest)) refusal = with_error(u"it cannot be read", status);
+    }
+    if (!refusal.empty()) program.held.reset();
+    return refusal.empty() ? refusal : path + u": " + refusal;
+}
+
+}  // namespace
+
+bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places, CheckedFont& typeloader) {
     EntryKind font_folder = EntryKind::missing;
     entry_kind(places.font_folder, font_folder);
     // The fonts themselves are judged through the handle their check reads.
-    const std::vector<String> refusals = bundle_refusals(
+    std::vector<String> refusals = bundle_refusals(
         places.program_folder, places.typeloader, font_folder == EntryKind::missing ? String() : places.font_folder);
+    if (refusals.empty()) {
+        if (String refusal = hold_program(places.typeloader, typeloader); !refusal.empty()) refusals.push_back(refusal);
+    }
     log_refusals(log, refusals);
     if (refusals.empty()) {
         log_record(log, RecordType::information, u"Check the bundle in " + places.program_folder +
@@ -97,19 +146,7 @@ String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatu
         return u"its name does not end in .ttf (it matches *.ttf only through its short name)";
     }
     if (file_title(found.name).empty()) return u"its file title is empty";
-    if (opened == status_stopped_on_link) return u"it is a link or another reparse point, not a plain file";
-    // A folder cannot be opened as a file: Windows answers access denied.
-    EntryKind kind = EntryKind::missing;
-    if (opened == status_access_denied && !entry_kind(found.path, kind) && kind == EntryKind::folder) {
-        return u"it is a folder, not a font file";
-    }
-    if (is_in_use_status(opened)) return with_error(u"another program holds it open", opened);
-    if (opened == status_file_not_found || opened == status_path_not_found) return u"it is gone";
-    if (opened) return with_error(u"it cannot be read", opened);
-    // Whoever may change the font could have changed what is checked here.
-    ObjectSecurity security;
-    if (PlatformStatus status = read_held_file_security(file, security)) return with_error(u"its owner and permissions cannot be read", status);
-    if (String reason = access_refusal(security, AccessTarget::object_itself, trust); !reason.empty()) return reason;
+    if (String refusal = held_file_refusal(found.path, opened, file, trust, u"a font file"); !refusal.empty()) return refusal;
     uint64_t size = 0;
     if (PlatformStatus status = open_file_size(file, size)) return with_error(u"it cannot be read", status);
     FontFileVerdict verdict = inspect_font_file(size, [&](uint64_t offset, size_t length, std::string& bytes) {
@@ -119,18 +156,6 @@ String entry_refusal(const FoundFile& found, const HeldFile& file, PlatformStatu
     return verdict.refusal;
 }
 
-// The digest of the whole held file, read piece by piece.
-PlatformStatus digest_held(const HeldFile& file, uint64_t& digest) {
-    Digest running;
-    std::string piece;
-    for (uint64_t offset = 0;; offset += piece.size()) {
-        if (PlatformStatus status = read_at(file, offset, read_piece_size, piece)) return status;
-        if (piece.empty()) break;
-        digest_add(running, piece.data(), piece.size());
-    }
-    digest = digest_value(running);
-    return status_success;
-}
 
 }  // namespace
 

@@ -37,12 +37,6 @@ std::vector<FoundFile> bundle_entries(const DeployPlaces& places);
 inline constexpr uint32_t source_wait_milliseconds = 10 * 1000;
 inline constexpr uint32_t source_wait_step_milliseconds = 250;
 
-// Logs whether the bundle may be trusted as it lies (see bundle_check.h): the
-// folder of the programs, Typeloader.exe, and the Font folder where there is
-// one; each font is judged by the snapshot that checks it. Once it passes,
-// logs the two programs' versions, which Windows reads by parsing the files.
-bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places);
-
 // A font of the bundle as its check read it: the entry, the digest of its
 // bytes, and the handle it was read through, kept so that what was checked
 // stays as it was until it is copied (none once copied, or when refused).
@@ -51,6 +45,15 @@ struct CheckedFont {
     uint64_t digest = 0;
     HeldFile held;
 };
+
+// Logs whether the bundle may be trusted as it lies (see bundle_check.h): the
+// folder of the programs, Typeloader.exe, and the Font folder where there is
+// one; each font is judged by the snapshot that checks it. Typeloader.exe is
+// judged again through the handle it stays open by, until its private copy
+// is made from it (`typeloader`). Once it passes, logs the two programs'
+// versions, which Windows reads by parsing the files.
+bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places, CheckedFont& typeloader);
+
 
 // The readings the jobs take. Each reads the fonts key, the restart-time
 // operations and the destination folder, and measures copies; they differ in

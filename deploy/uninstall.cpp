@@ -34,12 +34,12 @@ bool remove_files(DeployLog& log, const std::vector<Action>& files) {
 // names it may remain.
 enum class Removal { removed, not_started, failed };
 
-Removal remove_registrations(DeployLog& log, const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
-                             const UninstallPlan& plan, const std::vector<String>& copies) {
+Removal remove_registrations(DeployLog& log, CheckedFont& typeloader, const String& title, const DeployPlaces& places,
+                             const std::vector<FoundFile>& entries, const UninstallPlan& plan, const std::vector<String>& copies) {
     if (!plan.registrations.empty()) {
         PrivateBundle bundle;
         std::vector<CheckedFont> none;
-        if (!make_private_bundle(log, places.typeloader, none, bundle)) return Removal::not_started;
+        if (!make_private_bundle(log, typeloader, none, bundle)) return Removal::not_started;
         const bool ran = execute(log, bundle.typeloader, plan.registrations).succeeded;
         remove_private_bundle(log, bundle);
         if (!ran) return Removal::failed;
@@ -56,7 +56,8 @@ Removal remove_registrations(DeployLog& log, const String& title, const DeployPl
 Outcome deploy_uninstall(DeployLog& log, const String& title) {
     log_record(log, RecordType::information, u"Uninstall of the fonts registered under the title " + quoted(title));
     const DeployPlaces places = deploy_places();
-    if (!bundle_is_trusted(log, places)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was removed."});
+    CheckedFont typeloader;
+    if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was removed."});
     const std::vector<FoundFile> entries = bundle_entries(places);
     const DeploySnapshot before = read_for_removal(title, places, entries, {});
     const UninstallPlan plan = plan_uninstall(before, places.own_folders);
@@ -76,7 +77,7 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     }
     std::vector<String> copies;
     for (const FontFacts& font : before.fonts) copies.push_back(font.copy);
-    const Removal removal = recorded ? remove_registrations(log, title, places, entries, plan, copies) : Removal::failed;
+    const Removal removal = recorded ? remove_registrations(log, typeloader, title, places, entries, plan, copies) : Removal::failed;
     if (removal == Removal::not_started) return log_verdict(log, {Outcome::failed, u"Failed: nothing was removed."});
     if (removal == Removal::failed) {
         return log_verdict(log, {Outcome::failed, u"Failed: not every registration was removed; no copy was deleted."});

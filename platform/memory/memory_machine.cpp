@@ -23,6 +23,7 @@ PlatformStatus memory_call(Operation operation, StringView subject) {
     MemoryMachine& machine = memory_machine();
     if (!machine.first_call) machine.first_call = operation;
     const uint32_t call = ++machine.calls[operation];
+    if (machine.before_call) machine.before_call(operation, subject);
     // The most particular point first: this subject on this call.
     const String named(subject);
     for (const FailurePoint& point : {FailurePoint{operation, named, call}, FailurePoint{operation, named, 0},

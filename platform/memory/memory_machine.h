@@ -174,6 +174,9 @@ struct MemoryMachine {
     // show what ran, and that the DLL search restriction comes before all.
     std::map<Operation, uint32_t> calls;
     std::optional<Operation> first_call;
+    // Run at every counted call before its failure is looked up: how a test
+    // changes the machine in the middle of a run, as another program would.
+    std::function<void(Operation, StringView subject)> before_call;
 };
 
 MemoryMachine& memory_machine();

@@ -538,3 +538,18 @@ def test_typeloader_ends_with_a_deploy_run_that_is_killed(wine):
     registered = [name for name, _, _ in wine.values() if name.startswith("E2eKill ")]
     assert 20 <= len(registered) < fonts, len(registered)
     assert job(wine, "uninstall", "E2eKill")[0] == 0
+
+
+def test_a_bundle_reached_through_a_link_on_the_way_is_refused(wine):
+    add_fonts(wine, "DepLnk.ttf")
+    link = wine.drive_c / "Lnk"
+    remove(link)
+    os.symlink(wine.drive_c, link)  # C:\Lnk\Typeloader is the bundle, reached through the link
+    try:
+        before = machine(wine)
+        code, out = wine.run_command_line("Typeloader-Deploy.exe install E2eLnk", program=r"C:\Lnk\Typeloader\Typeloader-Deploy.exe")
+        assert code == 1, out
+        assert r"Refused: C:\Lnk: it is a link or another reparse point, on the way to the bundle." in lines(out), out
+        assert machine(wine) == before
+    finally:
+        link.unlink()

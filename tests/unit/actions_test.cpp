@@ -15,6 +15,8 @@ Action stage(const String& name) {
             .target = fonts + u"\\" + name, .digest = digest_of(bytes.data(), bytes.size()), .schedule = true};
 }
 Action deletion(ActionKind kind, const String& name) { return {.kind = kind, .path = fonts + u"\\" + name}; }
+const String aside = u"C:\\Run\\Aside";
+Action keep_aside(const String& name) { return {.kind = ActionKind::keep_aside, .path = fonts + u"\\" + name, .target = aside + u"\\" + name}; }
 
 // Which failures stop the rest of a list, and which leave it going.
 struct ExecutionRow {
@@ -23,6 +25,7 @@ struct ExecutionRow {
     FailurePoint failure;
     size_t carried_out;
     bool succeeded;
+    PlatformStatus injected = status_access_denied;
 };
 
 void PrintTo(const ExecutionRow& row, std::ostream* out) { *out << row.description; }
@@ -35,13 +38,14 @@ TEST_P(Executing, StopsOnlyWhereGoingOnWouldActOnAFailure) {
     add_memory_folder(fonts);
     add_memory_folder(u"C:\\Run");
     add_memory_folder(u"C:\\Run\\Font");
+    add_memory_folder(aside);
     add_memory_file(source, bytes);
     for (const char16_t* name : {u"A.ttf", u"B.ttf"}) add_memory_file(fonts + u"\\" + name, "old");
     add_memory_folder(u"C:\\Windows\\Logs");
     DeployLog log;
     String refusal;
     ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
-    memory_machine().failures[GetParam().failure] = status_access_denied;
+    memory_machine().failures[GetParam().failure] = GetParam().injected;
     const Execution execution = execute(log, u"C:\\Run\\Typeloader.exe", GetParam().actions);
     EXPECT_EQ(execution.results.size(), GetParam().carried_out);
     EXPECT_EQ(execution.succeeded, GetParam().succeeded);
@@ -61,6 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
                      {deletion(ActionKind::remove_file, u"Gone.ttf"), deletion(ActionKind::remove_file, u"B.ttf")}, {Operation::run_program}, 2, true},
         ExecutionRow{"a leftover that stays is harmless", {deletion(ActionKind::remove_leftover, u"A.ttf"), stage(u"B.ttf")},
                      {Operation::delete_file, fonts + u"\\A.ttf"}, 2, true},
+        ExecutionRow{"a copy that cannot be kept aside stops the rest: it could not be put back", {keep_aside(u"A.ttf"), stage(u"B.ttf")},
+                     {Operation::copy_file_replacing, aside + u"\\A.ttf"}, 1, false},
+        ExecutionRow{"a copy another program holds open needs no keeping: the run cannot overwrite it either",
+                     {keep_aside(u"A.ttf"), stage(u"B.ttf")}, {Operation::copy_file_replacing, aside + u"\\A.ttf"}, 2, true, status_sharing_violation},
         ExecutionRow{"a record that cannot be written stops the rest", {deletion(ActionKind::void_staged, u"A.ttf"), stage(u"B.ttf")},
                      {Operation::append_to_open_file}, 1, false}));
 

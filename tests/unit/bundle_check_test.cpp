@@ -78,11 +78,33 @@ INSTANTIATE_TEST_SUITE_P(
         BundleCase{"Domain Admins own a local Font", bundle, [] { own(font_folder, domain_admins); },
                    {u"C:\\Bundle\\Font: it is owned by Domain Admins (" + domain_admins +
                     u"), who may change its permissions"}},
+        BundleCase{"a link on the way", u"C:\\Lnk\\Bundle",
+                   [] {
+                       add_memory_folder(u"C:\\Lnk");
+                       find_memory_entry(u"C:\\Lnk")->reparse_point = true;
+                       add_memory_folder(u"C:\\Lnk\\Bundle");
+                   },
+                   {u"C:\\Lnk: it is a link or another reparse point, on the way to the bundle"}},
         BundleCase{"Domain Admins own Font on a share", bundle,
                    [] {
                        own(font_folder, domain_admins);
                        memory_machine().security.network_roots = {u"C:\\Bundle\\"};
                    },
                    {}}));
+
+TEST(FoldersOnTheWay, EveryFolderBelowTheRoot) {
+    struct Row {
+        const char* name;
+        String path;
+        std::vector<String> folders;
+    } rows[] = {
+        {"a drive", u"C:\\Program Files\\Typeloader\\Acme", {u"C:\\Program Files", u"C:\\Program Files\\Typeloader"}},
+        {"a folder at the root", u"C:\\Bundle", {}},
+        {"a share", u"\\\\corp\\NETLOGON\\Fonts\\Acme", {u"\\\\corp\\NETLOGON\\Fonts"}},
+        {"a long drive path", u"\\\\?\\C:\\Tools\\Acme", {u"\\\\?\\C:\\Tools"}},
+        {"a long share path", u"\\\\?\\UNC\\corp\\share\\Tools\\Acme", {u"\\\\?\\UNC\\corp\\share\\Tools"}},
+    };
+    for (const Row& row : rows) EXPECT_EQ(readable(folders_on_the_way(row.path)), readable(row.folders)) << row.name;
+}
 
 }  // namespace

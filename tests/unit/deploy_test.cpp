@@ -435,6 +435,21 @@ TEST_F(Deploy, AFailedInstallPutsBackTheBytesOfACopyItOverwrote) {
     EXPECT_TRUE(output_mentions("Failed: the fonts key and the Fonts folder are put back as they were")) << readable(memory_machine().output.lines);
 }
 
+// Typeloader.exe changed after its check (another file in its place, as a
+// link on the way repointed would give): the private copy is made through the
+// handle the check read, and bytes other than those checked never run.
+TEST_F(Deploy, ATypeloaderChangedAfterItsCheckIsNeverRun) {
+    add_font(u"Sans.ttf");
+    memory_machine().before_call = [](Operation operation, StringView subject) {
+        if (operation == Operation::open_for_reading && subject == font_folder + u"\\Sans.ttf") {
+            find_memory_entry(u"C:\\Tools\\Typeloader.exe")->contents = "planted";
+        }
+    };
+    EXPECT_EQ(install(u"Acme"), 1);
+    EXPECT_FALSE(ran_typeloader());
+    EXPECT_TRUE(output_mentions("its bytes are not those checked")) << readable(memory_machine().output.lines);
+}
+
 // The copies are judged by their bytes after the run, not by what
 // Typeloader.exe printed.
 TEST_F(Deploy, ACopyLeftWithOtherBytesIsMadeAgain) {

@@ -24,10 +24,12 @@ constexpr DWORD pipe_buffer_bytes = 1024 * 1024;
 
 namespace {
 
-// Starts the program suspended in a job that ends it, and whatever it starts,
-// once the job's last handle closes: when this run returns, or when this
-// process ends however it ends, so no Typeloader.exe outlives the run that
-// holds the machine's lock. The pipe's write end is the one handle it inherits.
+// Starts the program and puts it at once in a job that ends it, and whatever
+// it starts, once the job's last handle closes: when this run returns, or
+// when this process ends however it ends, so no Typeloader.exe outlives the
+// run that holds the machine's lock. (Started suspended it would need
+// ResumeThread, which the release checks keep out of the imports.) The
+// pipe's write end is the one handle it inherits.
 PlatformStatus start_in_job(const String& program, const String& command_line, HANDLE write_end, unique_handle& job,
                             unique_handle& process) {
     job.reset(CreateJobObjectW(nullptr, nullptr));
@@ -55,13 +57,13 @@ PlatformStatus start_in_job(const String& program, const String& command_line, H
     PROCESS_INFORMATION started{};
     // Without a console: no window, and no console host started for it.
     if (!CreateProcessW(wide(program), line.data(), nullptr, nullptr, TRUE,
-                        CREATE_SUSPENDED | DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                        DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
                         &started)) {
         return GetLastError();
     }
     process.reset(started.hProcess);
     unique_handle thread(started.hThread);
-    if (!AssignProcessToJobObject(job.get(), process.get()) || ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+    if (!AssignProcessToJobObject(job.get(), process.get())) {
         const DWORD status = GetLastError();
         TerminateProcess(process.get(), status);
         return status;
