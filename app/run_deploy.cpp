@@ -43,5 +43,9 @@ int run_deploy() {
     }
     // The programs' versions are read once the bundle passes its check.
     log_record(log, RecordType::information, u"Command line: " + full_command_line());
+    if (!log.unfinished.empty()) {
+        log_record(log, RecordType::warning, u"A run before this one ended before its verdict (its records stand above): "
+                                              u"a run of its job and title verifies what it left.");
+    }
     return exit_code_of(choice.job == DeployJob::install ? deploy_install(log, choice.title) : deploy_uninstall(log, choice.title));
 }

@@ -114,7 +114,11 @@ bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
 
 Outcome deploy_install(DeployLog& log, const String& title) {
     const DeployPlaces places = deploy_places();
-    log_record(log, RecordType::information, u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title));
+    const String first_record = u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title);
+    // A run of this install that ended before its verdict left what it
+    // changed unverified: this run verifies it, and never calls it unchanged.
+    const bool after_unfinished = left_unfinished(log, first_record);
+    log_record(log, RecordType::information, first_record);
     CheckedFont typeloader;
     if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
     const std::vector<FoundFile> entries = bundle_entries(places);
@@ -130,8 +134,9 @@ Outcome deploy_install(DeployLog& log, const String& title) {
     const bool recorded = log_checks(log, checked);
     if (plan.nothing_to_change()) {
         const bool waiting = restart_pending(checked);
-        return log_verdict(log, {waiting ? Outcome::restart : Outcome::unchanged,
-                                 u"Nothing to change: every font is installed and registered under " + quoted(title) +
+        return log_verdict(log, {waiting ? Outcome::restart : after_unfinished ? Outcome::changed : Outcome::unchanged,
+                                 String(after_unfinished ? u"Verified what an unfinished run of this install left: " : u"Nothing to change: ") +
+                                     u"every font is installed and registered under " + quoted(title) +
                                      (waiting ? u" once the replacements waiting for the restart are made" : u"") +
                                      u"; Typeloader.exe was not run."});
     }

@@ -118,6 +118,19 @@ String rotation_refusal(DeployLog& log, const String& previous_path) {
 
 }  // namespace
 
+namespace {
+
+// The records of the runs before this one that ended before their verdict;
+// none when the log cannot be read (it is then judged at its first write).
+std::vector<std::string> unfinished_runs(const DeployLog& log, uint64_t size) {
+    const uint64_t from = size > log_tail_bytes ? size - log_tail_bytes : 0;
+    std::string tail;
+    if (read_at(log.file, from, static_cast<size_t>(size - from), tail)) return {};
+    return records_after_last_verdict(tail);
+}
+
+}  // namespace
+
 LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     String windows;
     if (PlatformStatus status = system_windows_folder(windows)) {
@@ -150,6 +163,7 @@ LogOpening open_deploy_log(DeployLog& log, String& refusal) {
     for (bool rotated = false;;) {
         uint64_t size = 0;
         if (LogOpening opening = open_held_log(log, size, refusal); opening != LogOpening::opened) return opening;
+        if (!rotated) log.unfinished = unfinished_runs(log, size);
         if (rotated || !log_needs_rotation(size)) return LogOpening::opened;
         refusal = rotation_refusal(log, previous_path);
         if (!refusal.empty()) return LogOpening::refused;
@@ -186,6 +200,35 @@ bool log_records(DeployLog& log, const std::vector<LogLine>& lines) {
 }
 
 bool log_is_whole(const DeployLog& log) { return !log.broken; }
+
+std::vector<std::string> records_after_last_verdict(std::string_view tail) {
+    constexpr std::string_view begin = "<![LOG[", end = "]LOG]!>";
+    std::vector<std::string> records;
+    for (size_t at = tail.find(begin); at != std::string_view::npos; at = tail.find(begin, at + 1)) {
+        const size_t stop = tail.find(end, at);
+        if (stop == std::string_view::npos) break;
+        std::string_view message = tail.substr(at + begin.size(), stop - at - begin.size());
+        // A verdict ends in " Exit code <number>.": the runs before it ended.
+        const size_t code = message.rfind(" Exit code ");
+        const std::string_view number = code == std::string_view::npos ? std::string_view() : message.substr(code + 11);
+        const bool verdict = number.size() > 1 && number.back() == '.' &&
+                             number.find_first_not_of("0123456789") == number.size() - 1;
+        if (verdict) {
+            records.clear();
+        } else {
+            records.emplace_back(message);
+        }
+    }
+    return records;
+}
+
+bool left_unfinished(const DeployLog& log, StringView first_record) {
+    const std::string wanted = utf8(first_record);
+    for (const std::string& record : log.unfinished) {
+        if (record == wanted) return true;
+    }
+    return false;
+}
 
 bool log_refusals(DeployLog& log, const std::vector<String>& refusals) {
     std::vector<LogLine> lines;

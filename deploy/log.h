@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/strings.h"
@@ -26,7 +27,24 @@ struct DeployLog {
     String path;    // the folder, a backslash and log_file_name
     HeldFile file;  // held for the whole run: no other run can open it
     bool broken = false;  // a record could not be written: nothing more is
+    // The records, as written (UTF-8), of runs that ended before their
+    // verdict (killed, or their machine stopped), oldest first: read when
+    // the log is opened, before anything of this run is written.
+    std::vector<std::string> unfinished;
 };
+
+// How much of the end of the log is read for the runs before this one: a
+// run of thousands of fonts writes a record for each.
+inline constexpr size_t log_tail_bytes = 4 * 1024 * 1024;
+
+// The messages (UTF-8) of the records after the last verdict in the end of
+// a log: those of runs that ended before their verdict. Empty when the last
+// run gave its verdict, or there was none.
+std::vector<std::string> records_after_last_verdict(std::string_view tail);
+
+// Whether a run that ended before its verdict began with this record: the
+// first record a job writes names its job and title.
+bool left_unfinished(const DeployLog& log, StringView first_record);
 
 // How long a run waits for another to let go of the log.
 inline constexpr uint32_t log_wait_milliseconds = 30 * 1000;

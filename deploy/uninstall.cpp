@@ -54,7 +54,9 @@ Removal remove_registrations(DeployLog& log, CheckedFont& typeloader, const Stri
 }  // namespace
 
 Outcome deploy_uninstall(DeployLog& log, const String& title) {
-    log_record(log, RecordType::information, u"Uninstall of the fonts registered under the title " + quoted(title));
+    const String first_record = u"Uninstall of the fonts registered under the title " + quoted(title);
+    const bool after_unfinished = left_unfinished(log, first_record);
+    log_record(log, RecordType::information, first_record);
     const DeployPlaces places = deploy_places();
     CheckedFont typeloader;
     if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was removed."});
@@ -70,8 +72,13 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     const bool recorded = log_records(log, checks);
     if (plan.nothing_to_change()) {
         const bool waiting = restart_pending(before);
-        return log_verdict(log, {waiting ? Outcome::restart : Outcome::unchanged,
-                                 u"Nothing registered under " + quoted(title) + u" and no copy of it left" +
+        // After a run of this uninstall that ended before its verdict, what
+        // it removed is verified here; a copy whose registration it removed
+        // before the copy went can no longer be found by its registration.
+        return log_verdict(log, {waiting ? Outcome::restart : after_unfinished ? Outcome::changed : Outcome::unchanged,
+                                 (after_unfinished ? u"Verified what an unfinished run of this uninstall left: nothing registered under "
+                                                   : u"Nothing registered under ") +
+                                     quoted(title) + (after_unfinished ? u" and no copy of it found" : u" and no copy of it left") +
                                      (waiting ? u" once the deletions waiting for the restart are made" : u"") +
                                      u"; Typeloader.exe was not run."});
     }

@@ -537,6 +537,13 @@ def test_typeloader_ends_with_a_deploy_run_that_is_killed(wine):
     assert not running_with("/title:E2eKill")
     registered = [name for name, _, _ in wine.values() if name.startswith("E2eKill ")]
     assert 20 <= len(registered) < fonts, len(registered)
+    # The next run finds the killed one unfinished in the log, and installs again.
+    code, out = job(wine, "install", "E2eKill")
+    assert code == 0, out
+    assert ("A run before this one ended before its verdict (its records stand above): "
+            "a run of its job and title verifies what it left.") in lines(out), out
+    code, out = job(wine, "install", "E2eKill")
+    assert (code, lines(out)[-1]) == (0, "unchanged"), out
     assert job(wine, "uninstall", "E2eKill")[0] == 0
 
 

@@ -220,6 +220,34 @@ TEST(CmtraceRecord, FormatBiasAndOneLine) {
     EXPECT_EQ(utf8(u"\xD800x"), "\xEF\xBF\xBDx");
 }
 
+// The end of a log as runs leave it: each record as the log writes it.
+std::string records(std::initializer_list<const char16_t*> messages) {
+    std::string bytes;
+    for (const char16_t* message : messages) bytes += cmtrace_record(message, RecordType::information, LocalTime{}, 1);
+    return bytes;
+}
+
+TEST(UnfinishedRuns, TheRecordsAfterTheLastVerdict) {
+    struct Row {
+        const char* name;
+        std::string tail;
+        std::vector<std::string> unfinished;
+    } rows[] = {
+        {"a new log", "", {}},
+        {"the last run gave its verdict", records({u"Command line: x install A", u"Installed and verified. Exit code 0."}), {}},
+        {"the last run stopped after its first records",
+         records({u"Installed and verified. Exit code 3010.", u"Command line: x install A", u"Install of the fonts in F under the title \"A\""}),
+         {"Command line: x install A", "Install of the fonts in F under the title \"A\""}},
+        {"two runs stopped in a row", records({u"Refused: nothing was changed. Exit code 1.", u"Command line: 1", u"Command line: 2"}),
+         {"Command line: 1", "Command line: 2"}},
+        {"the last record is Typeloader.exe's own exit code", records({u"Command line: 1", u"Typeloader.exe exit code 0."}),
+         {"Command line: 1", "Typeloader.exe exit code 0."}},
+        {"a tail cut inside a record", "]LOG]!><time=...>\r\n" + records({u"Command line: 1"}) + "<![LOG[Install of",
+         {"Command line: 1"}},
+    };
+    for (const Row& row : rows) EXPECT_EQ(records_after_last_verdict(row.tail), row.unfinished) << row.name;
+}
+
 TEST(LogRotation, OnlyPastOneMebibyte) {
     EXPECT_FALSE(log_needs_rotation(1024 * 1024));
     EXPECT_TRUE(log_needs_rotation(1024 * 1024 + 1));
@@ -448,6 +476,24 @@ TEST_F(Deploy, ATypeloaderChangedAfterItsCheckIsNeverRun) {
     EXPECT_EQ(install(u"Acme"), 1);
     EXPECT_FALSE(ran_typeloader());
     EXPECT_TRUE(output_mentions("its bytes are not those checked")) << readable(memory_machine().output.lines);
+}
+
+// A run of the same install that ended before its verdict: what it left is
+// verified, and never called unchanged.
+TEST_F(Deploy, AfterAnUnfinishedRunOfTheSameInstallNothingIsUnchanged) {
+    add_font(u"Sans.ttf");
+    EXPECT_EQ(install(u"Acme"), 0);
+    find_memory_entry(log_folder + u"\\Typeloader-Deploy.log")->contents +=
+        records({u"Command line: Typeloader-Deploy.exe install Acme", u"Install of the fonts in C:\\Tools\\Font under the title \"Acme\""});
+    log.file.reset();
+    ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
+    memory_machine().output.lines.clear();
+    EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::changed);
+    EXPECT_TRUE(output_mentions("Verified what an unfinished run of this install left")) << readable(memory_machine().output.lines);
+    // Its verdict written, the next run finds nothing unfinished.
+    log.file.reset();
+    ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
+    EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::unchanged);
 }
 
 // The copies are judged by their bytes after the run, not by what

@@ -157,9 +157,11 @@ PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t
 }
 
 PlatformStatus open_log_file(const String& path, HeldFile& file) {
-    // DELETE: so that the held log can be renamed at rotation.
-    return open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE | DELETE, FILE_SHARE_READ,
-                      OPEN_ALWAYS, file);
+    // DELETE: so that the held log can be renamed at rotation. FILE_READ_DATA:
+    // the runs before this one are read from it. Without FILE_WRITE_DATA every
+    // write goes to the end, wherever a read left the file pointer.
+    return open_plain(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE | DELETE,
+                      FILE_SHARE_READ, OPEN_ALWAYS, file);
 }
 
 PlatformStatus append_to_open_file(const HeldFile& file, const std::string& bytes) {
