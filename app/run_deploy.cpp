@@ -3,6 +3,7 @@
 #include "deploy/command_line.h"
 #include "deploy/deploy_jobs.h"
 #include "deploy/outcome.h"
+#include "deploy/private_bundle.h"
 #include "platform/process.h"
 #include "platform/deploy/standard_output.h"
 
@@ -46,6 +47,7 @@ int run_deploy() {
     if (!log.unfinished.empty()) {
         log_record(log, RecordType::warning, u"A run before this one ended before its verdict (its records stand above): "
                                               u"a run of its job and title verifies what it left.");
+        remove_unfinished_private_bundle(log);
     }
     return exit_code_of(choice.job == DeployJob::install ? deploy_install(log, choice.title) : deploy_uninstall(log, choice.title));
 }

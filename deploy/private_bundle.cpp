@@ -127,6 +127,22 @@ bool make_private_bundle(DeployLog& log, CheckedFont& typeloader, std::vector<Ch
     return true;
 }
 
+namespace {
+
+void log_left(DeployLog& log, const std::vector<Failure>& failures) {
+    for (const Failure& failure : failures) {
+        log_record(log, RecordType::warning, with_error(u"Private copy " + failure.path, failure.status) + u" could not be removed.");
+    }
+}
+
+}  // namespace
+
+void remove_unfinished_private_bundle(DeployLog& log) {
+    std::vector<Failure> failures;
+    remove_tree(spelled_as_stored(log.folder) + private_bundle_name, failures);
+    log_left(log, failures);
+}
+
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle) {
     // What this run made goes by name; anything else found then, by a walk.
     std::vector<Failure> failures;
@@ -136,7 +152,5 @@ void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle) {
     if (!status) status = remove_folder(bundle.aside_folder);
     if (!status) status = remove_folder(bundle.folder);
     if (status) remove_tree(bundle.folder, failures);
-    for (const Failure& failure : failures) {
-        log_record(log, RecordType::warning, with_error(u"Private copy " + failure.path, failure.status) + u" could not be removed.");
-    }
+    log_left(log, failures);
 }

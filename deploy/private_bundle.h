@@ -36,3 +36,7 @@ bool make_private_bundle(DeployLog& log, CheckedFont& typeloader, std::vector<Ch
 
 // Removes the folder and what this run put in it.
 void remove_private_bundle(DeployLog& log, const PrivateBundle& bundle);
+
+// Removes the private copy a run that ended before its verdict left (links
+// in it as links), logging what stays.
+void remove_unfinished_private_bundle(DeployLog& log);

@@ -496,6 +496,19 @@ TEST_F(Deploy, AfterAnUnfinishedRunOfTheSameInstallNothingIsUnchanged) {
     EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::unchanged);
 }
 
+// The private copy an unfinished run left goes at the start of the next run,
+// whatever that run does.
+TEST_F(Deploy, TheNextRunRemovesThePrivateCopyOfAnUnfinishedOne) {
+    log.file.reset();
+    add_memory_file(log_folder + u"\\Typeloader-Deploy.log", records({u"Command line: Typeloader-Deploy.exe uninstall Other"}));
+    add_memory_folder(log_folder + u"\\Run");
+    add_memory_file(log_folder + u"\\Run\\Typeloader.exe", "MZ");
+    memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"uninstall", u"Acme"};
+    EXPECT_EQ(run_deploy(), 0);
+    EXPECT_TRUE(output_mentions("A run before this one ended before its verdict")) << readable(memory_machine().output.lines);
+    EXPECT_EQ(find_memory_entry(log_folder + u"\\Run"), nullptr);
+}
+
 // The copies are judged by their bytes after the run, not by what
 // Typeloader.exe printed.
 TEST_F(Deploy, ACopyLeftWithOtherBytesIsMadeAgain) {
