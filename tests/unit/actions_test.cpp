@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "deploy/actions.h"
 #include "deploy/digest.h"
 #include "test_support.h"
@@ -71,5 +73,22 @@ INSTANTIATE_TEST_SUITE_P(
                      {keep_aside(u"A.ttf"), stage(u"B.ttf")}, {Operation::copy_file_replacing, aside + u"\\A.ttf"}, 2, true, status_sharing_violation},
         ExecutionRow{"a record that cannot be written stops the rest", {deletion(ActionKind::void_staged, u"A.ttf"), stage(u"B.ttf")},
                      {Operation::append_to_open_file}, 1, false}));
+
+// What /whatif will print: one line per action that names what it acts on,
+// each kind told apart from every other.
+TEST(Describe, EveryKindNamesItsSubjectInALineOfItsOwn) {
+    const ActionKind kinds[] = {ActionKind::run_typeloader, ActionKind::keep_aside,        ActionKind::remove_leftover,
+                                ActionKind::copy_again,     ActionKind::stage,             ActionKind::void_staged,
+                                ActionKind::delete_copy,    ActionKind::delete_at_restart, ActionKind::restore_value,
+                                ActionKind::remove_value,   ActionKind::remove_file,       ActionKind::restore_file};
+    std::set<String> lines;
+    for (const ActionKind kind : kinds) {
+        const Action action{.kind = kind, .path = u"C:\\Windows\\Fonts\\A.ttf", .title = u"Acme A"};
+        const String line = describe(action);
+        const bool names_value = kind == ActionKind::run_typeloader || kind == ActionKind::restore_value || kind == ActionKind::remove_value;
+        EXPECT_NE(line.find(names_value ? u"\"Acme A\"" : u"C:\\Windows\\Fonts\\A.ttf"), String::npos) << readable(line);
+        EXPECT_TRUE(lines.insert(line).second) << readable(line);
+    }
+}
 
 }  // namespace
