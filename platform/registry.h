@@ -14,6 +14,7 @@ inline constexpr StringView font_registration_key_path =
 // Windows' value types; registry_win32.cpp ties each to its Windows name.
 inline constexpr uint32_t registry_string_type = 1;         // REG_SZ
 inline constexpr uint32_t registry_expand_string_type = 2;  // REG_EXPAND_SZ
+inline constexpr uint32_t registry_dword_type = 4;          // REG_DWORD
 
 // The registry's limit for a value name, in code units, terminator excluded.
 inline constexpr uint32_t value_name_capacity = 16383;

@@ -48,6 +48,10 @@ PlatformStatus remove_folder(const String& path);
 PlatformStatus replace_at_restart(const String& staged, const String& target);
 PlatformStatus delete_at_restart(const String& path);
 
+// The 64-bit Program Files folder (FOLDERID_ProgramFiles), without a
+// trailing backslash.
+PlatformStatus program_files_folder(String& path);
+
 // The system Windows folder (the one for every session), without a trailing
 // backslash.
 PlatformStatus system_windows_folder(String& path);

@@ -43,6 +43,12 @@ struct Measure {
 };
 PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measure& measure);
 
+// Whether another program holds the file so that it cannot be deleted or
+// overwritten now: opens it for deletion with every sharing allowed, never
+// through a link, and closes it at once, changing nothing. An in-use status
+// (is_in_use_status) when it is held; status_file_not_found when missing.
+PlatformStatus probe_in_use(const String& path);
+
 // Writes the held file's bytes to a new file at `to`, replacing one there,
 // and gives the digest (deploy/digest.h) of the bytes written.
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest);

@@ -4,6 +4,7 @@
 
 static_assert(registry_string_type == REG_SZ);
 static_assert(registry_expand_string_type == REG_EXPAND_SZ);
+static_assert(registry_dword_type == REG_DWORD);
 
 namespace {
 
