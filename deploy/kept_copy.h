@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "common/strings.h"
-#include "deploy/plan.h"
+#include "deploy/package.h"
 
 // The kept copy: both programs under %ProgramFiles%\Typeloader, one folder a
 // title, which the Apps & features entry's uninstall runs from once the
@@ -14,27 +14,10 @@ inline constexpr StringView kept_root_name = u"Typeloader";
 inline constexpr StringView deploy_program_name = u"Typeloader-Deploy.exe";
 inline constexpr StringView typeloader_program_name = u"Typeloader.exe";
 
-struct KeptCopy {
-    String root;            // %ProgramFiles%\Typeloader
-    String folder;          // the title's folder in it
-    String deploy_program;  // the folder, "\Typeloader-Deploy.exe"
-    String typeloader;      // the folder, "\Typeloader.exe"
-};
-
 // The folder's name comes from the title as the registry compares it (titles
 // that differ in case only share an entry, and so a folder), never from its
 // text: a title may hold any of |<>*?:/ and be longer than a path allows.
 KeptCopy kept_copy_of(StringView program_files, StringView title);
-
-// What a reading sees of the kept copy.
-struct KeptCopyState {
-    // Why nothing may be written there: the root or the folder is a link,
-    // or others may change it. Empty when it is safe or missing.
-    String refusal;
-    FileState deploy_program = FileState::missing;  // against the running program's bytes
-    FileState typeloader = FileState::missing;      // against the checked Typeloader.exe's bytes
-    bool folder_exists = false;
-};
 
 // Reads the kept copy against the digests of the two programs' bytes.
 KeptCopyState read_kept_copy(const KeptCopy& kept, uint64_t deploy_digest, uint64_t typeloader_digest);

@@ -10,6 +10,7 @@
 #include "common/strings.h"
 #include "deploy/actions.h"
 #include "deploy/names.h"
+#include "deploy/package.h"
 #include "platform/deploy/file_entries.h"
 #include "platform/deploy/registry_values.h"
 #include "platform/registry.h"
@@ -19,8 +20,6 @@
 // for a plan (a list of actions), have it carried out, read again and ask for
 // a verdict.
 
-// What a path holds, measured against the bytes of the font it belongs to.
-enum class FileState { missing, same_as_source, other, folder, link, unreadable };
 
 // A value of the fonts key as the registry holds it.
 struct FontValue {
