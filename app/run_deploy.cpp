@@ -49,5 +49,5 @@ int run_deploy() {
                                               u"a run of its job and title verifies what it left.");
         remove_unfinished_private_bundle(log);
     }
-    return exit_code_of(choice.job == DeployJob::install ? deploy_install(log, choice.title) : deploy_uninstall(log, choice.title));
+    return exit_code_of(choice.job == DeployJob::install ? deploy_install(log, choice) : deploy_uninstall(log, choice));
 }

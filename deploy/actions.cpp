@@ -1,12 +1,30 @@
 #include "deploy/actions.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
+#include "deploy/kept_copy.h"
+#include "deploy/plan.h"
+#include "deploy/registry_names.h"
+#include "deploy/snapshot.h"
 #include "deploy/typeloader_run.h"
 #include "fonts/typeloader_contract.h"
 #include "platform/deploy/file_entries.h"
 #include "platform/deploy/open_files.h"
+#include "platform/deploy/registry_keys.h"
+
+namespace {
+
+// ", version <v>" when the entry carries one.
+String version_of(const std::vector<RegistryValue>& values) {
+    for (const RegistryValue& value : values) {
+        if (same_registry_name(value.name, u"DisplayVersion")) return u", version " + registry_text(value.data);
+    }
+    return String();
+}
+
+}  // namespace
 
 String describe(const Action& action) {
     switch (action.kind) {
@@ -24,6 +42,11 @@ String describe(const Action& action) {
         case ActionKind::restore_value: return u"Restore the registration " + quoted(action.title);
         case ActionKind::remove_value: return u"Remove the registration " + quoted(action.title);
         case ActionKind::remove_file: return u"Remove " + action.path;
+        case ActionKind::remove_registration: return u"Remove the registration " + quoted(action.title) + u", whose font the bundle no longer has";
+        case ActionKind::keep_programs: return u"Keep both programs in " + action.kept.folder + u" for the Apps & features entry's uninstall";
+        case ActionKind::write_entry: return u"Write the Apps & features entry HKLM\\" + action.path + version_of(action.values);
+        case ActionKind::remove_entry: return u"Remove the Apps & features entry HKLM\\" + action.path;
+        case ActionKind::remove_kept_copy: return u"Delete the kept copy in " + action.kept.folder;
     }
     return String();
 }
@@ -84,19 +107,19 @@ Step void_staged_step(const Action& action) {
                                                                      : action.path + u" deleted: its move at the restart is void."))};
 }
 
-// A failure is recorded by the deletion at the restart that follows it, or
-// by the sequencer when none can.
-Step delete_copy_step(const Action& action) {
-    const PlatformStatus status = delete_file(action.path);
-    if (status) return {{false, status}};
-    return {{true}, line(RecordType::information, u"Copy " + action.path + u" deleted.")};
-}
-
 Step delete_at_restart_step(const Action& action) {
     const PlatformStatus status = delete_at_restart(action.path);
     const String copy = u"Copy " + action.path + u" could not be deleted";
     if (status) return {{false, status}, line(RecordType::error, with_error(with_error(copy, action.refused_now) + u" nor scheduled for deletion", status) + u".")};
     return {{true}, line(RecordType::warning, with_error(copy + u" now", action.refused_now) + u": it is deleted at the next restart.")};
+}
+
+// Now, or at the restart when another program holds it.
+Step delete_copy_step(const Action& action) {
+    const PlatformStatus status = delete_file(action.path);
+    if (!status) return {{true}, line(RecordType::information, u"Copy " + action.path + u" deleted.")};
+    if (std::optional<Action> later = deletion_at_restart(action, status)) return delete_at_restart_step(*later);
+    return {{false, status}, line(RecordType::error, with_error(u"Copy " + action.path + u" could not be deleted", status) + u".")};
 }
 
 Step put_back_value_step(const RegistryKey& key, PlatformStatus opened, const Action& action) {
@@ -135,6 +158,67 @@ Step remove_file_step(const Action& action) {
                                                             : action.path + u" removed."))};
 }
 
+// Deleted by the deploy itself, as Typeloader.exe's uninstall would take
+// every registration of the title.
+Step remove_registration_step(const RegistryKey& key, PlatformStatus opened, const Action& action) {
+    PlatformStatus status = opened;
+    if (!status) status = delete_value(key, action.value.name);
+    if (status == status_file_not_found) status = status_success;
+    return {{!status, status}, line(status ? RecordType::error : RecordType::information,
+                                    u"Registration " + quoted(action.title) + u", whose font the bundle no longer has: " +
+                                        (status ? with_error(u"could not be removed", status) + u"." : String(u"removed."))),
+            static_cast<bool>(status)};
+}
+
+Step keep_programs_step(const Action& action) {
+    const String failure = make_kept_copy(action.kept, action.source, action.digest, action.target, action.typeloader_digest);
+    if (!failure.empty()) return {{false}, line(RecordType::error, failure), true};
+    return {{true}, line(RecordType::information, u"Kept copy of both programs made in " + action.kept.folder + u".")};
+}
+
+// The key holds the values given and no other afterwards.
+PlatformStatus write_whole_key(const Action& action) {
+    RegistryKey key;
+    PlatformStatus status = create_machine_key(action.path, key);
+    std::vector<RegistryValue> present;
+    if (!status) status = read_all_values(key, present);
+    for (const RegistryValue& value : action.values) {
+        if (!status) status = put_value(key, value);
+    }
+    for (const RegistryValue& value : present) {
+        const bool wanted = std::any_of(action.values.begin(), action.values.end(),
+                                        [&](const RegistryValue& kept) { return same_registry_name(kept.name, value.name); });
+        if (!status && !wanted) status = delete_value(key, value.name);
+    }
+    return status;
+}
+
+Step write_entry_step(const Action& action) {
+    const PlatformStatus status = write_whole_key(action);
+    return {{!status, status}, line(status ? RecordType::error : RecordType::information,
+                                    u"Apps & features entry HKLM\\" + action.path +
+                                        (status ? with_error(u" could not be written", status) + u"." : String(u" written."))),
+            static_cast<bool>(status)};
+}
+
+Step remove_entry_step(const Action& action) {
+    PlatformStatus status = delete_machine_key(action.path);
+    if (status == status_file_not_found) status = status_success;
+    return {{!status, status}, line(status ? RecordType::error : RecordType::information,
+                                    u"Apps & features entry HKLM\\" + action.path +
+                                        (status ? with_error(u" could not be removed", status) + u"." : String(u" removed.")))};
+}
+
+Step remove_kept_copy_step(const Action& action) {
+    bool deferred = false;
+    const String failure = remove_kept_copy(action.kept, deferred);
+    if (!failure.empty()) return {{false}, line(RecordType::error, failure)};
+    return {{true}, line(deferred ? RecordType::warning : RecordType::information,
+                         u"Kept copy in " + action.kept.folder +
+                             (deferred ? u" deleted but for the running program, which goes at the next restart with its folder."
+                                       : u" deleted."))};
+}
+
 Step step_of(DeployLog& log, const String& typeloader, const RegistryKey& key, PlatformStatus opened, const Action& action) {
     switch (action.kind) {
         case ActionKind::run_typeloader: return run_step(log, typeloader, action);
@@ -148,6 +232,11 @@ Step step_of(DeployLog& log, const String& typeloader, const RegistryKey& key, P
         case ActionKind::delete_at_restart: return delete_at_restart_step(action);
         case ActionKind::restore_value:
         case ActionKind::remove_value: return put_back_value_step(key, opened, action);
+        case ActionKind::remove_registration: return remove_registration_step(key, opened, action);
+        case ActionKind::keep_programs: return keep_programs_step(action);
+        case ActionKind::write_entry: return write_entry_step(action);
+        case ActionKind::remove_entry: return remove_entry_step(action);
+        case ActionKind::remove_kept_copy: return remove_kept_copy_step(action);
         case ActionKind::remove_file: break;
     }
     return remove_file_step(action);
@@ -160,7 +249,8 @@ Execution execute(DeployLog& log, const String& typeloader, const std::vector<Ac
     RegistryKey key;  // opened for the first value put back
     PlatformStatus opened = status_success;
     for (const Action& action : actions) {
-        const bool on_value = action.kind == ActionKind::restore_value || action.kind == ActionKind::remove_value;
+        const bool on_value = action.kind == ActionKind::restore_value || action.kind == ActionKind::remove_value ||
+                              action.kind == ActionKind::remove_registration;
         if (on_value && !key && !opened) opened = open_font_registration_key(key);
         const Step step = step_of(log, typeloader, key, opened, action);
         const bool recorded = step.record ? log_record(log, step.record->type, step.record->message) : log_is_whole(log);

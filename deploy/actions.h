@@ -5,6 +5,7 @@
 
 #include "common/strings.h"
 #include "deploy/log.h"
+#include "deploy/package.h"
 #include "platform/deploy/registry_values.h"
 #include "platform/registry.h"
 #include "platform/status.h"
@@ -19,12 +20,17 @@ enum class ActionKind {
     copy_again,           // `source` over the copy at `path`, which Typeloader.exe left different
     stage,                // `source` written to the staged file `path`; when `schedule`, its move onto `target` at the restart
     void_staged,          // a staged replacement deleted, so that its move at the restart finds nothing
-    delete_copy,          // a copy deleted now
-    delete_at_restart,    // a copy deleted at the next restart, since deleting it now failed with `refused_now`
+    delete_copy,          // a copy deleted now, or at the next restart when in use (deletion_at_restart)
+    delete_at_restart,    // a copy deleted at the next restart, since it is in use (`refused_now`)
     restore_value,        // `value` written back as it was before the run
     remove_value,         // the value `value.name` a failed run added, removed
     remove_file,          // a file a failed run made, removed; one already gone is no failure
     restore_file,         // the bytes kept aside at `source` copied back over `path`
+    remove_registration,  // the title's value `value.name`, whose font the bundle no longer has
+    keep_programs,        // both programs copied into the kept copy `kept`
+    write_entry,          // the Apps & features entry at `path` made to hold exactly `values`
+    remove_entry,         // the entry at `path` deleted
+    remove_kept_copy,     // the kept copy `kept` deleted, the running program at the restart
 };
 
 struct Action {
@@ -36,8 +42,14 @@ struct Action {
     bool schedule = false;    // stage: a new move at the restart (otherwise one already pending brings it)
     bool uninstall = false;   // run_typeloader
     String title;             // run_typeloader; restore_value, remove_value: the name the plan knows the value by
-    RegistryValue value;      // restore_value, remove_value
+    RegistryValue value;      // restore_value, remove_value, remove_registration
     PlatformStatus refused_now = status_success;  // delete_at_restart
+    std::vector<RegistryValue> values;  // write_entry
+    // keep_programs, remove_kept_copy; keep_programs copies `source` (the
+    // running program, of `digest`) and `target` (Typeloader.exe, of
+    // `typeloader_digest`) into it.
+    KeptCopy kept;
+    uint64_t typeloader_digest = 0;
     bool operator==(const Action&) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include "deploy/actions.h"
 #include "deploy/deploy_jobs.h"
 #include "deploy/plan.h"
+#include "deploy/package_entry.h"
 #include "deploy/private_bundle.h"
 #include "deploy/registry_names.h"
 #include "deploy/snapshot.h"
@@ -38,13 +39,18 @@ bool copy_again(DeployLog& log, DeploySnapshot& after) {
 
 // Puts the fonts key and the Fonts folder back as they were before the run,
 // as far as the run changed them.
+// The entry too, when the run got as far as writing it.
 bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot& after, const std::vector<String>& wrote,
-              const String& aside_folder) {
+              const String& aside_folder, bool entry_written) {
     const FontsKeyReading now = read_fonts_key();
     if (now.opened) log_record(log, RecordType::error, with_error(u"Put back: the fonts key cannot be opened", now.opened) + u".");
     std::optional<std::vector<RegistryValue>> values;
     if (!now.opened) values = now.values;
-    return execute(log, String(), plan_put_back(before, after, values, wrote, aside_folder)).succeeded && !now.opened && !now.read;
+    std::vector<Action> actions = plan_put_back(before, after, values, wrote, aside_folder);
+    if (entry_written) {
+        for (const Action& action : plan_entry_put_back(before)) actions.push_back(action);
+    }
+    return execute(log, String(), actions).succeeded && !now.opened && !now.read;
 }
 
 std::vector<String> verify_install(const DeploySnapshot& before, const DeploySnapshot& after, const std::vector<Action>& stagings) {
@@ -55,45 +61,104 @@ std::vector<String> verify_install(const DeploySnapshot& before, const DeploySna
     return mismatches;
 }
 
-// Acts on the private copy, which holds the bytes checked: runs its
-// Typeloader.exe, copies again or stages what the run could not make, and
-// verifies the machine against the plan, putting it back on failure.
-Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces acting, const PrivateBundle& bundle,
-                     const DeploySnapshot& before, const InstallPlan& plan) {
-    acting.font_folder = bundle.font_folder;
+// The fonts' part of the run: the private copy's Typeloader.exe, copies
+// again or stagings of what it could not make, and the verification.
+struct FontsRun {
+    bool ok = false;
+    DeploySnapshot after;
+    std::vector<String> wrote;  // staged files written
+};
+
+FontsRun install_fonts(DeployLog& log, bool ok, const String& title, const DeployPlaces& acting, const PrivateBundle& bundle,
+                       const DeploySnapshot& before, const InstallPlan& plan) {
     std::vector<Action> actions = plan_keep_aside(before, bundle.aside_folder);
     actions.insert(actions.end(), plan.actions.begin(), plan.actions.end());
     if (ok) ok = execute(log, bundle.typeloader, actions).succeeded;
-    DeploySnapshot after = read_against_checked(title, acting, bundle.fonts);
-    if (ok) ok = copy_again(log, after);
-    const std::vector<Action> stagings = ok ? plan_repair(after).stagings : std::vector<Action>();
-    std::vector<String> mismatches = verify_install(before, after, stagings);
-    std::vector<String> wrote;
-    if (ok && mismatches.empty() && !stagings.empty()) {
+    FontsRun run{ok, read_against_checked(title, acting, bundle.fonts), {}};
+    if (run.ok) run.ok = copy_again(log, run.after);
+    const std::vector<Action> stagings = run.ok ? plan_repair(run.after).stagings : std::vector<Action>();
+    std::vector<String> mismatches = verify_install(before, run.after, stagings);
+    if (run.ok && mismatches.empty() && !stagings.empty()) {
         const Execution staged = execute(log, String(), stagings);
-        ok = staged.succeeded;
+        run.ok = staged.succeeded;
         for (size_t i = 0; i < staged.results.size(); ++i) {
-            if (staged.results[i].wrote) wrote.push_back(stagings[i].path);
+            if (staged.results[i].wrote) run.wrote.push_back(stagings[i].path);
         }
-        after = read_against_checked(title, acting, bundle.fonts);
-        mismatches = install_mismatches(after);
+        run.after = read_against_checked(title, acting, bundle.fonts);
+        mismatches = install_mismatches(run.after);
     }
     std::vector<LogLine> lines;
     for (const String& mismatch : mismatches) lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
-    if (ok && mismatches.empty()) {
-        lines.push_back({RecordType::information, u"Verify " + decimal_text(after.fonts.size()) +
+    if (run.ok && mismatches.empty()) {
+        lines.push_back({RecordType::information, u"Verify " + decimal_text(run.after.fonts.size()) +
                                                       u" fonts: every copy holds its font (after the restart too) and is registered: OK"});
     }
-    ok &= log_records(log, lines) && mismatches.empty();
-    if (!ok) {
-        return {Outcome::failed, put_back(log, before, after, wrote, bundle.aside_folder) ? u"Failed: the fonts key and the Fonts folder are put back as they were."
-                                                                     : u"Failed, and the machine could not be put back in full."};
+    run.ok &= log_records(log, lines) && mismatches.empty();
+    return run;
+}
+
+// The registrations of fonts the bundle no longer has removed, the kept copy
+// and the entry written, and all of it verified.
+bool install_package(DeployLog& log, const String& title, const DeployPlaces& acting, const PrivateBundle& bundle,
+                     const CheckedFont& typeloader, const InstallPlan& plan, DeploySnapshot& after) {
+    std::vector<Action> actions = plan.drops;
+    actions.insert(actions.end(), plan.package.begin(), plan.package.end());
+    bool ok = execute(log, bundle.typeloader, actions).succeeded;
+    if (actions.empty()) return ok;
+    after = read_against_checked(title, acting, bundle.fonts);
+    after.package = read_package(title, typeloader);
+    const std::vector<String> mismatches = package_mismatches(plan, after);
+    std::vector<LogLine> lines;
+    for (const String& mismatch : mismatches) lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
+    if (ok && mismatches.empty()) lines.push_back({RecordType::information, u"Verify the registrations removed, the kept copy and the Apps & features entry: OK"});
+    return log_records(log, lines) && ok && mismatches.empty();
+}
+
+// Deleting the dropped fonts' copies changes nothing a user sees: one in use
+// goes at the restart, and the run needs none.
+bool delete_dropped(DeployLog& log, const String& title, const DeployPlaces& places, const InstallPlan& plan,
+                    const DeploySnapshot& before) {
+    if (plan.housekeeping.empty()) return true;
+    const bool deleted = execute(log, String(), plan.housekeeping).succeeded;
+    std::vector<String> copies;
+    for (const FontFacts& font : before.dropped) copies.push_back(font.copy);
+    UninstallPlan removal;
+    removal.files = plan.housekeeping;
+    std::vector<LogLine> lines;
+    for (const String& mismatch : uninstall_mismatches(removal, read_for_removal(title, places, {}, copies))) {
+        lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
     }
-    const bool waiting = restart_pending(after);
+    return log_records(log, lines) && deleted && lines.empty();
+}
+
+// Acts on the private copy, which holds the bytes checked, and verifies the
+// machine against the plan, putting it back on failure.
+Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces acting, const PrivateBundle& bundle,
+                     const CheckedFont& typeloader, const DeploySnapshot& before, const InstallPlan& plan) {
+    const DeployPlaces places = acting;
+    acting.font_folder = bundle.font_folder;
+    FontsRun run = install_fonts(log, ok, title, acting, bundle, before, plan);
+    const bool entry_written = run.ok;
+    if (run.ok) run.ok = install_package(log, title, acting, bundle, typeloader, plan, run.after);
+    if (!run.ok) {
+        const bool whole = put_back(log, before, run.after, run.wrote, bundle.aside_folder, entry_written && !plan.package.empty());
+        return {Outcome::failed, whole ? u"Failed: the fonts key, the Fonts folder and the Apps & features entry are put back as they were."
+                                       : u"Failed, and the machine could not be put back in full."};
+    }
+    if (!delete_dropped(log, title, places, plan, before)) {
+        return {Outcome::failed, u"Failed: the bundle's fonts are installed, but a copy of a font it no longer has could not be deleted."};
+    }
+    const bool waiting = restart_pending(run.after);
     return {waiting ? Outcome::restart : Outcome::changed,
             u"Installed and verified under " + quoted(title) +
                 (waiting ? u"; a restart completes it: a font in use is replaced then."
                          : u"; new sessions see the fonts, a sign-out and sign-in shows them in this one.")};
+}
+
+// What the run would answer, for /whatif.
+Outcome expected_outcome(const InstallPlan& plan, const DeploySnapshot& checked, bool after_unfinished) {
+    if (plan.nothing_to_change()) return restart_pending(checked) ? Outcome::restart : after_unfinished ? Outcome::changed : Outcome::unchanged;
+    return plan.stagings.empty() ? Outcome::changed : Outcome::restart;
 }
 
 bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
@@ -112,19 +177,22 @@ bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
 
 }  // namespace
 
-Outcome deploy_install(DeployLog& log, const String& title) {
+Outcome deploy_install(DeployLog& log, const DeployChoice& choice) {
+    const String& title = choice.title;
     const DeployPlaces places = deploy_places();
     const String first_record = u"Install of the fonts in " + places.font_folder + u" under the title " + quoted(title);
     // A run of this install that ended before its verdict left what it
     // changed unverified: this run verifies it, and never calls it unchanged.
-    const bool after_unfinished = left_unfinished(log, first_record);
-    log_record(log, RecordType::information, first_record);
+    const bool after_unfinished = !choice.whatif && left_unfinished(log, first_record);
+    log_record(log, RecordType::information, (choice.whatif ? u"What if: " : u"") + first_record +
+                                                 (choice.version.empty() ? String() : u", version " + choice.version));
     CheckedFont typeloader;
     if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
     const std::vector<FoundFile> entries = bundle_entries(places);
     std::vector<CheckedFont> fonts;
-    const DeploySnapshot checked = read_checking(title, places, entries, fonts);
-    const InstallPlan plan = plan_install(checked);
+    DeploySnapshot checked = read_checking(title, places, entries, fonts);
+    checked.package = read_package(title, typeloader);
+    const InstallPlan plan = plan_install(checked, {choice.version, install_date_text(local_time()), places.own_folders});
     if (!plan.refusals.empty()) {
         log_refusals(log, plan.refusals);
         // Fleet tools try 1618 again: the program holding the font may let go.
@@ -132,19 +200,24 @@ Outcome deploy_install(DeployLog& log, const String& title) {
                                           : Verdict{Outcome::refused, u"Refused: nothing was changed."});
     }
     const bool recorded = log_checks(log, checked);
+    if (choice.whatif) {
+        std::vector<Action> actions = plan_keep_aside(checked, log.folder + private_bundle_name + u"\\Aside");
+        for (const Action& action : planned_actions(plan)) actions.push_back(action);
+        return tell_what_if(log, actions, expected_outcome(plan, checked, after_unfinished));
+    }
     if (plan.nothing_to_change()) {
         const bool waiting = restart_pending(checked);
-        return log_verdict(log, {waiting ? Outcome::restart : after_unfinished ? Outcome::changed : Outcome::unchanged,
+        return log_verdict(log, {expected_outcome(plan, checked, after_unfinished),
                                  String(after_unfinished ? u"Verified what an unfinished run of this install left: " : u"Nothing to change: ") +
                                      u"every font is installed and registered under " + quoted(title) +
                                      (waiting ? u" once the replacements waiting for the restart are made" : u"") +
-                                     u"; Typeloader.exe was not run."});
+                                     u", and its Apps & features entry is as asked; Typeloader.exe was not run."});
     }
     PrivateBundle bundle;
     if (!make_private_bundle(log, typeloader, fonts, bundle)) {
         return log_verdict(log, {Outcome::failed, u"Failed: nothing was changed."});
     }
-    const Verdict verdict = install_from(log, recorded, title, places, bundle, checked, plan);
+    const Verdict verdict = install_from(log, recorded, title, places, bundle, typeloader, checked, plan);
     remove_private_bundle(log, bundle);
     return log_verdict(log, verdict);
 }

@@ -18,6 +18,7 @@ struct KeptCopy {
     String folder;          // the title's folder in it
     String deploy_program;  // the folder, "\Typeloader-Deploy.exe"
     String typeloader;      // the folder, "\Typeloader.exe"
+    bool operator==(const KeptCopy&) const = default;
 };
 
 // What a reading sees of the kept copy.

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "deploy/package_entry.h"
 #include "deploy/registry_names.h"
 #include "deploy/registered_path.h"
 #include "fonts/typeloader_contract.h"
@@ -288,12 +289,118 @@ std::vector<String> install_refusals(const DeploySnapshot& snapshot, const Value
 
 }  // namespace
 
-InstallPlan plan_install(const DeploySnapshot& snapshot) {
+std::vector<Action> plan_entry_put_back(const DeploySnapshot& before) {
+    const PackageState& package = before.package;
+    if (package.entry_status) return {{.kind = ActionKind::remove_entry, .path = package.entry_key}};
+    return {{.kind = ActionKind::write_entry, .path = package.entry_key, .title = before.title, .values = package.entry}};
+}
+
+namespace {
+
+// This title's copy: a removed registration names it, or it (or a staged
+// replacement of it) holds the bundle's own bytes, left by an install that
+// failed; and nothing else names it, and it lies in a folder of ours.
+bool is_removable_copy(const DeploySnapshot& snapshot, const ValueIndex& index, const FontFacts& font,
+                       const std::vector<String>& folders) {
+    bool named = false, referred = false;
+    for (const FontValue* value : values_naming(index, font)) {
+        (uninstall_takes(snapshot.title, value->name, value->type) ? named : referred) = true;
+    }
+    bool ours = named || font.copy_state == FileState::same_as_source;
+    for (const NearbyFile& staged : font.staged) ours |= is_present(staged.state);
+    bool inside = false;
+    for (const String& folder : folders) inside |= !folder.empty() && is_inside_folder(font.copy, folder);
+    return ours && inside && !referred && font.copy_state != FileState::folder && font.copy_state != FileState::link;
+}
+
+// The staged files and copies of removable copies, each deleted: a staged
+// replacement first, as it would bring its copy back at the restart; a copy
+// another program holds goes at the restart.
+std::vector<Action> copy_removals(const DeploySnapshot& snapshot, const ValueIndex& index, const std::vector<FontFacts>& fonts,
+                                  const std::vector<String>& folders) {
+    std::vector<Action> staged_files, copies;
+    for (const FontFacts& font : fonts) {
+        if (!is_removable_copy(snapshot, index, font, folders)) continue;
+        for (const NearbyFile& staged : font.staged) {
+            if (is_present(staged.state)) staged_files.push_back({.kind = ActionKind::void_staged, .path = staged.path});
+        }
+        if (!is_present(font.copy_state)) continue;
+        FontFacts voided = font;
+        for (NearbyFile& staged : voided.staged) staged.state = FileState::missing;
+        if (!is_present(copy_after_restart(voided, snapshot.pending))) continue;
+        copies.push_back(font.copy_in_use ? Action{.kind = ActionKind::delete_at_restart, .path = font.copy, .refused_now = status_sharing_violation}
+                                          : Action{.kind = ActionKind::delete_copy, .path = font.copy});
+    }
+    staged_files.insert(staged_files.end(), copies.begin(), copies.end());
+    return staged_files;
+}
+
+// The title's registrations whose font the bundle no longer has.
+std::vector<Action> dropped_registrations(const DeploySnapshot& snapshot) {
+    std::set<String> kept;
+    for (const FontFacts& font : snapshot.fonts) kept.insert(comparison_key(registration_name(snapshot.title, font.name)));
+    std::vector<Action> drops;
+    for (const FontValue& value : snapshot.values) {
+        if (uninstall_takes(snapshot.title, value.name, value.type) && is_own_registration(snapshot.title, value.name, value.data) &&
+            !kept.count(comparison_key(value.name))) {
+            drops.push_back({.kind = ActionKind::remove_registration, .title = value.name, .value = {value.name, value.type, value.raw}});
+        }
+    }
+    return drops;
+}
+
+uint64_t font_bytes(const DeploySnapshot& snapshot) {
+    uint64_t bytes = 0;
+    for (const FontFacts& font : snapshot.fonts) bytes += font.bytes;
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<RegistryValue> expected_entry(const DeploySnapshot& snapshot, const InstallRequest& request) {
+    return entry_values({snapshot.title, request.version, request.install_date, font_bytes(snapshot), snapshot.package.kept.deploy_program});
+}
+
+std::vector<String> package_refusals(const PackageState& package) {
+    std::vector<String> refusals;
+    if (package.entry_status && package.entry_status != status_file_not_found) {
+        refusals.push_back(with_error(u"the Apps & features entry " + package.entry_key + u" cannot be read", package.entry_status));
+    } else if (!package.entry_status && !is_own_entry(package.entry)) {
+        refusals.push_back(u"the Apps & features entry " + package.entry_key + u" is another product's: it lacks the value " +
+                           String(own_entry_mark));
+    }
+    if (!package.kept_state.refusal.empty()) refusals.push_back(package.kept_state.refusal);
+    return refusals;
+}
+
+namespace {
+
+// The kept copy and the entry, when the run changes anything else or they
+// are not as the install would make them.
+std::vector<Action> package_actions(const DeploySnapshot& snapshot, const InstallRequest& request, bool fonts_change) {
+    const PackageState& package = snapshot.package;
+    const std::vector<RegistryValue> expected = expected_entry(snapshot, request);
+    const bool keep = package.kept_state.deploy_program != FileState::same_as_source || package.kept_state.typeloader != FileState::same_as_source;
+    const bool entry_differs = package.entry_status || !entry_differences(expected, package.entry).empty();
+    std::vector<Action> actions;
+    if (!fonts_change && !keep && !entry_differs) return actions;
+    if (keep) {
+        actions.push_back({.kind = ActionKind::keep_programs, .source = package.deploy_source, .target = package.typeloader_source,
+                           .digest = package.deploy_digest, .kept = package.kept, .typeloader_digest = package.typeloader_digest});
+    }
+    actions.push_back({.kind = ActionKind::write_entry, .path = package.entry_key, .title = snapshot.title, .values = expected});
+    return actions;
+}
+
+}  // namespace
+
+InstallPlan plan_install(const DeploySnapshot& snapshot, const InstallRequest& request) {
     InstallPlan plan;
     const ValueIndex index = index_values(snapshot);
     plan.refusals = install_refusals(snapshot, index);
     const auto held = std::count_if(snapshot.fonts.begin(), snapshot.fonts.end(), [](const FontFacts& font) { return font.held; });
     plan.busy = held > 0 && plan.refusals.size() == static_cast<size_t>(held);
+    for (const String& refusal : package_refusals(snapshot.package)) plan.refusals.push_back(refusal);
     if (!plan.refusals.empty()) return plan;
     bool run = false;
     for (const FontFacts& font : snapshot.fonts) {
@@ -308,9 +415,42 @@ InstallPlan plan_install(const DeploySnapshot& snapshot) {
     // A copy that is not right now is Typeloader.exe's to make.
     if (run || !expected.copies.empty()) plan.actions.push_back({.kind = ActionKind::run_typeloader, .title = snapshot.title});
     plan.stagings = expected.stagings;
+    plan.drops = dropped_registrations(snapshot);
+    plan.housekeeping = copy_removals(snapshot, index, snapshot.dropped, request.own_folders);
+    plan.package = package_actions(snapshot, request, !plan.actions.empty() || !plan.stagings.empty() || !plan.drops.empty() ||
+                                                          !plan.housekeeping.empty());
     // Judged with the stagings, since the second list could undo one, or not.
     plan.refusals = unforeseen_restart(with_stagings(snapshot, plan.stagings));
     return plan;
+}
+
+std::vector<Action> planned_actions(const InstallPlan& plan) {
+    std::vector<Action> all = plan.actions;
+    for (const std::vector<Action>* part : {&plan.stagings, &plan.drops, &plan.package, &plan.housekeeping}) {
+        all.insert(all.end(), part->begin(), part->end());
+    }
+    return all;
+}
+
+std::vector<String> package_mismatches(const InstallPlan& plan, const DeploySnapshot& after) {
+    std::vector<String> mismatches;
+    const ValueIndex index = index_values(after);
+    for (const Action& drop : plan.drops) {
+        if (value_named(index, drop.value.name)) mismatches.push_back(u"registration " + quoted(drop.value.name) + u" is still there");
+    }
+    for (const Action& action : plan.package) {
+        if (action.kind == ActionKind::keep_programs) {
+            if (after.package.kept_state.deploy_program != FileState::same_as_source) mismatches.push_back(action.kept.deploy_program + u" is not this program");
+            if (after.package.kept_state.typeloader != FileState::same_as_source) mismatches.push_back(action.kept.typeloader + u" is not the checked Typeloader.exe");
+        } else if (after.package.entry_status) {
+            mismatches.push_back(with_error(u"the Apps & features entry " + action.path + u" cannot be read", after.package.entry_status));
+        } else {
+            for (const String& name : entry_differences(action.values, after.package.entry)) {
+                mismatches.push_back(u"the Apps & features entry's value " + quoted(name) + u" is not as written");
+            }
+        }
+    }
+    return mismatches;
 }
 
 Repair plan_repair(const DeploySnapshot& after) {
@@ -318,7 +458,7 @@ Repair plan_repair(const DeploySnapshot& after) {
     std::vector<PendingOperation> pending = after.pending;
     for (const FontFacts& font : after.fonts) {
         if (copy_after_restart(font, pending) == FileState::same_as_source) continue;
-        if (font.copy_state != FileState::same_as_source && !font.copy_tried) {
+        if (font.copy_state != FileState::same_as_source && !font.copy_tried && !font.copy_in_use) {
             repair.copies.push_back({.kind = ActionKind::copy_again, .path = font.copy, .source = font.source});
             continue;
         }
@@ -419,6 +559,7 @@ std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnap
     std::vector<String> names;
     for (const FontFacts& font : before.fonts) names.push_back(registration_name(before.title, font.name));
     for (const String& name : unplanned_registrations(before, after)) names.push_back(name);
+    for (const Action& drop : dropped_registrations(before)) names.push_back(drop.value.name);
     std::map<String, const RegistryValue*> current;
     if (now) {
         for (const RegistryValue& value : *now) current.emplace(comparison_key(value.name), &value);
@@ -453,25 +594,6 @@ std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnap
     return actions;
 }
 
-namespace {
-
-// This title's copy: a removed registration names it, or it (or a staged
-// replacement of it) holds the bundle's own bytes, left by an install that
-// failed; and nothing else names it, and it lies in a folder of ours.
-bool is_removable_copy(const DeploySnapshot& snapshot, const ValueIndex& index, const FontFacts& font,
-                       const std::vector<String>& folders) {
-    bool named = false, referred = false;
-    for (const FontValue* value : values_naming(index, font)) {
-        (uninstall_takes(snapshot.title, value->name, value->type) ? named : referred) = true;
-    }
-    bool ours = named || font.copy_state == FileState::same_as_source;
-    for (const NearbyFile& staged : font.staged) ours |= is_present(staged.state);
-    bool inside = false;
-    for (const String& folder : folders) inside |= !folder.empty() && is_inside_folder(font.copy, folder);
-    return ours && inside && !referred && font.copy_state != FileState::folder && font.copy_state != FileState::link;
-}
-
-}  // namespace
 
 UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders) {
     UninstallPlan plan;
@@ -481,6 +603,7 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
         return plan;
     }
     plan.refusals = unforeseen_restart(snapshot);
+    for (const String& refusal : package_refusals(snapshot.package)) plan.refusals.push_back(refusal);
     for (const FontValue& value : snapshot.values) {
         if (!uninstall_takes(snapshot.title, value.name, value.type)) continue;
         if (is_own_registration(snapshot.title, value.name, value.data)) {
@@ -492,19 +615,10 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
     }
     if (!plan.refusals.empty()) return plan;
     if (!plan.removals.empty()) plan.registrations.push_back({.kind = ActionKind::run_typeloader, .uninstall = true, .title = snapshot.title});
-    std::vector<Action> copies;
-    for (const FontFacts& font : snapshot.fonts) {
-        if (!is_removable_copy(snapshot, index, font, folders)) continue;
-        // A staged replacement would bring the copy back at the restart.
-        for (const NearbyFile& staged : font.staged) {
-            if (is_present(staged.state)) plan.files.push_back({.kind = ActionKind::void_staged, .path = staged.path});
-        }
-        if (!is_present(font.copy_state)) continue;
-        FontFacts voided = font;
-        for (NearbyFile& staged : voided.staged) staged.state = FileState::missing;
-        if (is_present(copy_after_restart(voided, snapshot.pending))) copies.push_back({.kind = ActionKind::delete_copy, .path = font.copy});
-    }
-    plan.files.insert(plan.files.end(), copies.begin(), copies.end());
+    plan.files = copy_removals(snapshot, index, snapshot.fonts, folders);
+    const PackageState& package = snapshot.package;
+    if (!package.entry_status) plan.package.push_back({.kind = ActionKind::remove_entry, .path = package.entry_key});
+    if (package.kept_state.folder_exists) plan.package.push_back({.kind = ActionKind::remove_kept_copy, .kept = package.kept});
     return plan;
 }
 

@@ -75,6 +75,8 @@ struct FontFacts {
     String source;                   // the entry read; empty for a copy no entry stands for
     bool copy_tried = false;         // this run copied it once already: only a staging is left
     bool held = false;               // another program held it open past the wait: refused for now
+    bool copy_in_use = false;        // another program holds the copy: it is replaced or deleted at the restart only
+    uint64_t bytes = 0;              // the font's size
 };
 
 struct DeploySnapshot {
@@ -91,6 +93,10 @@ struct DeploySnapshot {
     // the second's) and refuses what the other order would leave otherwise.
     std::vector<PendingOperation> pending;
     std::vector<UnreadPending> pending_unread;  // any: the restart cannot be foreseen
+    // The copies of the title's registrations whose font the bundle no
+    // longer has (an install's), or none.
+    std::vector<FontFacts> dropped;
+    PackageState package;
 };
 
 // The operations that can change a copy or a staged file of the snapshot's
@@ -124,15 +130,42 @@ bool needs_identity(StringView path, bool refused, const CopyNames& copies);
 // Removing what no restart-time operation uses, then Typeloader.exe's run when
 // a copy or registration is missing or different now; the stagings the run
 // is expected to need after it.
+// Then, once the bundle's fonts are verified: the title's registrations
+// whose font the bundle no longer has removed; the kept copy and the Apps &
+// features entry written when anything changes or they differ; last the
+// dropped fonts' copies deleted, now or (in use) at the restart, which
+// changes nothing a user sees and so never asks for one.
 struct InstallPlan {
     std::vector<String> refusals;  // any: nothing is done
     bool busy = false;             // every refusal is a font another program holds: try again later
     std::vector<Action> actions;
     std::vector<Action> stagings;  // copies right now, but not after the restart
-    bool nothing_to_change() const { return refusals.empty() && actions.empty() && stagings.empty(); }
+    std::vector<Action> drops;     // remove_registration
+    std::vector<Action> package;   // keep_programs, write_entry
+    std::vector<Action> housekeeping;  // void_staged, delete_copy, delete_at_restart
+    bool nothing_to_change() const {
+        return refusals.empty() && actions.empty() && stagings.empty() && drops.empty() && package.empty() && housekeeping.empty();
+    }
 };
 
-InstallPlan plan_install(const DeploySnapshot& snapshot);
+// What an install asks for besides the bundle's fonts.
+struct InstallRequest {
+    String version;                   // empty: none
+    String install_date;              // yyyymmdd, today
+    std::vector<String> own_folders;  // where a dropped font's copy may be deleted from
+};
+
+InstallPlan plan_install(const DeploySnapshot& snapshot, const InstallRequest& request);
+
+// Every action of the plan, in the order a run carries them out.
+std::vector<Action> planned_actions(const InstallPlan& plan);
+
+// The entry as the install writes it.
+std::vector<RegistryValue> expected_entry(const DeploySnapshot& snapshot, const InstallRequest& request);
+
+// What a verified install leaves of its package: no registration of a
+// dropped font, the entry as written, both kept programs whole.
+std::vector<String> package_mismatches(const InstallPlan& plan, const DeploySnapshot& after);
 
 // After Typeloader.exe's run: a copy not right after the restart is copied
 // again once; one that is right now but not after the restart, or that was
@@ -171,6 +204,11 @@ std::vector<Action> plan_put_back(const DeploySnapshot& before, const DeploySnap
                                   const std::optional<std::vector<RegistryValue>>& now, const std::vector<String>& wrote,
                                   const String& aside_folder);
 
+// After a failed install that wrote the entry: the entry as it was before
+// (none: removed). The kept copy stays: it runs an uninstall of the title
+// either way.
+std::vector<Action> plan_entry_put_back(const DeploySnapshot& before);
+
 // Why the restart cannot be foreseen: a list that could not be read, or a
 // copy or staged file that the two lists would leave otherwise if the second
 // ran first. Install and uninstall refuse, and a verdict fails, on any.
@@ -189,12 +227,18 @@ struct UninstallPlan {
     std::vector<String> removals;       // value names Typeloader.exe removes
     std::vector<Action> registrations;  // its run, when any is removed
     std::vector<Action> files;
-    bool nothing_to_change() const { return refusals.empty() && registrations.empty() && files.empty(); }
+    std::vector<Action> package;        // remove_entry, remove_kept_copy: last, once the fonts are gone
+    bool nothing_to_change() const { return refusals.empty() && registrations.empty() && files.empty() && package.empty(); }
 };
 
 // `folders` are the folders a copy may be deleted from: the Fonts folder and
 // Typeloader.exe's fallback folders.
 UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders);
+
+// Why the title's entry or kept copy keeps a run from starting: an entry of
+// its name that is another product's, or cannot be read; a kept copy's
+// folder others may change.
+std::vector<String> package_refusals(const PackageState& package);
 
 // A copy that could not be deleted now because it is in use (or locked by
 // its access, as a loaded font's may be) is deleted at the next restart.

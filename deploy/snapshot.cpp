@@ -3,6 +3,7 @@
 #include "deploy/digest.h"
 
 #include <map>
+#include <iterator>
 #include <optional>
 #include <set>
 
@@ -10,6 +11,8 @@
 #include "deploy/bundle_check.h"
 #include "deploy/folder_listing.h"
 #include "deploy/font_file.h"
+#include "deploy/kept_copy.h"
+#include "deploy/package_entry.h"
 #include "deploy/registered_path.h"
 #include "deploy/waiting.h"
 #include "platform/deploy/clock.h"
@@ -18,6 +21,7 @@
 #include "platform/deploy/open_files.h"
 #include "platform/process.h"
 #include "platform/deploy/programs.h"
+#include "platform/deploy/registry_keys.h"
 #include "platform/registry.h"
 #include "platform/deploy/restart_operations.h"
 #include "platform/deploy/security.h"
@@ -267,12 +271,15 @@ void check_entry(const FoundFile& entry, const String& destination, const Listin
     const PlatformStatus opened = open_source(entry.path, source);
     std::vector<String> warnings;
     String refusal = entry_refusal(entry, source, opened, trust, warnings);
-    uint64_t digest = 0;
+    uint64_t digest = 0, bytes = 0;
     if (refusal.empty()) {
-        if (PlatformStatus status = digest_held(source, digest)) refusal = with_error(u"it cannot be read", status);
+        PlatformStatus status = open_file_size(source, bytes);
+        if (!status) status = digest_held(source, digest);
+        if (status) refusal = with_error(u"it cannot be read", status);
     }
     font = refusal.empty() ? facts_against(entry, digest, destination, listing)
                            : FontFacts{entry.name, refusal, destination + u"\\" + entry.name, FileState::missing, {}};
+    font.bytes = bytes;
     font.warnings = warnings;
     font.held = is_in_use_status(opened);
     checked = {entry, digest, refusal.empty() ? std::move(source) : HeldFile()};
@@ -366,6 +373,44 @@ FontsKeyReading read_fonts_key() {
     return reading;
 }
 
+namespace {
+
+// The files the title's registrations name, but those of the bundle's fonts:
+// copies an install deletes when the bundle no longer has their font. A
+// copy named only by a refused text is never deleted through it.
+std::vector<String> copies_of_other_registrations(const String& title, const Surroundings& read, const std::vector<FoundFile>& entries) {
+    std::set<String> bundle;
+    for (const FoundFile& entry : entries) bundle.insert(comparison_key(registration_name(title, entry.name)));
+    std::vector<String> copies;
+    for (size_t i = 0; i < read.key.values.size(); ++i) {
+        const RegistryValue& value = read.key.values[i];
+        if (uninstall_takes(title, value.name, value.type) && read.resolved[i].refusal.empty() && !bundle.count(comparison_key(value.name))) {
+            copies.push_back(read.resolved[i].path);
+        }
+    }
+    return copies;
+}
+
+// Whether another program holds each copy that is to be replaced or deleted.
+void probe_copies(std::vector<FontFacts>& fonts, bool (*acted_on)(FileState)) {
+    for (FontFacts& font : fonts) {
+        if (acted_on(font.copy_state)) font.copy_in_use = is_in_use_status(probe_in_use(font.copy));
+    }
+}
+
+bool is_other(FileState state) { return state == FileState::other; }
+bool is_there(FileState state) { return state != FileState::missing; }
+
+// The snapshot's fonts past the first `count`, moved to its dropped ones.
+void move_past_to_dropped(DeploySnapshot& snapshot, size_t count) {
+    if (snapshot.fonts.size() <= count) return;
+    snapshot.dropped.assign(std::make_move_iterator(snapshot.fonts.begin() + static_cast<std::ptrdiff_t>(count)),
+                            std::make_move_iterator(snapshot.fonts.end()));
+    snapshot.fonts.resize(count);
+}
+
+}  // namespace
+
 DeploySnapshot read_checking(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
                              std::vector<CheckedFont>& checked) {
     DeploySnapshot snapshot;
@@ -377,7 +422,10 @@ DeploySnapshot read_checking(const String& title, const DeployPlaces& places, co
     each_index_side_by_side(entries.size(), [&](size_t i) {
         check_entry(entries[i], places.destination, read.listing, trust, snapshot.fonts[i], checked[i]);
     });
-    complete_snapshot(snapshot, read, {}, places);
+    complete_snapshot(snapshot, read, copies_of_other_registrations(title, read, entries), places);
+    move_past_to_dropped(snapshot, entries.size());
+    probe_copies(snapshot.fonts, is_other);
+    probe_copies(snapshot.dropped, is_there);
     return snapshot;
 }
 
@@ -414,5 +462,33 @@ DeploySnapshot read_for_removal(const String& title, const DeployPlaces& places,
         if (uninstall_takes(title, value.name, value.type) && read.resolved[i].refusal.empty()) all.push_back(read.resolved[i].path);
     }
     complete_snapshot(snapshot, read, all, places);
+    probe_copies(snapshot.fonts, is_there);
     return snapshot;
+}
+
+PackageState read_package(const String& title, const CheckedFont& typeloader) {
+    PackageState package;
+    package.entry_key = entry_key_path(title);
+    {
+        RegistryKey key;
+        package.entry_status = open_machine_key(package.entry_key, key);
+        if (!package.entry_status) package.entry_status = read_all_values(key, package.entry);
+    }
+    package.deploy_source = executable_file();
+    package.typeloader_source = typeloader.entry.path;
+    package.typeloader_digest = typeloader.digest;
+    HeldFile program;
+    PlatformStatus status = open_for_reading(package.deploy_source, program);
+    if (!status) status = digest_held(program, package.deploy_digest);
+    if (status) package.kept_state.refusal = with_error(package.deploy_source + u" cannot be read", status);
+    String program_files;
+    if (PlatformStatus located = program_files_folder(program_files)) {
+        package.kept_state.refusal = with_error(u"the Program Files folder cannot be located", located);
+        return package;
+    }
+    package.kept = kept_copy_of(program_files, title);
+    const String unreadable = package.kept_state.refusal;
+    package.kept_state = read_kept_copy(package.kept, package.deploy_digest, package.typeloader_digest);
+    if (package.kept_state.refusal.empty()) package.kept_state.refusal = unreadable;
+    return package;
 }

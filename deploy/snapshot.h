@@ -61,7 +61,9 @@ bool bundle_is_trusted(DeployLog& log, const DeployPlaces& places, CheckedFont& 
 
 // The install's check: every entry opened (one held open by another program
 // tried again for a while), checked as a whole font, its owner and access
-// judged, its copy measured against it; one CheckedFont per font.
+// judged, its copy measured against it; one CheckedFont per font. The copies
+// of the title's other registrations are the dropped fonts. A copy to be
+// replaced or deleted is probed for another program holding it.
 DeploySnapshot read_checking(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
                              std::vector<CheckedFont>& checked);
 
@@ -74,6 +76,10 @@ DeploySnapshot read_against_checked(const String& title, const DeployPlaces& pla
 // before the run, so that the verdict sees them gone).
 DeploySnapshot read_for_removal(const String& title, const DeployPlaces& places, const std::vector<FoundFile>& entries,
                                 const std::vector<String>& copies);
+
+// The title's Apps & features entry and kept copy, against the running
+// program and the checked Typeloader.exe.
+PackageState read_package(const String& title, const CheckedFont& typeloader);
 
 // The fonts key's values as they are now. `opened` is the status of opening
 // the key; `read`, of reading it (the values read so far are kept).

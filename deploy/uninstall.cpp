@@ -8,27 +8,6 @@
 
 namespace {
 
-// Deletes the staged replacements and copies one at a time; a copy that
-// cannot be deleted now is deleted at the restart where it may be.
-bool remove_files(DeployLog& log, const std::vector<Action>& files) {
-    bool all = true;
-    for (const Action& file : files) {
-        const Execution execution = execute(log, String(), {file});
-        if (execution.succeeded) continue;
-        const PlatformStatus refused_now = execution.results.empty() ? status_success : execution.results.front().status;
-        if (file.kind != ActionKind::delete_copy || !refused_now) {
-            all = false;
-        } else if (std::optional<Action> later = deletion_at_restart(file, refused_now)) {
-            all &= execute(log, String(), {*later}).succeeded;
-        } else {
-            log_record(log, RecordType::error, with_error(with_error(u"Copy " + file.path + u" could not be deleted", refused_now) +
-                                                              u" nor scheduled for deletion", refused_now) + u".");
-            all = false;
-        }
-    }
-    return all;
-}
-
 // Runs Typeloader.exe's uninstall from a private copy and checks that every
 // name it was to remove is gone: no copy goes while a registration that
 // names it may remain.
@@ -51,17 +30,37 @@ Removal remove_registrations(DeployLog& log, CheckedFont& typeloader, const Stri
     return log_records(log, lines) && lines.empty() ? Removal::removed : Removal::failed;
 }
 
+
+// The copies deleted (one in use at the restart), then the entry and the
+// kept copy, and what is left verified: nothing of the title.
+bool remove_files_and_package(DeployLog& log, CheckedFont& typeloader, const String& title, const DeployPlaces& places,
+                              const UninstallPlan& plan, const std::vector<String>& copies) {
+    const bool removed = execute(log, String(), plan.files).succeeded;
+    // The kept Typeloader.exe may be the one held since the check.
+    typeloader.held.reset();
+    const bool package = removed && execute(log, String(), plan.package).succeeded;
+    DeploySnapshot after = read_for_removal(title, places, {}, copies);
+    after.package = read_package(title, typeloader);
+    std::vector<String> mismatches = uninstall_mismatches(plan, after);
+    if (package && !after.package.entry_status) mismatches.push_back(u"the Apps & features entry " + after.package.entry_key + u" is still there");
+    std::vector<LogLine> lines;
+    for (const String& mismatch : mismatches) lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
+    return log_records(log, lines) && removed && package && mismatches.empty();
+}
+
 }  // namespace
 
-Outcome deploy_uninstall(DeployLog& log, const String& title) {
+Outcome deploy_uninstall(DeployLog& log, const DeployChoice& choice) {
+    const String& title = choice.title;
     const String first_record = u"Uninstall of the fonts registered under the title " + quoted(title);
-    const bool after_unfinished = left_unfinished(log, first_record);
-    log_record(log, RecordType::information, first_record);
+    const bool after_unfinished = !choice.whatif && left_unfinished(log, first_record);
+    log_record(log, RecordType::information, (choice.whatif ? u"What if: " : u"") + first_record);
     const DeployPlaces places = deploy_places();
     CheckedFont typeloader;
     if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was removed."});
     const std::vector<FoundFile> entries = bundle_entries(places);
-    const DeploySnapshot before = read_for_removal(title, places, entries, {});
+    DeploySnapshot before = read_for_removal(title, places, entries, {});
+    before.package = read_package(title, typeloader);
     const UninstallPlan plan = plan_uninstall(before, places.own_folders);
     if (!plan.refusals.empty()) {
         log_refusals(log, plan.refusals);
@@ -70,17 +69,23 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     std::vector<LogLine> checks;
     for (const String& name : plan.removals) checks.push_back({RecordType::information, u"Check " + quoted(name) + u": this title's registration: OK"});
     const bool recorded = log_records(log, checks);
+    // Deletions waiting for the restart change nothing a user sees: the
+    // uninstall never asks for one.
+    const Outcome done = plan.nothing_to_change() && !after_unfinished ? Outcome::unchanged : Outcome::changed;
+    if (choice.whatif) {
+        std::vector<Action> actions = plan.registrations;
+        for (const std::vector<Action>* part : {&plan.files, &plan.package}) actions.insert(actions.end(), part->begin(), part->end());
+        return tell_what_if(log, actions, done);
+    }
     if (plan.nothing_to_change()) {
-        const bool waiting = restart_pending(before);
         // After a run of this uninstall that ended before its verdict, what
         // it removed is verified here; a copy whose registration it removed
         // before the copy went can no longer be found by its registration.
-        return log_verdict(log, {waiting ? Outcome::restart : after_unfinished ? Outcome::changed : Outcome::unchanged,
-                                 (after_unfinished ? u"Verified what an unfinished run of this uninstall left: nothing registered under "
-                                                   : u"Nothing registered under ") +
-                                     quoted(title) + (after_unfinished ? u" and no copy of it found" : u" and no copy of it left") +
-                                     (waiting ? u" once the deletions waiting for the restart are made" : u"") +
-                                     u"; Typeloader.exe was not run."});
+        return log_verdict(log, {done, (after_unfinished ? u"Verified what an unfinished run of this uninstall left: nothing registered under "
+                                                         : u"Nothing registered under ") +
+                                           quoted(title) + (after_unfinished ? u" and no copy of it found" : u" and no copy of it left") +
+                                           (restart_pending(before) ? u" once the deletions waiting for the restart are made" : u"") +
+                                           u", and no Apps & features entry; Typeloader.exe was not run."});
     }
     std::vector<String> copies;
     for (const FontFacts& font : before.fonts) copies.push_back(font.copy);
@@ -89,15 +94,10 @@ Outcome deploy_uninstall(DeployLog& log, const String& title) {
     if (removal == Removal::failed) {
         return log_verdict(log, {Outcome::failed, u"Failed: not every registration was removed; no copy was deleted."});
     }
-    const bool removed = remove_files(log, plan.files);
-    const DeploySnapshot after = read_for_removal(title, places, entries, copies);
-    std::vector<LogLine> lines;
-    for (const String& mismatch : uninstall_mismatches(plan, after)) lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
-    if (!log_records(log, lines) || !removed || !lines.empty()) {
-        return log_verdict(log, {Outcome::failed, u"Failed: the registrations are removed, but a copy could not be deleted."});
+    if (!remove_files_and_package(log, typeloader, title, places, plan, copies)) {
+        return log_verdict(log, {Outcome::failed, u"Failed: the registrations are removed, but a copy, the entry or the kept copy could not be."});
     }
-    const bool waiting = restart_pending(after);
-    return log_verdict(log, {waiting ? Outcome::restart : Outcome::changed,
-                             u"Uninstalled and verified under " + quoted(title) +
-                                 (waiting ? u"; a restart completes it: a font in use is deleted then." : u".")});
+    return log_verdict(log, {Outcome::changed, u"Uninstalled and verified under " + quoted(title) +
+                                                   u": no registration, no entry, no kept copy" +
+                                                   u"; a copy in use, if any, is deleted at the next restart."});
 }

@@ -92,8 +92,12 @@ protected:
         add_memory_file(font_folder + u"\\" + name, contents);
     }
 
-    int install(const String& title) { return exit_code_of(deploy_install(log, title)); }
-    int uninstall(const String& title) { return exit_code_of(deploy_uninstall(log, title)); }
+    int install(const String& title, const String& version = String(), bool whatif = false) {
+        return exit_code_of(deploy_install(log, {DeployJob::install, title, version, whatif}));
+    }
+    int uninstall(const String& title, bool whatif = false) {
+        return exit_code_of(deploy_uninstall(log, {DeployJob::uninstall, title, String(), whatif}));
+    }
 
     bool ran_typeloader() { return memory_calls_of(Operation::run_program) > 0; }
 
@@ -488,12 +492,12 @@ TEST_F(Deploy, AfterAnUnfinishedRunOfTheSameInstallNothingIsUnchanged) {
     log.file.reset();
     ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
     memory_machine().output.lines.clear();
-    EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::changed);
+    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme"}), Outcome::changed);
     EXPECT_TRUE(output_mentions("Verified what an unfinished run of this install left")) << readable(memory_machine().output.lines);
     // Its verdict written, the next run finds nothing unfinished.
     log.file.reset();
     ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
-    EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::unchanged);
+    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme"}), Outcome::unchanged);
 }
 
 // The private copy an unfinished run left goes at the start of the next run,
@@ -725,7 +729,7 @@ TEST_F(Deploy, InstallRefusesWhenTheSecondListDeletesTheCopy) {
     add_font(u"Sans.ttf");
     memory_machine().files.second_restart_operations.push_back({fonts + u"\\Sans.ttf", String()});
     const std::string before = state();
-    EXPECT_EQ(deploy_install(log, u"Acme"), Outcome::refused);
+    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme"}), Outcome::refused);
     EXPECT_EQ(state(), before);
     EXPECT_TRUE(output_mentions("PendingFileRenameOperations2 runs first, which Windows does not document"));
 }

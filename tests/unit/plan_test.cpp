@@ -93,7 +93,7 @@ class InstallPlanning : public testing::TestWithParam<InstallRow> {};
 
 TEST_P(InstallPlanning, RefusesOrPlans) {
     const InstallRow& row = GetParam();
-    InstallPlan plan = plan_install(row.snapshot);
+    InstallPlan plan = plan_install(row.snapshot, {});
     if (row.refusal) {
         ASSERT_EQ(plan.refusals.size(), 1u) << readable(plan.refusals);
         EXPECT_NE(plan.refusals[0].find(ascii(row.refusal)), String::npos) << readable(plan.refusals);
@@ -184,7 +184,7 @@ TEST(InstallBusy, OnlyWhenEveryRefusalIsAFontAnotherProgramHolds) {
         {"nothing held", machine({damaged}), false},
     };
     for (const Row& row : rows) {
-        const InstallPlan plan = plan_install(row.snapshot);
+        const InstallPlan plan = plan_install(row.snapshot, {});
         EXPECT_FALSE(plan.refusals.empty()) << row.description;
         EXPECT_EQ(plan.busy, row.busy) << row.description;
     }
