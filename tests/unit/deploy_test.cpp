@@ -10,6 +10,7 @@
 #include "deploy/plan.h"
 #include "fonts/file_title.h"
 #include "test_support.h"
+#include "windows_split.h"
 
 namespace {
 
@@ -20,48 +21,6 @@ const String log_folder = u"C:\\Windows\\Logs\\Typeloader";
 // bytes appended after it leave it whole.
 const std::string font_bytes = std::string("\0\1\0\0\0\1\0\0\0\0\0\0", 12) + "glyf" + "\xCF\xDF\x79\x70" +
                                std::string("\0\0\0\x1C\0\0\0\x06", 8) + "glyphs";
-
-// CommandLineToArgvW's rules, written from its documentation: the oracle for
-// quote_argument, and the split of the in-memory Typeloader.exe.
-std::vector<String> split_like_windows(StringView line) {
-    std::vector<String> arguments;
-    size_t at = 0;
-    String program;
-    if (!line.empty() && line[0] == u'"') {
-        size_t end = line.find(u'"', 1);
-        program = String(line.substr(1, end - 1));
-        at = end == StringView::npos ? line.size() : end + 1;
-    } else {
-        while (at < line.size() && line[at] != u' ' && line[at] != u'\t') program += line[at++];
-    }
-    arguments.push_back(program);
-    for (;;) {
-        while (at < line.size() && (line[at] == u' ' || line[at] == u'\t')) ++at;
-        if (at == line.size()) return arguments;
-        String argument;
-        bool quoted = false;
-        while (at < line.size() && (quoted || (line[at] != u' ' && line[at] != u'\t'))) {
-            size_t slashes = 0;
-            while (at < line.size() && line[at] == u'\\') ++slashes, ++at;
-            if (at < line.size() && line[at] == u'"') {
-                argument.append(slashes / 2, u'\\');
-                if (slashes % 2) {
-                    argument += u'"';
-                } else if (quoted && at + 1 < line.size() && line[at + 1] == u'"') {
-                    argument += u'"';
-                    ++at;
-                } else {
-                    quoted = !quoted;
-                }
-                ++at;
-            } else {
-                argument.append(slashes, u'\\');
-                if (at < line.size() && (quoted || (line[at] != u' ' && line[at] != u'\t'))) argument += line[at++];
-            }
-        }
-        arguments.push_back(argument);
-    }
-}
 
 // Typeloader.exe in memory: its real start-up and jobs, on the command line
 // the deploy jobs gave it.
