@@ -39,10 +39,6 @@ INSTANTIATE_TEST_SUITE_P(Table, UninstallCommand,
                                          TitleCase{"shell and path characters", u"|<>*?:/"}, TitleCase{"two quotes", u"\"\""}),
                          row_name<TitleCase>);
 
-TEST(UninstallCommand, QuotesProgramAndTitle) {
-    EXPECT_EQ(uninstall_command(u"C:\\K\\D.exe", u"Acme"), u"\"C:\\K\\D.exe\" uninstall \"Acme\"");
-}
-
 TEST(EntryValues, EveryValueInOrder) {
     const String command = u"\"C:\\K\\D.exe\" uninstall \"Ab\"";
     const std::string one("\1\0\0\0", 4);
