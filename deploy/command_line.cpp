@@ -1,5 +1,7 @@
 #include "deploy/command_line.h"
 
+#include "deploy/package_entry.h"
+
 namespace {
 
 // Characters that break or reorder a log line on screen: a line break would
@@ -31,19 +33,63 @@ bool has_refused_character(StringView text) {
     return false;
 }
 
+// One number of a version: decimal digits up to 65535. The value is checked
+// after each digit, so a long run of digits cannot overflow.
+bool is_version_number(StringView digits) {
+    if (digits.empty()) return false;
+    uint32_t value = 0;
+    for (char16_t unit : digits) {
+        if (unit < u'0' || unit > u'9') return false;
+        value = value * 10 + (unit - u'0');
+        if (value > 65535) return false;
+    }
+    return true;
+}
+
+// One to four numbers separated by dots, as a Windows file version has.
+bool is_version(StringView text) {
+    for (int parts = 1; parts <= 4; ++parts) {
+        const size_t dot = text.find(u'.');
+        if (!is_version_number(text.substr(0, dot))) return false;
+        if (dot == StringView::npos) return true;
+        text.remove_prefix(dot + 1);
+    }
+    return false;
+}
+
+DeployJob job_named(StringView word) {
+    if (equals_ignoring_ascii_case(word, u"install")) return DeployJob::install;
+    if (equals_ignoring_ascii_case(word, u"uninstall")) return DeployJob::uninstall;
+    return DeployJob::none;
+}
+
+// Takes one option into the choice; false for one unknown, repeated or not
+// the job's. A valid version is never empty, so an empty one is not yet given.
+bool take_option(StringView argument, DeployChoice& choice) {
+    constexpr StringView version_option = u"/version:";
+    if (equals_ignoring_ascii_case(argument, u"/whatif")) {
+        if (choice.whatif) return false;
+        choice.whatif = true;
+        return true;
+    }
+    if (!equals_ignoring_ascii_case(argument.substr(0, version_option.size()), version_option)) return false;
+    const StringView version = argument.substr(version_option.size());
+    if (choice.job != DeployJob::install || !choice.version.empty() || !is_version(version)) return false;
+    choice.version = version;
+    return true;
+}
+
 }  // namespace
 
 DeployChoice parse_deploy_arguments(const std::vector<String>& arguments) {
-    DeployChoice choice;
-    if (arguments.size() != 3 || arguments[2].empty() || has_refused_character(arguments[2])) return choice;
-    if (equals_ignoring_ascii_case(arguments[1], u"install")) {
-        choice.job = DeployJob::install;
-    } else if (equals_ignoring_ascii_case(arguments[1], u"uninstall")) {
-        choice.job = DeployJob::uninstall;
-    } else {
-        return choice;
+    if (arguments.size() < 3) return {};
+    const String& title = arguments[2];
+    if (title.empty() || has_refused_character(title) || !title_fits_entry_key(title)) return {};
+    DeployChoice choice{job_named(arguments[1]), title};
+    if (choice.job == DeployJob::none) return {};
+    for (size_t i = 3; i < arguments.size(); ++i) {
+        if (!take_option(arguments[i], choice)) return {};
     }
-    choice.title = arguments[2];
     return choice;
 }
 

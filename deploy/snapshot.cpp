@@ -51,6 +51,15 @@ String registry_text(const std::string& data) {
     return units;
 }
 
+std::string registry_string_data(StringView text) {
+    std::string data;
+    for (char16_t unit : String(text) + u'\0') {
+        data += static_cast<char>(unit & 0xFF);
+        data += static_cast<char>(unit >> 8);
+    }
+    return data;
+}
+
 namespace {
 
 // Windows parses the file to read its version: only a file of a trusted bundle.

@@ -29,6 +29,9 @@ DeployPlaces deploy_places();
 // The text of string data as the registry holds it (UTF-16 units), up to its
 // first null unit.
 String registry_text(const std::string& data);
+// The other way: the text's units, little-endian, and the null unit that
+// ends them, as put_value writes a REG_SZ raw.
+std::string registry_string_data(StringView text);
 
 // The *.ttf entries of the Font folder, as Typeloader.exe finds them.
 std::vector<FoundFile> bundle_entries(const DeployPlaces& places);

@@ -7,9 +7,11 @@
 #include "deploy/command_line.h"
 #include "deploy/deploy_jobs.h"
 #include "deploy/log.h"
+#include "deploy/package_entry.h"
 #include "deploy/plan.h"
 #include "fonts/file_title.h"
 #include "test_support.h"
+#include "windows_split.h"
 
 namespace {
 
@@ -20,48 +22,6 @@ const String log_folder = u"C:\\Windows\\Logs\\Typeloader";
 // bytes appended after it leave it whole.
 const std::string font_bytes = std::string("\0\1\0\0\0\1\0\0\0\0\0\0", 12) + "glyf" + "\xCF\xDF\x79\x70" +
                                std::string("\0\0\0\x1C\0\0\0\x06", 8) + "glyphs";
-
-// CommandLineToArgvW's rules, written from its documentation: the oracle for
-// quote_argument, and the split of the in-memory Typeloader.exe.
-std::vector<String> split_like_windows(StringView line) {
-    std::vector<String> arguments;
-    size_t at = 0;
-    String program;
-    if (!line.empty() && line[0] == u'"') {
-        size_t end = line.find(u'"', 1);
-        program = String(line.substr(1, end - 1));
-        at = end == StringView::npos ? line.size() : end + 1;
-    } else {
-        while (at < line.size() && line[at] != u' ' && line[at] != u'\t') program += line[at++];
-    }
-    arguments.push_back(program);
-    for (;;) {
-        while (at < line.size() && (line[at] == u' ' || line[at] == u'\t')) ++at;
-        if (at == line.size()) return arguments;
-        String argument;
-        bool quoted = false;
-        while (at < line.size() && (quoted || (line[at] != u' ' && line[at] != u'\t'))) {
-            size_t slashes = 0;
-            while (at < line.size() && line[at] == u'\\') ++slashes, ++at;
-            if (at < line.size() && line[at] == u'"') {
-                argument.append(slashes / 2, u'\\');
-                if (slashes % 2) {
-                    argument += u'"';
-                } else if (quoted && at + 1 < line.size() && line[at + 1] == u'"') {
-                    argument += u'"';
-                    ++at;
-                } else {
-                    quoted = !quoted;
-                }
-                ++at;
-            } else {
-                argument.append(slashes, u'\\');
-                if (at < line.size() && (quoted || (line[at] != u' ' && line[at] != u'\t'))) argument += line[at++];
-            }
-        }
-        arguments.push_back(argument);
-    }
-}
 
 // Typeloader.exe in memory: its real start-up and jobs, on the command line
 // the deploy jobs gave it.
@@ -132,19 +92,25 @@ struct ChoiceCase {
     const char* description;
     std::vector<String> arguments;  // after the program name
     DeployJob job;
+    String version = {};
+    bool whatif = false;
 };
 
 void PrintTo(const ChoiceCase& row, std::ostream* out) { *out << row.description << " " << readable(row.arguments); }
 
 class DeployArguments : public testing::TestWithParam<ChoiceCase> {};
 
-TEST_P(DeployArguments, JobWordAndOneTitleOrUsage) {
+TEST_P(DeployArguments, JobTitleAndOptionsOrUsage) {
     std::vector<String> arguments{u"Typeloader-Deploy.exe"};
     arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     DeployChoice choice = parse_deploy_arguments(arguments);
     EXPECT_EQ(choice.job, GetParam().job);
-    EXPECT_EQ(choice.title, GetParam().job == DeployJob::none ? String() : arguments.back());
+    EXPECT_EQ(choice.title, GetParam().job == DeployJob::none ? String() : arguments[2]);
+    EXPECT_EQ(choice.version, GetParam().version);
+    EXPECT_EQ(choice.whatif, GetParam().whatif);
 }
+
+const String longest_title(key_name_capacity - entry_key_prefix.size(), u'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DeployArguments,
@@ -154,6 +120,34 @@ INSTANTIATE_TEST_SUITE_P(
                     ChoiceCase{"no title", {u"install"}, DeployJob::none},
                     ChoiceCase{"empty title", {u"install", u""}, DeployJob::none},
                     ChoiceCase{"two titles", {u"install", u"Acme", u"Sans"}, DeployJob::none},
+                    ChoiceCase{"one number", {u"install", u"A", u"/version:1"}, DeployJob::install, u"1"},
+                    ChoiceCase{"four numbers", {u"install", u"A", u"/version:1.2.3.4"}, DeployJob::install, u"1.2.3.4"},
+                    ChoiceCase{"the largest number", {u"install", u"A", u"/version:65535.0"}, DeployJob::install, u"65535.0"},
+                    ChoiceCase{"leading zeros kept", {u"install", u"A", u"/version:0001"}, DeployJob::install, u"0001"},
+                    ChoiceCase{"empty version", {u"install", u"A", u"/version:"}, DeployJob::none},
+                    ChoiceCase{"trailing dot", {u"install", u"A", u"/version:1."}, DeployJob::none},
+                    ChoiceCase{"leading dot", {u"install", u"A", u"/version:.1"}, DeployJob::none},
+                    ChoiceCase{"empty middle number", {u"install", u"A", u"/version:1..2"}, DeployJob::none},
+                    ChoiceCase{"five numbers", {u"install", u"A", u"/version:1.2.3.4.5"}, DeployJob::none},
+                    ChoiceCase{"number over 65535", {u"install", u"A", u"/version:65536"}, DeployJob::none},
+                    ChoiceCase{"digits past 64 bits", {u"install", u"A", u"/version:99999999999999999999"}, DeployJob::none},
+                    ChoiceCase{"2^64 + 1, 1 once wrapped", {u"install", u"A", u"/version:18446744073709551617"}, DeployJob::none},
+                    ChoiceCase{"letter after digits", {u"install", u"A", u"/version:1a"}, DeployJob::none},
+                    ChoiceCase{"minus sign", {u"install", u"A", u"/version:-1"}, DeployJob::none},
+                    ChoiceCase{"plus sign", {u"install", u"A", u"/version:+1"}, DeployJob::none},
+                    ChoiceCase{"space before a dot", {u"install", u"A", u"/version:1 .2"}, DeployJob::none},
+                    ChoiceCase{"full-width digits", {u"install", u"A", u"/version:\uFF11.\uFF12"}, DeployJob::none},
+                    ChoiceCase{"options in either order and case", {u"install", u"A", u"/WhatIf", u"/VERSION:1.2"}, DeployJob::install, u"1.2", true},
+                    ChoiceCase{"whatif on uninstall", {u"uninstall", u"A", u"/whatif"}, DeployJob::uninstall, u"", true},
+                    ChoiceCase{"whatif twice", {u"install", u"A", u"/whatif", u"/whatif"}, DeployJob::none},
+                    ChoiceCase{"version twice", {u"install", u"A", u"/version:1", u"/version:1"}, DeployJob::none},
+                    ChoiceCase{"version on uninstall", {u"uninstall", u"A", u"/version:1"}, DeployJob::none},
+                    ChoiceCase{"unknown option", {u"install", u"A", u"/quiet"}, DeployJob::none},
+                    ChoiceCase{"version without its colon", {u"install", u"A", u"/version"}, DeployJob::none},
+                    ChoiceCase{"option before the title", {u"install", u"/whatif", u"A"}, DeployJob::none},
+                    ChoiceCase{"backslash in the title", {u"install", u"Acme\\Sans"}, DeployJob::none},
+                    ChoiceCase{"title at the key name's limit", {u"install", longest_title}, DeployJob::install},
+                    ChoiceCase{"title one over it", {u"install", longest_title + u"x"}, DeployJob::none},
                     ChoiceCase{"unknown job", {u"remove", u"Acme"}, DeployJob::none},
                     ChoiceCase{"Typeloader's options", {u"/uninstall", u"/title:Acme"}, DeployJob::none},
                     ChoiceCase{"a non-ASCII letter is not folded", {u"\u0130nstall", u"Acme"}, DeployJob::none},
@@ -888,7 +882,8 @@ TEST(RunDeploy, UsageBeforeAnyLog) {
     reset_machine();
     memory_machine().process.arguments = std::vector<String>{u"Typeloader-Deploy.exe", u"install"};
     EXPECT_EQ(run_deploy(), 2);
-    EXPECT_EQ(memory_machine().output.lines, std::vector<String>{u"Usage : Typeloader-Deploy install|uninstall <title>"});
+    EXPECT_EQ(memory_machine().output.lines, std::vector<String>{
+        u"Usage : Typeloader-Deploy install <title> [/version:<v>] [/whatif] | uninstall <title> [/whatif]"});
     EXPECT_EQ(find_memory_entry(u"C:\\Windows\\Logs"), nullptr);
 }
 
