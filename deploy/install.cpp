@@ -155,12 +155,6 @@ Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces 
                          : u"; new sessions see the fonts, a sign-out and sign-in shows them in this one.")};
 }
 
-// What the run would answer, for /whatif.
-Outcome expected_outcome(const InstallPlan& plan, const DeploySnapshot& checked, bool after_unfinished) {
-    if (plan.nothing_to_change()) return restart_pending(checked) ? Outcome::restart : after_unfinished ? Outcome::changed : Outcome::unchanged;
-    return plan.stagings.empty() ? Outcome::changed : Outcome::restart;
-}
-
 bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
     std::vector<LogLine> checks;
     for (const FontFacts& font : checked.fonts) {
@@ -203,11 +197,11 @@ Outcome deploy_install(DeployLog& log, const DeployChoice& choice) {
     if (choice.whatif) {
         std::vector<Action> actions = plan_keep_aside(checked, log.folder + private_bundle_name + u"\\Aside");
         for (const Action& action : planned_actions(plan)) actions.push_back(action);
-        return tell_what_if(log, actions, expected_outcome(plan, checked, after_unfinished));
+        return tell_what_if(log, actions, install_outcome(plan, checked, after_unfinished));
     }
     if (plan.nothing_to_change()) {
         const bool waiting = restart_pending(checked);
-        return log_verdict(log, {expected_outcome(plan, checked, after_unfinished),
+        return log_verdict(log, {install_outcome(plan, checked, after_unfinished),
                                  String(after_unfinished ? u"Verified what an unfinished run of this install left: " : u"Nothing to change: ") +
                                      u"every font is installed and registered under " + quoted(title) +
                                      (waiting ? u" once the replacements waiting for the restart are made" : u"") +

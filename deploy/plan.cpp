@@ -424,6 +424,11 @@ InstallPlan plan_install(const DeploySnapshot& snapshot, const InstallRequest& r
     return plan;
 }
 
+Outcome install_outcome(const InstallPlan& plan, const DeploySnapshot& before, bool after_unfinished) {
+    if (plan.nothing_to_change()) return restart_pending(before) ? Outcome::restart : after_unfinished ? Outcome::changed : Outcome::unchanged;
+    return plan.stagings.empty() ? Outcome::changed : Outcome::restart;
+}
+
 std::vector<Action> planned_actions(const InstallPlan& plan) {
     std::vector<Action> all = plan.actions;
     for (const std::vector<Action>* part : {&plan.stagings, &plan.drops, &plan.package, &plan.housekeeping}) {

@@ -10,6 +10,7 @@
 #include "common/strings.h"
 #include "deploy/actions.h"
 #include "deploy/names.h"
+#include "deploy/outcome.h"
 #include "deploy/package.h"
 #include "platform/deploy/file_entries.h"
 #include "platform/deploy/registry_values.h"
@@ -156,6 +157,12 @@ struct InstallRequest {
 };
 
 InstallPlan plan_install(const DeploySnapshot& snapshot, const InstallRequest& request);
+
+// What a run of the plan answers when every action succeeds: a restart only
+// when a font the bundle registers waits for it (a staging), never for a
+// dropped font's copy deleted then; unchanged when nothing is to change,
+// unless a run of this install ended before its verdict.
+Outcome install_outcome(const InstallPlan& plan, const DeploySnapshot& before, bool after_unfinished);
 
 // Every action of the plan, in the order a run carries them out.
 std::vector<Action> planned_actions(const InstallPlan& plan);

@@ -580,3 +580,179 @@ INSTANTIATE_TEST_SUITE_P(
         TouchingRow{"a name only like a staged one", {deletion(sans + u".Typeloader-Deployed")}, {}}));
 
 }  // namespace
+
+namespace {
+
+const String old_copy = fonts + u"\\Old.ttf";
+const InstallRequest version_one{u"1.0", u"20250101", {fonts}};
+const InstallRequest version_two{u"2.0", u"20261210", {fonts}};
+const InstallRequest version_three{u"3.0", u"20260601", {fonts}};
+
+FontFacts dropped_font(FileState copy, bool in_use = false) {
+    FontFacts font{u"Old.ttf", u"", old_copy, copy, {}};
+    font.copy_in_use = in_use;
+    return font;
+}
+FontValue own_old() { return {u"Acme Old", 1, old_copy}; }
+
+FontFacts in_use(FontFacts font) {
+    font.copy_in_use = true;
+    return font;
+}
+
+DeploySnapshot with_dropped(DeploySnapshot snapshot, std::vector<FontFacts> dropped) {
+    snapshot.dropped = std::move(dropped);
+    return snapshot;
+}
+
+// The entry and kept copy as an install of `request` left them.
+DeploySnapshot installed(DeploySnapshot snapshot, const InstallRequest& request) {
+    PackageState& package = snapshot.package;
+    package.entry_key = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Typeloader Acme";
+    package.kept = {u"C:\\Program Files\\Typeloader", u"C:\\Program Files\\Typeloader\\k", u"C:\\Program Files\\Typeloader\\k\\Typeloader-Deploy.exe",
+                    u"C:\\Program Files\\Typeloader\\k\\Typeloader.exe"};
+    package.entry_status = status_success;
+    package.entry = expected_entry(snapshot, request);
+    package.kept_state = {u"", same_as_source, same_as_source, true};
+    return snapshot;
+}
+
+DeploySnapshot without_entry(DeploySnapshot snapshot) {
+    snapshot.package.entry_status = status_file_not_found;
+    snapshot.package.entry.clear();
+    return snapshot;
+}
+
+DeploySnapshot kept_copy_gone(DeploySnapshot snapshot) {
+    snapshot.package.kept_state = {};
+    return snapshot;
+}
+
+std::vector<ActionKind> kinds_of(const std::vector<Action>& actions) {
+    std::vector<ActionKind> kinds;
+    for (const Action& action : actions) kinds.push_back(action.kind);
+    return kinds;
+}
+
+using enum ActionKind;
+
+struct VersionRow {
+    const char* description;
+    DeploySnapshot snapshot;
+    bool run;
+    std::vector<String> drops;
+    std::vector<ActionKind> housekeeping, package;
+    Outcome outcome;
+};
+
+void PrintTo(const VersionRow& row, std::ostream* out) { *out << row.description; }
+
+class Versions : public testing::TestWithParam<VersionRow> {};
+
+}  // namespace
+
+// Version two's bundle holds Sans only, from every starting point.
+TEST_P(Versions, OnePlanFromAnyStartingPoint) {
+    const VersionRow& row = GetParam();
+    const InstallPlan plan = plan_install(row.snapshot, version_two);
+    ASSERT_TRUE(plan.refusals.empty()) << readable(plan.refusals);
+    EXPECT_EQ(paths_of(plan.actions, run_typeloader).size(), row.run ? 1u : 0u);
+    std::vector<String> drops;
+    for (const Action& drop : plan.drops) drops.push_back(drop.value.name);
+    EXPECT_EQ(drops, row.drops) << readable(drops);
+    EXPECT_EQ(kinds_of(plan.housekeeping), row.housekeeping);
+    EXPECT_EQ(kinds_of(plan.package), row.package);
+    EXPECT_EQ(install_outcome(plan, row.snapshot, false), row.outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Versions,
+    testing::Values(
+        VersionRow{"nothing there", machine({font(missing)}), true, {}, {}, {keep_programs, write_entry}, Outcome::changed},
+        VersionRow{"this version", installed(machine({font(same_as_source)}, {own()}), version_two), false, {}, {}, {}, Outcome::unchanged},
+        VersionRow{"an older version, the fonts alike", installed(machine({font(same_as_source)}, {own()}), version_one), false, {}, {},
+                   {write_entry}, Outcome::changed},
+        VersionRow{"an older version with a font this one drops",
+                   installed(with_dropped(machine({font(same_as_source)}, {own(), own_old()}), {dropped_font(same_as_source)}), version_one),
+                   false, {u"Acme Old"}, {delete_copy}, {write_entry}, Outcome::changed},
+        VersionRow{"the dropped font in use: deleted at the restart, which the run does not ask for",
+                   installed(with_dropped(machine({font(same_as_source)}, {own(), own_old()}), {dropped_font(same_as_source, true)}), version_one),
+                   false, {u"Acme Old"}, {delete_at_restart}, {write_entry}, Outcome::changed},
+        VersionRow{"the dropped font's copy gone already", installed(with_dropped(machine({font(same_as_source)}, {own(), own_old()}),
+                                                                                  {dropped_font(missing)}), version_one),
+                   false, {u"Acme Old"}, {}, {write_entry}, Outcome::changed},
+        VersionRow{"the dropped font's copy another product names too",
+                   installed(with_dropped(machine({font(same_as_source)}, {own(), own_old(), {u"Old (TrueType)", 1, old_copy}}),
+                                          {dropped_font(same_as_source)}), version_one),
+                   false, {u"Acme Old"}, {}, {write_entry}, Outcome::changed},
+        VersionRow{"a font replaced", installed(machine({font(other)}, {own()}), version_one), true, {}, {}, {write_entry}, Outcome::changed},
+        VersionRow{"a font replaced while in use: a restart", installed(machine({in_use(font(other))}, {own()}), version_one), false, {}, {},
+                   {write_entry}, Outcome::restart},
+        VersionRow{"a newer version: replaced and dropped alike",
+                   installed(with_dropped(machine({font(other)}, {own(), own_old()}), {dropped_font(same_as_source)}), version_three), true,
+                   {u"Acme Old"}, {delete_copy}, {write_entry}, Outcome::changed},
+        VersionRow{"partly removed: the registration gone", installed(machine({font(same_as_source)}), version_two), true, {}, {},
+                   {write_entry}, Outcome::changed},
+        VersionRow{"partly removed: the entry gone", without_entry(installed(machine({font(same_as_source)}, {own()}), version_two)), false,
+                   {}, {}, {write_entry}, Outcome::changed},
+        VersionRow{"the kept copy removed by hand", kept_copy_gone(installed(machine({font(same_as_source)}, {own()}), version_two)), false,
+                   {}, {}, {keep_programs, write_entry}, Outcome::changed},
+        VersionRow{"a copy the restart deletes, though registered: a restart",
+                   installed(machine({font(same_as_source)}, {own()}, {deletion(sans)}), version_two), false, {}, {}, {write_entry},
+                   Outcome::restart}));
+
+struct PackageRefusalRow {
+    const char* description;
+    PackageState package;
+    const char* refusal;
+};
+
+void PrintTo(const PackageRefusalRow& row, std::ostream* out) { *out << row.description; }
+
+class PackageRefusals : public testing::TestWithParam<PackageRefusalRow> {};
+
+TEST_P(PackageRefusals, AnEntryNotOursOrUnknownAndAnUnsafeKeptCopy) {
+    const PackageRefusalRow& row = GetParam();
+    DeploySnapshot snapshot = machine({font(missing)});
+    snapshot.package = row.package;
+    const std::vector<String> refusals = plan_install(snapshot, version_two).refusals;
+    if (!row.refusal) {
+        EXPECT_TRUE(refusals.empty()) << readable(refusals);
+        return;
+    }
+    ASSERT_EQ(refusals.size(), 1u) << readable(refusals);
+    EXPECT_NE(refusals[0].find(ascii(row.refusal)), String::npos) << readable(refusals);
+    EXPECT_EQ(plan_uninstall(snapshot, {fonts}).refusals, refusals);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PackageRefusals,
+    testing::Values(
+        PackageRefusalRow{"no entry", {.entry_status = status_file_not_found}, nullptr},
+        PackageRefusalRow{"our entry, the mark in another case", {.entry_status = status_success, .entry = {{u"typeloadertitle", 1, ""}}}, nullptr},
+        PackageRefusalRow{"a stranger's entry", {.entry_status = status_success, .entry = {{u"DisplayName", 1, ""}}}, "another product's"},
+        PackageRefusalRow{"an entry that cannot be read", {.entry_status = status_access_denied}, "cannot be read (error 5)"},
+        PackageRefusalRow{"a kept copy others may change", {.kept_state = {.refusal = u"C:\\Program Files\\Typeloader: Users may write"}},
+                          "Users may write"}));
+
+TEST(UninstallPackage, TheEntryAndTheKeptCopyGoLastAndACopyInUseAtTheRestart) {
+    DeploySnapshot snapshot = installed(machine({in_use(font(same_as_source))}, {own()}), version_two);
+    const UninstallPlan plan = plan_uninstall(snapshot, {fonts});
+    EXPECT_EQ(kinds_of(plan.files), std::vector<ActionKind>{delete_at_restart});
+    EXPECT_EQ(kinds_of(plan.package), (std::vector<ActionKind>{remove_entry, remove_kept_copy}));
+    EXPECT_FALSE(plan_uninstall(kept_copy_gone(without_entry(snapshot)), {fonts}).nothing_to_change());
+    snapshot = kept_copy_gone(without_entry(installed(machine({font(missing)}), version_two)));
+    EXPECT_TRUE(plan_uninstall(snapshot, {fonts}).nothing_to_change());
+}
+
+TEST(PuttingBackDrops, ADroppedRegistrationRemovedIsRestored) {
+    FontValue sans_value = own(), old_value = own_old();
+    sans_value.raw = registry_string_data(sans);
+    old_value.raw = registry_string_data(old_copy);
+    const DeploySnapshot before = with_dropped(machine({font(same_as_source)}, {sans_value, old_value}), {dropped_font(same_as_source)});
+    const std::vector<RegistryValue> now{{u"Acme Sans", 1, registry_string_data(sans)}};
+    const std::vector<Action> actions = plan_put_back(before, before, now, {}, u"C:\\Aside");
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0].kind, restore_value);
+    EXPECT_EQ(actions[0].value.name, u"Acme Old");
+}
