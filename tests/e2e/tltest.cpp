@@ -1,8 +1,9 @@
 // A small Windows helper for the end-to-end tests: it reads and writes the
-// font registration key, runs a program with an exact command line, and asks
-// GDI which font families a program sees, and compares the registry name
-// table with the system's. Every text crosses the Wine boundary as hex of its
-// UTF-16 units, so nothing is lost to code pages.
+// font registration key (or another key of HKEY_LOCAL_MACHINE), runs a
+// program with an exact command line, and asks GDI which font families a
+// program sees, and compares the registry name table with the system's.
+// Every text crosses the Wine boundary as hex of its UTF-16 units, so nothing
+// is lost to code pages.
 #include <windows.h>
 
 #include <cstdio>
@@ -43,10 +44,16 @@ std::wstring unhex_text(const wchar_t* text) {
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 
-// "<type> <name hex> <data hex>" per value, in enumeration order.
-int dump() {
+// The key under HKEY_LOCAL_MACHINE a command names by a last hex argument;
+// the fonts key when it names none.
+std::wstring key_path(const wchar_t* key_hex) { return key_hex ? unhex_text(key_hex) : std::wstring(fonts_key); }
+
+// "<type> <name hex> <data hex>" per value, in enumeration order; 12 when
+// there is no such key.
+int dump(const wchar_t* key_hex) {
     HKEY key;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, KEY_READ, &key);
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path(key_hex).c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return 12;
     if (status != ERROR_SUCCESS) return 10;
     std::vector<wchar_t> name(32768);
     std::vector<unsigned char> data(1 << 20);
@@ -81,10 +88,10 @@ Function ntdll(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
-int set_value(const wchar_t* type, const wchar_t* name_hex, const wchar_t* data_hex) {
+int set_value(const wchar_t* type, const wchar_t* name_hex, const wchar_t* data_hex, const wchar_t* key_hex) {
     using SetValue = LONG(WINAPI*)(HANDLE, CountedName*, ULONG, ULONG, const void*, ULONG);
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, fonts_key, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) return 10;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path(key_hex).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) return 10;
     std::wstring name = unhex_text(name_hex);
     std::vector<unsigned char> data = unhex(data_hex);
     CountedName counted{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
@@ -103,6 +110,34 @@ int delete_value(const wchar_t* name_hex) {
     LONG status = ntdll<DeleteValue>("NtDeleteValueKey")(key, &counted);
     RegCloseKey(key);
     return status == 0 ? 0 : 11;
+}
+
+// The names of a key's subkeys, one hex line each; 12 when there is no such key.
+int subkeys(const wchar_t* key_hex) {
+    HKEY key;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path(key_hex).c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return 12;
+    if (status != ERROR_SUCCESS) return 10;
+    std::string out;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        status = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return 11;
+        }
+        out += hex(name, length * 2) + "\n";
+    }
+    RegCloseKey(key);
+    write_out(out);
+    return 0;
+}
+
+// Deletes a key and everything in it.
+int delete_key(const wchar_t* key_hex) {
+    return RegDeleteTreeW(HKEY_LOCAL_MACHINE, key_path(key_hex).c_str()) == ERROR_SUCCESS ? 0 : 11;
 }
 
 struct Handle {
@@ -295,8 +330,10 @@ int wmain(int argc, wchar_t** raw_argv) {
         argc -= 2;
     }
     std::wstring command = argc > 1 ? argv[1] : L"";
-    if (command == L"dump") return dump();
-    if (command == L"set" && argc == 5) return set_value(argv[2], argv[3], argv[4]);
+    if (command == L"dump" && argc <= 3) return dump(argc == 3 ? argv[2] : nullptr);
+    if (command == L"set" && (argc == 5 || argc == 6)) return set_value(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
+    if (command == L"keys" && argc == 3) return subkeys(argv[2]);
+    if (command == L"deletekey" && argc == 3) return delete_key(argv[2]);
     if (command == L"delete" && argc == 3) return delete_value(argv[2]);
     if (command == L"run" && (argc == 4 || argc == 5)) return run(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (command == L"families") return families();
@@ -304,7 +341,7 @@ int wmain(int argc, wchar_t** raw_argv) {
     if (command == L"find" && argc == 3) return find(argv[2]);
     // Loads a DLL by the given name with the default search order.
     if (command == L"loadlibrary" && argc == 3) return LoadLibraryW(argv[2]) ? 0 : 1;
-    fprintf(stderr, "usage: tltest dump | set TYPE NAMEHEX DATAHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX | upcase; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
+    fprintf(stderr, "usage: tltest dump [KEYHEX] | set TYPE NAMEHEX DATAHEX [KEYHEX] | keys KEYHEX | deletekey KEYHEX | delete NAMEHEX | run PROGRAMHEX CMDLINEHEX [DIRHEX] | loadlibrary NAME | families | find PATTERNHEX | upcase; [lock FILEHEX] [killafter N] before a command; @FILE for any hex\n");
     return 2;
 }
 

@@ -284,15 +284,42 @@ class Wine:
             values.append((unhex16(name), int(kind), bytes.fromhex(data)))
         return values
 
+    def key(self, path):
+        """The values of a key under HKLM as {name: (type, data bytes)}, or None
+        when there is no such key."""
+        done = self.wine(self.tltest, "dump", self.hex_argument(path))
+        if done.returncode == 12:
+            return None
+        assert done.returncode == 0, describe_run(done)
+        values = {}
+        for line in done.stdout.decode("ascii").splitlines():
+            kind, name, data = (line.split(" ") + [""])[:3]
+            values[unhex16(name)] = (int(kind), bytes.fromhex(data))
+        return values
+
+    def subkeys(self, path):
+        """The names of a key's subkeys under HKLM, or None when there is no such key."""
+        done = self.wine(self.tltest, "keys", self.hex_argument(path))
+        if done.returncode == 12:
+            return None
+        assert done.returncode == 0, describe_run(done)
+        return [unhex16(line) for line in done.stdout.decode("ascii").split()]
+
+    def delete_key(self, path):
+        done = self.wine(self.tltest, "deletekey", self.hex_argument(path))
+        assert done.returncode == 0, describe_run(done)
+
     def strings(self):
         """The REG_SZ values of the key as {name: text}."""
         return {name: data.decode("utf-16-le", "surrogatepass").rstrip("\0")
                 for name, kind, data in self.values() if kind == REG_SZ}
 
-    def set_value(self, name, kind, data):
+    def set_value(self, name, kind, data, key=None):
+        """A value of the fonts key, or of `key` under HKLM (made when missing)."""
         if isinstance(data, str):
             data = (data + "\0").encode("utf-16-le", "surrogatepass")
-        done = self.wine(self.tltest, "set", kind, self.hex_argument(name), data.hex())
+        done = self.wine(self.tltest, "set", kind, self.hex_argument(name), data.hex(),
+                         *([self.hex_argument(key)] if key else []))
         assert done.returncode == 0, describe_run(done)
 
     def delete_value(self, name):
