@@ -4,78 +4,18 @@ import concurrent.futures
 import os
 import re
 import shutil
-import subprocess
 import time
 
 import pytest
 
+from deploy_runs import (FONTS, USAGE, add_fonts, assert_after_restart, clean, deploy, deploy_exe,  # noqa: F401 (fixtures)
+                         held, job, lines, log_folder, machine, record_lines, remove, restart)
 from make_font import make_font
-from wine_prefix import LAUNCH, hex16, program_result, quote, stop_server
+from wine_prefix import hex16, program_result, quote
 
-DEPLOY = r"C:\Typeloader\Typeloader-Deploy.exe"
-FONTS = r"C:\windows\Fonts"
-USAGE = b"Usage : Typeloader-Deploy install|uninstall <title>\r\n"
 KILLED = 0xDEAD  # tltest's exit code for the program it ended
 RECORD = re.compile(r'<!\[LOG\[(.*)\]LOG\]!><time="\d\d:\d\d:\d\d\.\d{3}[+-]\d{3}" date="\d\d-\d\d-\d{4}" '
                     r'component="Typeloader-Deploy" context="" type="([123])" thread="\d+" file="">')
-
-
-@pytest.fixture(scope="module", autouse=True)
-def deploy_exe(wine):
-    shutil.copy2(os.environ["TYPELOADER_DEPLOY_EXE"], wine.program_dir / "Typeloader-Deploy.exe")
-
-
-@pytest.fixture(autouse=True)
-def clean(wine):
-    """Each test starts with an empty Font folder and no log folder."""
-    shutil.rmtree(wine.font_dir, ignore_errors=True)
-    wine.font_dir.mkdir()
-    log_folder(wine).parent.mkdir(exist_ok=True)
-    remove(log_folder(wine))
-    yield
-
-
-def remove(path):
-    if path.is_symlink() or path.is_file():
-        path.unlink()
-    elif path.exists():
-        shutil.rmtree(path)
-
-
-def log_folder(wine):
-    return wine.drive_c / "windows" / "logs" / "Typeloader"
-
-
-def deploy(wine, command_line, folder=None, lock=None, shared=False):
-    """(whole exit code, stdout bytes) of Typeloader-Deploy.exe run with exactly
-    this command line."""
-    return wine.run_command_line(command_line, program=DEPLOY, folder=folder, lock=lock, shared=shared)
-
-
-def job(wine, word, title):
-    return deploy(wine, f"Typeloader-Deploy.exe {word} {quote(title)}")
-
-
-def fonts_folder(wine):
-    return {entry.name: entry.read_bytes() for entry in wine.fonts_folder.iterdir() if entry.is_file()}
-
-
-def machine(wine):
-    return wine.values(), fonts_folder(wine)
-
-
-def lines(output):
-    return output.decode("utf-8").split("\r\n")[:-1]
-
-
-def record_lines(output):
-    """The lines that are log records: all but the outcome's word."""
-    return lines(output)[:-1]
-
-
-def add_fonts(wine, *names):
-    for name in names:
-        make_font(str(wine.font_dir / name), "E2e " + name.split(".")[0])
 
 
 def test_install_then_nothing_to_change_then_uninstall(wine):
@@ -113,39 +53,16 @@ def test_install_then_nothing_to_change_then_uninstall(wine):
     assert machine(wine) == before
 
 
-def restart(wine):
-    """wineboot -r with the server stopped carries out PendingFileRenameOperations
-    in order, as a restart of Windows does."""
-    stop_server(wine.prefix)
-    subprocess.run([*LAUNCH, "wineboot", "-r"], env=wine.env, check=True, timeout=300,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], env=wine.env, timeout=120)
-
-
-def assert_after_restart(wine, title, bundle):
-    """Every font of the bundle registered, its copy holding the bundle's bytes,
-    nothing staged left behind."""
-    strings = wine.strings()
-    for name, data in bundle.items():
-        assert strings.get(f"{title} {name[:-4]}") == f"{FONTS}\\{name}"
-        assert (wine.fonts_folder / name).read_bytes() == data, name
-    assert not [entry.name for entry in wine.fonts_folder.iterdir() if ".Typeloader-Deploy" in entry.name]
-
-
-def held(wine, word, name):
-    """The job while a copy is held as a loaded font is: readable, not replaceable."""
-    return deploy(wine, f"d {word} E2eRst", lock=f"{FONTS}\\{name}", shared=True)
-
-
 def test_the_state_after_the_restart_is_what_counts(wine):
     add_fonts(wine, "RstA.ttf", "RstB.ttf")
     bundle = lambda: {name: (wine.font_dir / name).read_bytes() for name in ("RstA.ttf", "RstB.ttf")}
     assert job(wine, "install", "E2eRst")[0] == 0
 
-    # Uninstalled with a font in use, then installed again before the restart:
+    # Uninstalled with a font in use (its copy goes at the restart, which the
+    # uninstall does not ask for), then installed again before the restart:
     # the restart must not take the copy away.
-    code, out = held(wine, "uninstall", "RstA.ttf")
-    assert (code, lines(out)[-1]) == (3010, "restart"), out
+    code, out = held(wine, "uninstall", "E2eRst", "RstA.ttf")
+    assert (code, lines(out)[-1]) == (0, "changed"), out
     code, out = job(wine, "install", "E2eRst")
     assert (code, lines(out)[-1]) == (3010, "restart"), out
     restart(wine)
@@ -155,14 +72,14 @@ def test_the_state_after_the_restart_is_what_counts(wine):
     # An update whose unchanged font is in use needs no restart.
     make_font(str(wine.font_dir / "RstB.ttf"), "E2e RstB Two")
     v2 = bundle()
-    code, out = held(wine, "install", "RstA.ttf")
+    code, out = held(wine, "install", "E2eRst", "RstA.ttf")
     assert (code, lines(out)[-1]) == (0, "changed"), out
     assert_after_restart(wine, "E2eRst", v2)
 
     # An update of a font in use waits for the restart; a rollback before it
     # rewrites what waits instead of adding to it.
     make_font(str(wine.font_dir / "RstB.ttf"), "E2e RstB Three")
-    code, out = held(wine, "install", "RstB.ttf")
+    code, out = held(wine, "install", "E2eRst", "RstB.ttf")
     assert (code, lines(out)[-1]) == (3010, "restart"), out
     (wine.font_dir / "RstB.ttf").write_bytes(v2["RstB.ttf"])
     code, out = job(wine, "install", "E2eRst")
@@ -176,7 +93,7 @@ def test_the_state_after_the_restart_is_what_counts(wine):
     # An uninstall after a staged replacement, with nothing held: nothing comes
     # back at the restart.
     make_font(str(wine.font_dir / "RstB.ttf"), "E2e RstB Four")
-    assert held(wine, "install", "RstB.ttf")[0] == 3010
+    assert held(wine, "install", "E2eRst", "RstB.ttf")[0] == 3010
     code, out = job(wine, "uninstall", "E2eRst")
     assert (code, lines(out)[-1]) == (0, "changed"), out
     restart(wine)
@@ -310,15 +227,14 @@ def test_uninstall_of_an_unknown_title(wine):
     before = machine(wine)
     code, out = job(wine, "uninstall", "E2eNobody")
     assert code == 0, out
-    assert lines(out)[-2:] == ['Nothing registered under "E2eNobody" and no copy of it left; Typeloader.exe was not run. '
-                               'Exit code 0.', "unchanged"]
+    assert lines(out)[-2:] == ['Nothing registered under "E2eNobody" and no copy of it left, and no Apps & features entry; '
+                               'Typeloader.exe was not run. Exit code 0.', "unchanged"]
     assert machine(wine) == before
 
 
-@pytest.mark.parametrize("title", ["E2e Spaced Title", 'E2e "quoted"', "E2e % ^ & | < > !", "E2e trailing\\",
-                                   "E2e back\\\\slashes\\\"", "E2e Caf\u00e9 \u4e2d\u6587 \U0001F600"],
-                         ids=["spaces", "quotes", "cmd metacharacters", "trailing backslash", "backslashes and quote",
-                              "above U+00FF"])
+@pytest.mark.parametrize("title", ["E2e Spaced Title", 'E2e "quoted"', "E2e % ^ & | < > !",
+                                   "E2e Caf\u00e9 \u4e2d\u6587 \U0001F600"],
+                         ids=["spaces", "quotes", "cmd metacharacters", "above U+00FF"])
 def test_any_title_reaches_typeloader_intact(wine, title):
     add_fonts(wine, "DepT.ttf")
     before = machine(wine)
@@ -330,10 +246,15 @@ def test_any_title_reaches_typeloader_intact(wine, title):
     assert machine(wine) == before
 
 
-# The whole table of job words and usage is the host tests'; here the real
-# split of quoted words and the usage line's bytes.
+# The whole table of job words, options and usage is the host tests'; here the
+# real split of quoted words, options in any case, the usage line's bytes, and
+# titles whose backslashes survive the split only to be refused (the entry's
+# key name cannot hold one).
 @pytest.mark.parametrize("command_line, code", [
-    ('d "install" "E2eQuoted"', 0), ('d UNINSTALL "E2eQuoted"', 0), ('d install ""', 2), ("d install E2e Two", 2)])
+    ('d "install" "E2eQuoted"', 0), ('d UNINSTALL "E2eQuoted"', 0), ('d install ""', 2), ("d install E2e Two", 2),
+    ("d Install E2eQuoted /VERSION:1.0.65535 /WhatIf", 0), ("d install E2eQuoted /version:1.65536", 2),
+    ("d uninstall E2eQuoted /whatif /WHATIF", 2),
+    ("d install " + quote("E2e trailing\\"), 2), ("d install " + quote('E2e back\\\\slashes\\"'), 2)])
 def test_job_words_quoted_or_not_and_usage(wine, command_line, code):
     add_fonts(wine, "DepQ.ttf")
     got, out = deploy(wine, command_line)
@@ -473,7 +394,8 @@ def test_failed_install_puts_the_key_back(wine):
     finally:
         real.write_bytes(kept)
     assert code == 1, out
-    assert lines(out)[-2:] == ["Failed: the fonts key and the Fonts folder are put back as they were. Exit code 1.", "failed"]
+    assert lines(out)[-2:] == ["Failed: the fonts key, the Fonts folder and the Apps & features entry are put back as they were. "
+                               "Exit code 1.", "failed"]
     assert machine(wine) == before
     assert job(wine, "uninstall", "E2ePut")[0] == 0
 
