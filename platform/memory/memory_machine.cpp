@@ -19,6 +19,11 @@ void reset_memory_machine() {
     machine.registry.keys[String(font_registration_key_path)];
 }
 
+bool RegistryPathLess::operator()(StringView left, StringView right) const {
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
+                                        [](char16_t a, char16_t b) { return registry_upcase(a) < registry_upcase(b); });
+}
+
 PlatformStatus memory_call(Operation operation, StringView subject) {
     MemoryMachine& machine = memory_machine();
     if (!machine.first_call) machine.first_call = operation;

@@ -47,6 +47,9 @@ enum class Operation {
     set_value,   // its second half
     read_all_values,
     put_value,
+    open_machine_key,  // its subject: the key's path
+    create_machine_key,
+    delete_machine_key,
     // programs
     run_program,
     file_version,
@@ -101,9 +104,16 @@ struct MemoryValue {
     String data;  // the data's UTF-16 units, without the terminating null
 };
 
+// Key paths ordered as the registry compares names (case ignored), so that
+// two spellings of one path find one key.
+struct RegistryPathLess {
+    using is_transparent = void;
+    bool operator()(StringView left, StringView right) const;
+};
+
 struct MemoryRegistry {
     // Keys by path, each with its values in the order they were first written.
-    std::map<String, std::vector<MemoryValue>> keys;
+    std::map<String, std::vector<MemoryValue>, RegistryPathLess> keys;
 };
 
 // What a registry handle points at: the path of the key it opened.
