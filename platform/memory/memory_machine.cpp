@@ -16,6 +16,7 @@ void reset_memory_machine() {
     add_memory_folder(u"C:\\Windows");
     add_memory_folder(u"C:\\Windows\\Fonts");
     add_memory_folder(u"C:\\Temp");
+    add_memory_folder(machine.files.program_files_folder);
     machine.registry.keys[String(font_registration_key_path)];
 }
 

@@ -34,6 +34,9 @@ enum class Operation {
     replace_at_restart,
     delete_at_restart,
     read_pending_file_renames,  // its subject: the value's name
+    program_files_folder,
+    replace_file,
+    probe_in_use,
     // held files
     open_for_reading,
     open_log_file,
@@ -90,6 +93,7 @@ struct MemoryFiles {
     String fonts_folder = u"C:\\Windows\\Fonts";
     String temporary_folder = u"C:\\Temp\\";
     String windows_folder = u"C:\\Windows";
+    String program_files_folder = u"C:\\Program Files";
     // Files and folders in the order they were made; a folder lists its
     // entries in this order.
     std::vector<MemoryEntry> entries;
@@ -192,7 +196,8 @@ struct MemoryMachine {
 MemoryMachine& memory_machine();
 
 // A fresh machine: the executable in C:\Tools; folders C:\Tools, C:\Windows,
-// C:\Windows\Fonts and C:\Temp; an empty font registration key.
+// C:\Windows\Fonts, C:\Temp and C:\Program Files; an empty font
+// registration key.
 void reset_memory_machine();
 
 // Counts the call and gives the status a failure point injects, or success.
