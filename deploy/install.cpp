@@ -141,9 +141,12 @@ Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces 
     const bool entry_written = run.ok;
     if (run.ok) run.ok = install_package(log, title, acting, bundle, typeloader, plan, run.after);
     if (!run.ok) {
-        const bool whole = put_back(log, before, run.after, run.wrote, bundle.aside_folder, entry_written && !plan.package.empty());
-        return {Outcome::failed, whole ? u"Failed: the fonts key, the Fonts folder and the Apps & features entry are put back as they were."
-                                       : u"Failed, and the machine could not be put back in full."};
+        const bool entry = entry_written && !plan.package.empty();
+        if (!put_back(log, before, run.after, run.wrote, bundle.aside_folder, entry)) {
+            return {Outcome::failed, u"Failed, and the machine could not be put back in full."};
+        }
+        return {Outcome::failed, entry ? u"Failed: the fonts key, the Fonts folder and the Apps & features entry are put back as they were."
+                                       : u"Failed: the fonts key and the Fonts folder are put back as they were."};
     }
     if (!delete_dropped(log, title, places, plan, before)) {
         return {Outcome::failed, u"Failed: the bundle's fonts are installed, but a copy of a font it no longer has could not be deleted."};

@@ -41,7 +41,7 @@ std::string cmtrace_record(StringView message, RecordType type, const LocalTime&
 
 bool log_needs_rotation(uint64_t size) { return size > log_size_cap; }
 
-String log_folder_refusal(const String& folder, const ObjectSecurity& security) {
+String private_folder_reason(const ObjectSecurity& security) {
     String reason;
     if (security.reparse_point) {
         reason = u"it is a link or another reparse point";
@@ -52,10 +52,15 @@ String log_folder_refusal(const String& folder, const ObjectSecurity& security) 
     } else if (!access_refusal(security, AccessTarget::object_itself, Trust::local_only).empty()) {
         reason = u"someone other than SYSTEM and Administrators may change it";
     } else {
-        // An object-inherit entry is part of the log file's own access list
-        // once the log is created in the folder.
+        // An object-inherit entry is part of a file's own access list once
+        // the file (the log, a kept program) is created in the folder.
         reason = access_refusal(security, AccessTarget::file_created_inside, Trust::local_only);
     }
+    return reason;
+}
+
+String log_folder_refusal(const String& folder, const ObjectSecurity& security) {
+    const String reason = private_folder_reason(security);
     return reason.empty() ? String() : u"Typeloader-Deploy: the log folder " + folder + u" is refused: " + reason;
 }
 

@@ -57,8 +57,12 @@ std::string cmtrace_record(StringView message, RecordType type, const LocalTime&
 // A run starts a new log when the current one has grown past the cap.
 bool log_needs_rotation(uint64_t size);
 
-// The one line that refuses the log folder, or empty when only SYSTEM,
-// Administrators and TrustedInstaller may change it and any file created in it.
+// Why a folder of our own may not be used (the log folder, the kept copy's
+// folders), or empty when it is a plain folder that only SYSTEM,
+// Administrators and TrustedInstaller may change, with any file created in it.
+String private_folder_reason(const ObjectSecurity& security);
+
+// The one line that refuses the log folder by that rule, or empty.
 String log_folder_refusal(const String& folder, const ObjectSecurity& security);
 
 // The one line that refuses a log file (the log or the previous log) by its

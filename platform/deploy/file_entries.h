@@ -44,6 +44,10 @@ PlatformStatus folder_entry_names(const String& folder, std::vector<String>& nam
 // Removes an empty folder; a link is removed as the link.
 PlatformStatus remove_folder(const String& path);
 
+// Renames a file within its volume, replacing a file of the new name, the
+// rename written through before it returns; a link is renamed as the link.
+PlatformStatus replace_file(const String& from, const String& to);
+
 // Replacing or deleting a file in use, at the next restart.
 PlatformStatus replace_at_restart(const String& staged, const String& target);
 PlatformStatus delete_at_restart(const String& path);

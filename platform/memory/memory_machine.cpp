@@ -16,7 +16,13 @@ void reset_memory_machine() {
     add_memory_folder(u"C:\\Windows");
     add_memory_folder(u"C:\\Windows\\Fonts");
     add_memory_folder(u"C:\\Temp");
+    add_memory_folder(machine.files.program_files_folder);
     machine.registry.keys[String(font_registration_key_path)];
+}
+
+bool RegistryPathLess::operator()(StringView left, StringView right) const {
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
+                                        [](char16_t a, char16_t b) { return registry_upcase(a) < registry_upcase(b); });
 }
 
 PlatformStatus memory_call(Operation operation, StringView subject) {

@@ -34,6 +34,9 @@ enum class Operation {
     replace_at_restart,
     delete_at_restart,
     read_pending_file_renames,  // its subject: the value's name
+    program_files_folder,
+    replace_file,
+    probe_in_use,
     // held files
     open_for_reading,
     open_log_file,
@@ -47,6 +50,9 @@ enum class Operation {
     set_value,   // its second half
     read_all_values,
     put_value,
+    open_machine_key,  // its subject: the key's path
+    create_machine_key,
+    delete_machine_key,
     // programs
     run_program,
     file_version,
@@ -87,6 +93,7 @@ struct MemoryFiles {
     String fonts_folder = u"C:\\Windows\\Fonts";
     String temporary_folder = u"C:\\Temp\\";
     String windows_folder = u"C:\\Windows";
+    String program_files_folder = u"C:\\Program Files";
     // Files and folders in the order they were made; a folder lists its
     // entries in this order.
     std::vector<MemoryEntry> entries;
@@ -101,9 +108,16 @@ struct MemoryValue {
     String data;  // the data's UTF-16 units, without the terminating null
 };
 
+// Key paths ordered as the registry compares names (case ignored), so that
+// two spellings of one path find one key.
+struct RegistryPathLess {
+    using is_transparent = void;
+    bool operator()(StringView left, StringView right) const;
+};
+
 struct MemoryRegistry {
     // Keys by path, each with its values in the order they were first written.
-    std::map<String, std::vector<MemoryValue>> keys;
+    std::map<String, std::vector<MemoryValue>, RegistryPathLess> keys;
 };
 
 // What a registry handle points at: the path of the key it opened.
@@ -182,7 +196,8 @@ struct MemoryMachine {
 MemoryMachine& memory_machine();
 
 // A fresh machine: the executable in C:\Tools; folders C:\Tools, C:\Windows,
-// C:\Windows\Fonts and C:\Temp; an empty font registration key.
+// C:\Windows\Fonts, C:\Temp and C:\Program Files; an empty font
+// registration key.
 void reset_memory_machine();
 
 // Counts the call and gives the status a failure point injects, or success.

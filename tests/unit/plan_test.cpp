@@ -634,8 +634,6 @@ std::vector<ActionKind> kinds_of(const std::vector<Action>& actions) {
     return kinds;
 }
 
-using enum ActionKind;
-
 struct VersionRow {
     const char* description;
     DeploySnapshot snapshot;
@@ -656,7 +654,7 @@ TEST_P(Versions, OnePlanFromAnyStartingPoint) {
     const VersionRow& row = GetParam();
     const InstallPlan plan = plan_install(row.snapshot, version_two);
     ASSERT_TRUE(plan.refusals.empty()) << readable(plan.refusals);
-    EXPECT_EQ(paths_of(plan.actions, run_typeloader).size(), row.run ? 1u : 0u);
+    EXPECT_EQ(paths_of(plan.actions, ActionKind::run_typeloader).size(), row.run ? 1u : 0u);
     std::vector<String> drops;
     for (const Action& drop : plan.drops) drops.push_back(drop.value.name);
     EXPECT_EQ(drops, row.drops) << readable(drops);
@@ -668,37 +666,37 @@ TEST_P(Versions, OnePlanFromAnyStartingPoint) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Versions,
     testing::Values(
-        VersionRow{"nothing there", machine({font(missing)}), true, {}, {}, {keep_programs, write_entry}, Outcome::changed},
+        VersionRow{"nothing there", machine({font(missing)}), true, {}, {}, {ActionKind::keep_programs, ActionKind::write_entry}, Outcome::changed},
         VersionRow{"this version", installed(machine({font(same_as_source)}, {own()}), version_two), false, {}, {}, {}, Outcome::unchanged},
         VersionRow{"an older version, the fonts alike", installed(machine({font(same_as_source)}, {own()}), version_one), false, {}, {},
-                   {write_entry}, Outcome::changed},
+                   {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"an older version with a font this one drops",
                    installed(with_dropped(machine({font(same_as_source)}, {own(), own_old()}), {dropped_font(same_as_source)}), version_one),
-                   false, {u"Acme Old"}, {delete_copy}, {write_entry}, Outcome::changed},
+                   false, {u"Acme Old"}, {ActionKind::delete_copy}, {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"the dropped font in use: deleted at the restart, which the run does not ask for",
                    installed(with_dropped(machine({font(same_as_source)}, {own(), own_old()}), {dropped_font(same_as_source, true)}), version_one),
-                   false, {u"Acme Old"}, {delete_at_restart}, {write_entry}, Outcome::changed},
+                   false, {u"Acme Old"}, {ActionKind::delete_at_restart}, {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"the dropped font's copy gone already", installed(with_dropped(machine({font(same_as_source)}, {own(), own_old()}),
                                                                                   {dropped_font(missing)}), version_one),
-                   false, {u"Acme Old"}, {}, {write_entry}, Outcome::changed},
+                   false, {u"Acme Old"}, {}, {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"the dropped font's copy another product names too",
                    installed(with_dropped(machine({font(same_as_source)}, {own(), own_old(), {u"Old (TrueType)", 1, old_copy}}),
                                           {dropped_font(same_as_source)}), version_one),
-                   false, {u"Acme Old"}, {}, {write_entry}, Outcome::changed},
-        VersionRow{"a font replaced", installed(machine({font(other)}, {own()}), version_one), true, {}, {}, {write_entry}, Outcome::changed},
+                   false, {u"Acme Old"}, {}, {ActionKind::write_entry}, Outcome::changed},
+        VersionRow{"a font replaced", installed(machine({font(other)}, {own()}), version_one), true, {}, {}, {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"a font replaced while in use: a restart", installed(machine({in_use(font(other))}, {own()}), version_one), false, {}, {},
-                   {write_entry}, Outcome::restart},
+                   {ActionKind::write_entry}, Outcome::restart},
         VersionRow{"a newer version: replaced and dropped alike",
                    installed(with_dropped(machine({font(other)}, {own(), own_old()}), {dropped_font(same_as_source)}), version_three), true,
-                   {u"Acme Old"}, {delete_copy}, {write_entry}, Outcome::changed},
+                   {u"Acme Old"}, {ActionKind::delete_copy}, {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"partly removed: the registration gone", installed(machine({font(same_as_source)}), version_two), true, {}, {},
-                   {write_entry}, Outcome::changed},
+                   {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"partly removed: the entry gone", without_entry(installed(machine({font(same_as_source)}, {own()}), version_two)), false,
-                   {}, {}, {write_entry}, Outcome::changed},
+                   {}, {}, {ActionKind::write_entry}, Outcome::changed},
         VersionRow{"the kept copy removed by hand", kept_copy_gone(installed(machine({font(same_as_source)}, {own()}), version_two)), false,
-                   {}, {}, {keep_programs, write_entry}, Outcome::changed},
+                   {}, {}, {ActionKind::keep_programs, ActionKind::write_entry}, Outcome::changed},
         VersionRow{"a copy the restart deletes, though registered: a restart",
-                   installed(machine({font(same_as_source)}, {own()}, {deletion(sans)}), version_two), false, {}, {}, {write_entry},
+                   installed(machine({font(same_as_source)}, {own()}, {deletion(sans)}), version_two), false, {}, {}, {ActionKind::write_entry},
                    Outcome::restart}));
 
 struct PackageRefusalRow {
@@ -738,8 +736,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UninstallPackage, TheEntryAndTheKeptCopyGoLastAndACopyInUseAtTheRestart) {
     DeploySnapshot snapshot = installed(machine({in_use(font(same_as_source))}, {own()}), version_two);
     const UninstallPlan plan = plan_uninstall(snapshot, {fonts});
-    EXPECT_EQ(kinds_of(plan.files), std::vector<ActionKind>{delete_at_restart});
-    EXPECT_EQ(kinds_of(plan.package), (std::vector<ActionKind>{remove_entry, remove_kept_copy}));
+    EXPECT_EQ(kinds_of(plan.files), std::vector<ActionKind>{ActionKind::delete_at_restart});
+    EXPECT_EQ(kinds_of(plan.package), (std::vector<ActionKind>{ActionKind::remove_entry, ActionKind::remove_kept_copy}));
     EXPECT_FALSE(plan_uninstall(kept_copy_gone(without_entry(snapshot)), {fonts}).nothing_to_change());
     snapshot = kept_copy_gone(without_entry(installed(machine({font(missing)}), version_two)));
     EXPECT_TRUE(plan_uninstall(snapshot, {fonts}).nothing_to_change());
@@ -753,6 +751,6 @@ TEST(PuttingBackDrops, ADroppedRegistrationRemovedIsRestored) {
     const std::vector<RegistryValue> now{{u"Acme Sans", 1, registry_string_data(sans)}};
     const std::vector<Action> actions = plan_put_back(before, before, now, {}, u"C:\\Aside");
     ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(actions[0].kind, restore_value);
+    EXPECT_EQ(actions[0].kind, ActionKind::restore_value);
     EXPECT_EQ(actions[0].value.name, u"Acme Old");
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "deploy/registry_names.h"
+#include "platform/deploy/registry_keys.h"
+#include "platform/deploy/registry_values.h"
 #include "test_support.h"
 
 namespace {
@@ -81,3 +83,20 @@ INSTANTIATE_TEST_SUITE_P(
                     PrefixCase{"Kelvin sign is no K", u"\u212Aelvin", u"K", false}));
 
 }  // namespace
+
+// The in-memory machine's keys follow the same comparison: the entry key an
+// install made under one spelling of the title is the uninstall's under another.
+TEST(MemoryRegistryKeys, OneKeyWhateverTheCaseOfItsPath) {
+    reset_machine();
+    const String uninstall = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    RegistryKey made, opened;
+    ASSERT_EQ(create_machine_key(uninstall + u"Typeloader \u00E4cme", made), status_success);
+    ASSERT_EQ(put_value(made, {u"DisplayName", registry_string_type, std::string("A\0\0\0", 4)}), status_success);
+    ASSERT_EQ(open_machine_key(uninstall + u"TYPELOADER \u00C4CME", opened), status_success);
+    std::vector<RegistryValue> values;
+    EXPECT_EQ(read_all_values(opened, values), status_success);
+    EXPECT_EQ(values.size(), 1u);
+    EXPECT_EQ(delete_machine_key(uninstall + u"typeloader \u00C4cme"), status_success);
+    EXPECT_EQ(open_machine_key(uninstall + u"Typeloader \u00E4cme", opened), status_file_not_found);
+    EXPECT_EQ(delete_machine_key(uninstall + u"Typeloader \u00E4cme"), status_file_not_found);
+}

@@ -90,6 +90,30 @@ PlatformStatus delete_at_restart(const String& path) {
     return status_success;
 }
 
+PlatformStatus replace_file(const String& from, const String& to) {
+    if (PlatformStatus status = memory_call(Operation::replace_file, to)) return status;
+    const MemoryEntry* source = find_memory_entry(from);
+    if (!source) return find_memory_entry(parent_folder(from)) ? status_file_not_found : status_path_not_found;
+    if (source->in_use) return status_sharing_violation;
+    const MemoryEntry* folder = find_memory_entry(parent_folder(to));
+    if (!folder || !folder->is_folder) return status_path_not_found;
+    if (const MemoryEntry* target = find_memory_entry(to); target && target != source) {
+        if (target->in_use) return status_sharing_violation;
+        if (target->is_folder) return status_access_denied;
+        remove_memory_entry(target);
+    }
+    MemoryEntry* moved = find_memory_entry(from);  // removing the target may have moved it
+    moved->path = to;
+    moved->short_name.clear();
+    return status_success;
+}
+
+PlatformStatus program_files_folder(String& path) {
+    if (PlatformStatus status = memory_call(Operation::program_files_folder)) return status;
+    path = memory_machine().files.program_files_folder;
+    return status_success;
+}
+
 PlatformStatus system_windows_folder(String& path) {
     path = memory_machine().files.windows_folder;
     return status_success;

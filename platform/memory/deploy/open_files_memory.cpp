@@ -65,6 +65,14 @@ PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measu
     return status_success;
 }
 
+PlatformStatus probe_in_use(const String& path) {
+    if (PlatformStatus status = memory_call(Operation::probe_in_use, path)) return status;
+    const MemoryEntry* entry = find_memory_entry(path);
+    if (!entry) return find_memory_entry(parent_folder(path)) ? status_file_not_found : status_path_not_found;
+    if (entry->is_folder) return status_access_denied;  // a folder, or a link to one, is not opened as a file
+    return entry->in_use ? status_sharing_violation : status_success;
+}
+
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest) {
     if (PlatformStatus status = memory_call(Operation::copy_file_replacing, to)) return status;
     const MemoryEntry* held = find_memory_entry(source->path);

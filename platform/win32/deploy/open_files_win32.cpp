@@ -138,6 +138,15 @@ PlatformStatus measure_against_digest(uint64_t digest, const String& path, Measu
     });
 }
 
+PlatformStatus probe_in_use(const String& path) {
+    // Delete access asks every other handle for delete sharing; every sharing
+    // is given, so this handle keeps no one out. Never through a link.
+    unique_hfile probe(CreateFileW(wide(path), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!probe) return GetLastError();
+    return ERROR_SUCCESS;
+}
+
 PlatformStatus copy_held_file(const HeldFile& source, const String& to, uint64_t& digest) {
     Digest running;
     unique_hfile target(CreateFileW(wide(to), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
