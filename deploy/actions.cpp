@@ -170,8 +170,9 @@ Step remove_registration_step(const RegistryKey& key, PlatformStatus opened, con
             static_cast<bool>(status)};
 }
 
-Step keep_programs_step(const Action& action) {
-    const String failure = make_kept_copy(action.kept, action.source, action.digest, action.target, action.typeloader_digest);
+// Typeloader.exe from the private copy, which holds the bytes checked.
+Step keep_programs_step(const String& typeloader, const Action& action) {
+    const String failure = make_kept_copy(action.kept, action.source, action.digest, typeloader, action.typeloader_digest);
     if (!failure.empty()) return {{false}, line(RecordType::error, failure), true};
     return {{true}, line(RecordType::information, u"Kept copy of both programs made in " + action.kept.folder + u".")};
 }
@@ -233,7 +234,7 @@ Step step_of(DeployLog& log, const String& typeloader, const RegistryKey& key, P
         case ActionKind::restore_value:
         case ActionKind::remove_value: return put_back_value_step(key, opened, action);
         case ActionKind::remove_registration: return remove_registration_step(key, opened, action);
-        case ActionKind::keep_programs: return keep_programs_step(action);
+        case ActionKind::keep_programs: return keep_programs_step(typeloader, action);
         case ActionKind::write_entry: return write_entry_step(action);
         case ActionKind::remove_entry: return remove_entry_step(action);
         case ActionKind::remove_kept_copy: return remove_kept_copy_step(action);

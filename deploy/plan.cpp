@@ -385,8 +385,8 @@ std::vector<Action> package_actions(const DeploySnapshot& snapshot, const Instal
     std::vector<Action> actions;
     if (!fonts_change && !keep && !entry_differs) return actions;
     if (keep) {
-        actions.push_back({.kind = ActionKind::keep_programs, .source = package.deploy_source, .target = package.typeloader_source,
-                           .digest = package.deploy_digest, .kept = package.kept, .typeloader_digest = package.typeloader_digest});
+        actions.push_back({.kind = ActionKind::keep_programs, .source = package.deploy_source, .digest = package.deploy_digest,
+                           .kept = package.kept, .typeloader_digest = package.typeloader_digest});
     }
     actions.push_back({.kind = ActionKind::write_entry, .path = package.entry_key, .title = snapshot.title, .values = expected});
     return actions;
@@ -623,7 +623,10 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
     plan.files = copy_removals(snapshot, index, snapshot.fonts, folders);
     const PackageState& package = snapshot.package;
     if (!package.entry_status) plan.package.push_back({.kind = ActionKind::remove_entry, .path = package.entry_key});
-    if (package.kept_state.folder_exists) plan.package.push_back({.kind = ActionKind::remove_kept_copy, .kept = package.kept});
+    // A folder left with only a program renamed aside goes at the restart already.
+    if (package.kept_state.deploy_program != FileState::missing || package.kept_state.typeloader != FileState::missing) {
+        plan.package.push_back({.kind = ActionKind::remove_kept_copy, .kept = package.kept});
+    }
     return plan;
 }
 

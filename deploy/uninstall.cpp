@@ -34,7 +34,7 @@ Removal remove_registrations(DeployLog& log, CheckedFont& typeloader, const Stri
 // The copies deleted (one in use at the restart), then the entry and the
 // kept copy, and what is left verified: nothing of the title.
 bool remove_files_and_package(DeployLog& log, CheckedFont& typeloader, const String& title, const DeployPlaces& places,
-                              const UninstallPlan& plan, const std::vector<String>& copies) {
+                              const UninstallPlan& plan, const std::vector<String>& copies, bool& waiting) {
     const bool removed = execute(log, String(), plan.files).succeeded;
     // The kept Typeloader.exe may be the one held since the check.
     typeloader.held.reset();
@@ -42,6 +42,7 @@ bool remove_files_and_package(DeployLog& log, CheckedFont& typeloader, const Str
     DeploySnapshot after = read_for_removal(title, places, {}, copies);
     after.package = read_package(title, typeloader);
     std::vector<String> mismatches = uninstall_mismatches(plan, after);
+    waiting = restart_pending(after) || after.package.kept_state.folder_exists;
     if (package && !after.package.entry_status) mismatches.push_back(u"the Apps & features entry " + after.package.entry_key + u" is still there");
     std::vector<LogLine> lines;
     for (const String& mismatch : mismatches) lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
@@ -94,10 +95,12 @@ Outcome deploy_uninstall(DeployLog& log, const DeployChoice& choice) {
     if (removal == Removal::failed) {
         return log_verdict(log, {Outcome::failed, u"Failed: not every registration was removed; no copy was deleted."});
     }
-    if (!remove_files_and_package(log, typeloader, title, places, plan, copies)) {
+    bool waiting = false;
+    if (!remove_files_and_package(log, typeloader, title, places, plan, copies, waiting)) {
         return log_verdict(log, {Outcome::failed, u"Failed: the registrations are removed, but a copy, the entry or the kept copy could not be."});
     }
     return log_verdict(log, {Outcome::changed, u"Uninstalled and verified under " + quoted(title) +
-                                                   u": no registration, no entry, no kept copy" +
-                                                   u"; a copy in use, if any, is deleted at the next restart."});
+                                                   u": no registration and no entry are left" +
+                                                   (waiting ? u"; what is in use (a copy, the running kept program) is deleted at the next restart."
+                                                            : u", nor any copy or kept program.")});
 }
