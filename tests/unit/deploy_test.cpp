@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 
 #include "app/typeloader_command_line.h"
@@ -73,6 +75,10 @@ protected:
         }
         for (const RestartOperation& operation : memory_machine().files.restart_operations) {
             text += "restart " + readable(operation.from) + ">" + readable(operation.to) + "\n";
+        }
+        for (const auto& [path, values] : memory_machine().registry.keys) {
+            text += readable(path) + "\n";
+            for (const MemoryValue& value : values) text += "  " + readable(value.name) + "=" + readable(value.data) + "\n";
         }
         return text;
     }
@@ -715,6 +721,50 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     ASSERT_EQ(memory_machine().files.restart_operations.size(), 1u);
     EXPECT_EQ(memory_machine().files.restart_operations[0].from, fonts + u"\\Busy.ttf");
     EXPECT_EQ(memory_machine().files.restart_operations[0].to, String());
+}
+
+// /whatif answers what the run right after it answers, and changes nothing
+// itself, from each starting point of a title's life.
+TEST_F(Deploy, WhatIfAnswersAsTheRunAndChangesNothing) {
+    struct Step {
+        const char* description;
+        std::function<void()> change;
+        String version;
+        int code;
+        const char* word;
+    };
+    const String copy_of_swap = fonts + u"\\Swap.ttf";
+    const Step steps[] = {
+        {"a first install", [&] { add_font(u"Keep.ttf"); add_font(u"Drop.ttf", font_bytes + "d"); add_font(u"Swap.ttf", font_bytes + "1"); },
+         u"1.0", 0, "changed"},
+        {"the same again", [] {}, u"1.0", 0, "unchanged"},
+        {"the version alone", [] {}, u"1.1", 0, "changed"},
+        {"one dropped, one replaced, one added",
+         [&] {
+             remove_memory_entry(find_memory_entry(font_folder + u"\\Drop.ttf"));
+             find_memory_entry(font_folder + u"\\Swap.ttf")->contents = font_bytes + "2";
+             add_font(u"New.ttf", font_bytes + "n");
+         },
+         u"2.0", 0, "changed"},
+        {"a replaced font in use", [&] {
+             find_memory_entry(font_folder + u"\\Swap.ttf")->contents = font_bytes + "3";
+             find_memory_entry(copy_of_swap)->in_use = true;
+         }, u"3.0", 3010, "restart"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.description);
+        step.change();
+        const std::string before = state();
+        EXPECT_EQ(install(u"Acme", step.version, true), step.code);
+        EXPECT_EQ(memory_machine().output.lines.back(), ascii(step.word));
+        EXPECT_EQ(state(), before);
+        EXPECT_EQ(install(u"Acme", step.version), step.code);
+        EXPECT_EQ(memory_machine().output.lines.back(), ascii(step.word));
+    }
+    const std::string before = state();
+    EXPECT_EQ(uninstall(u"Acme", true), 0);
+    EXPECT_EQ(memory_machine().output.lines.back(), u"changed");
+    EXPECT_EQ(state(), before);
 }
 
 // Windows may run the second list after the staging the first would get.
