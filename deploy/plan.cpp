@@ -385,8 +385,8 @@ std::vector<Action> package_actions(const DeploySnapshot& snapshot, const Instal
     std::vector<Action> actions;
     if (!fonts_change && !keep && !entry_differs) return actions;
     if (keep) {
-        actions.push_back({.kind = ActionKind::keep_programs, .source = package.deploy_source, .digest = package.deploy_digest,
-                           .kept = package.kept, .typeloader_digest = package.typeloader_digest});
+        actions.push_back({.kind = ActionKind::keep_programs, .path = package.kept.folder, .source = package.deploy_source, .digest = package.deploy_digest,
+                           .typeloader_digest = package.typeloader_digest});
     }
     actions.push_back({.kind = ActionKind::write_entry, .path = package.entry_key, .title = snapshot.title, .values = expected});
     return actions;
@@ -445,8 +445,8 @@ std::vector<String> package_mismatches(const InstallPlan& plan, const DeploySnap
     }
     for (const Action& action : plan.package) {
         if (action.kind == ActionKind::keep_programs) {
-            if (after.package.kept_state.deploy_program != FileState::same_as_source) mismatches.push_back(action.kept.deploy_program + u" is not this program");
-            if (after.package.kept_state.typeloader != FileState::same_as_source) mismatches.push_back(action.kept.typeloader + u" is not the checked Typeloader.exe");
+            if (after.package.kept_state.deploy_program != FileState::same_as_source) mismatches.push_back(after.package.kept.deploy_program + u" is not this program");
+            if (after.package.kept_state.typeloader != FileState::same_as_source) mismatches.push_back(after.package.kept.typeloader + u" is not the checked Typeloader.exe");
         } else if (after.package.entry_status) {
             mismatches.push_back(with_error(u"the Apps & features entry " + action.path + u" cannot be read", after.package.entry_status));
         } else {
@@ -625,7 +625,7 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
     if (!package.entry_status) plan.package.push_back({.kind = ActionKind::remove_entry, .path = package.entry_key});
     // A folder left with only a program renamed aside goes at the restart already.
     if (package.kept_state.deploy_program != FileState::missing || package.kept_state.typeloader != FileState::missing) {
-        plan.package.push_back({.kind = ActionKind::remove_kept_copy, .kept = package.kept});
+        plan.package.push_back({.kind = ActionKind::remove_kept_copy, .path = package.kept.folder});
     }
     return plan;
 }

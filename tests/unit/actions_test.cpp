@@ -120,7 +120,7 @@ TEST(Describe, EveryKindNamesItsSubjectInALineOfItsOwn) {
                                 ActionKind::remove_entry,   ActionKind::remove_kept_copy};
     std::set<String> lines;
     for (const ActionKind kind : kinds) {
-        const Action action{.kind = kind, .path = u"C:\\Windows\\Fonts\\A.ttf", .title = u"Acme A", .kept = {.folder = u"C:\\Windows\\Fonts\\A.ttf"}};
+        const Action action{.kind = kind, .path = u"C:\\Windows\\Fonts\\A.ttf", .title = u"Acme A"};
         const String line = describe(action);
         const bool names_value = kind == ActionKind::run_typeloader || kind == ActionKind::restore_value || kind == ActionKind::remove_value ||
                                  kind == ActionKind::remove_registration;
