@@ -404,7 +404,10 @@ InstallPlan plan_install(const DeploySnapshot& snapshot, const InstallRequest& r
     if (!plan.refusals.empty()) return plan;
     bool run = false;
     for (const FontFacts& font : snapshot.fonts) {
-        run |= !registered_as_copy(snapshot, index, font);
+        const bool registered = registered_as_copy(snapshot, index, font);
+        run |= !registered;
+        plan.untouched.push_back(registered && font.copy_state == FileState::same_as_source &&
+                                 copy_after_restart(font, snapshot.pending) == FileState::same_as_source);
         for (const NearbyFile& staged : font.staged) {
             if (is_present(staged.state) && !is_pending_source(snapshot.pending, staged.path)) {
                 plan.actions.push_back({.kind = ActionKind::remove_leftover, .path = staged.path});

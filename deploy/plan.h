@@ -144,6 +144,9 @@ struct InstallPlan {
     std::vector<Action> drops;     // remove_registration
     std::vector<Action> package;   // keep_programs, write_entry
     std::vector<Action> housekeeping;  // void_staged, delete_copy, delete_at_restart
+    // Per font of the snapshot: already registered as its copy, which holds
+    // it now and after the restart. Typeloader.exe is given only the others.
+    std::vector<bool> untouched;
     bool nothing_to_change() const {
         return refusals.empty() && actions.empty() && stagings.empty() && drops.empty() && package.empty() && housekeeping.empty();
     }

@@ -767,6 +767,25 @@ TEST_F(Deploy, WhatIfAnswersAsTheRunAndChangesNothing) {
     EXPECT_EQ(state(), before);
 }
 
+// An update leaves the fonts it keeps alone: Typeloader.exe registers only
+// the replaced and the added.
+TEST_F(Deploy, AnUpdateHandsTypeloaderOnlyTheFontsItChanges) {
+    add_font(u"A.ttf", font_bytes + "a");
+    add_font(u"B.ttf", font_bytes + "b");
+    add_font(u"C.ttf", font_bytes + "c");
+    ASSERT_EQ(install(u"Acme", u"1"), 0);
+    find_memory_entry(font_folder + u"\\B.ttf")->contents = font_bytes + "b2";
+    add_font(u"D.ttf", font_bytes + "d");
+    memory_machine().output.lines.clear();
+    ASSERT_EQ(install(u"Acme", u"2"), 0);
+    std::vector<String> registered;
+    for (const String& line : memory_machine().output.lines) {
+        if (line.starts_with(u"Typeloader.exe: Install OK : ")) registered.push_back(line.substr(29));
+    }
+    std::sort(registered.begin(), registered.end());
+    EXPECT_EQ(registered, (std::vector<String>{u"Acme B", u"Acme D"}));
+}
+
 // Windows may run the second list after the staging the first would get.
 TEST_F(Deploy, InstallRefusesWhenTheSecondListDeletesTheCopy) {
     memory_font_values() = {{u"Acme Sans", registry_string_type, fonts + u"\\Sans.ttf"}};
