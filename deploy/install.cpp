@@ -184,8 +184,9 @@ Outcome deploy_install(DeployLog& log, const DeployChoice& choice) {
     // A run of this install that ended before its verdict left what it
     // changed unverified: this run verifies it, and never calls it unchanged.
     const bool after_unfinished = !choice.whatif && left_unfinished(log, first_record);
-    log_record(log, RecordType::information, (choice.whatif ? u"What if: " : u"") + first_record +
-                                                 (choice.version.empty() ? String() : u", version " + choice.version));
+    // The first record alone names the job and title, as left_unfinished reads it.
+    log_record(log, RecordType::information, (choice.whatif ? u"What if: " : u"") + first_record);
+    if (!choice.version.empty()) log_record(log, RecordType::information, u"Version " + choice.version + u" of " + quoted(title));
     CheckedFont typeloader;
     if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
     const std::vector<FoundFile> entries = bundle_entries(places);

@@ -486,18 +486,19 @@ TEST_F(Deploy, ATypeloaderChangedAfterItsCheckIsNeverRun) {
 // verified, and never called unchanged.
 TEST_F(Deploy, AfterAnUnfinishedRunOfTheSameInstallNothingIsUnchanged) {
     add_font(u"Sans.ttf");
-    EXPECT_EQ(install(u"Acme"), 0);
-    find_memory_entry(log_folder + u"\\Typeloader-Deploy.log")->contents +=
-        records({u"Command line: Typeloader-Deploy.exe install Acme", u"Install of the fonts in C:\\Tools\\Font under the title \"Acme\""});
+    EXPECT_EQ(install(u"Acme", u"1.0"), 0);
+    // The run as if it had ended before its verdict.
+    std::string& written = find_memory_entry(log_folder + u"\\Typeloader-Deploy.log")->contents;
+    written.resize(written.rfind("<![LOG[Installed and verified"));
     log.file.reset();
     ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
     memory_machine().output.lines.clear();
-    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme"}), Outcome::changed);
+    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme", u"1.0"}), Outcome::changed);
     EXPECT_TRUE(output_mentions("Verified what an unfinished run of this install left")) << readable(memory_machine().output.lines);
     // Its verdict written, the next run finds nothing unfinished.
     log.file.reset();
     ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
-    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme"}), Outcome::unchanged);
+    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme", u"1.0"}), Outcome::unchanged);
 }
 
 // The private copy an unfinished run left goes at the start of the next run,
