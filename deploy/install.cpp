@@ -161,6 +161,26 @@ Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces 
                          : u"; new sessions see the fonts, a sign-out and sign-in shows them in this one.")};
 }
 
+// Only the fonts to copy, register or stage go to the private copy, and so
+// to Typeloader.exe; the others are measured where they are, and acted on
+// never (an empty source).
+Verdict carry_out(DeployLog& log, bool recorded, const String& title, const DeployPlaces& places, CheckedFont& typeloader,
+                  std::vector<CheckedFont>& fonts, const DeploySnapshot& checked, const InstallPlan& plan) {
+    std::vector<CheckedFont> acted_on, untouched;
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        if (!plan.untouched[i]) acted_on.push_back(std::move(fonts[i]));
+        else untouched.push_back({{fonts[i].entry.name, String()}, fonts[i].digest, HeldFile()});
+    }
+    PrivateBundle bundle;
+    if (!make_private_bundle(log, typeloader, acted_on, bundle)) return {Outcome::failed, u"Failed: nothing was changed."};
+    std::vector<CheckedFont> measured;
+    for (const CheckedFont& font : bundle.fonts) measured.push_back({font.entry, font.digest, HeldFile()});
+    for (CheckedFont& font : untouched) measured.push_back(std::move(font));
+    const Verdict verdict = install_from(log, recorded, title, places, bundle, measured, typeloader, checked, plan);
+    remove_private_bundle(log, bundle);
+    return verdict;
+}
+
 bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
     std::vector<LogLine> checks;
     for (const FontFacts& font : checked.fonts) {
@@ -214,22 +234,5 @@ Outcome deploy_install(DeployLog& log, const DeployChoice& choice) {
                                      (waiting ? u" once the replacements waiting for the restart are made" : u"") +
                                      u", and its Apps & features entry is as asked; Typeloader.exe was not run."});
     }
-    // Only the fonts to copy, register or stage go to the private copy, and so
-    // to Typeloader.exe; the others are measured where they are, and acted on
-    // never (an empty source).
-    std::vector<CheckedFont> acted_on, untouched;
-    for (size_t i = 0; i < fonts.size(); ++i) {
-        if (!plan.untouched[i]) acted_on.push_back(std::move(fonts[i]));
-        else untouched.push_back({{fonts[i].entry.name, String()}, fonts[i].digest, HeldFile()});
-    }
-    PrivateBundle bundle;
-    if (!make_private_bundle(log, typeloader, acted_on, bundle)) {
-        return log_verdict(log, {Outcome::failed, u"Failed: nothing was changed."});
-    }
-    std::vector<CheckedFont> measured;
-    for (const CheckedFont& font : bundle.fonts) measured.push_back({font.entry, font.digest, HeldFile()});
-    for (CheckedFont& font : untouched) measured.push_back(std::move(font));
-    const Verdict verdict = install_from(log, recorded, title, places, bundle, measured, typeloader, checked, plan);
-    remove_private_bundle(log, bundle);
-    return log_verdict(log, verdict);
+    return log_verdict(log, carry_out(log, recorded, title, places, typeloader, fonts, checked, plan));
 }

@@ -633,6 +633,12 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
     return plan;
 }
 
+std::vector<Action> planned_actions(const UninstallPlan& plan) {
+    std::vector<Action> all = plan.registrations;
+    for (const std::vector<Action>* part : {&plan.files, &plan.package}) all.insert(all.end(), part->begin(), part->end());
+    return all;
+}
+
 std::optional<Action> deletion_at_restart(const Action& deletion, PlatformStatus refused_now) {
     if (!is_in_use_status(refused_now) && refused_now != status_access_denied) return std::nullopt;
     return Action{.kind = ActionKind::delete_at_restart, .path = deletion.path, .refused_now = refused_now};

@@ -245,6 +245,9 @@ struct UninstallPlan {
 // Typeloader.exe's fallback folders.
 UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders);
 
+// Every action of the plan, in the order a run carries them out.
+std::vector<Action> planned_actions(const UninstallPlan& plan);
+
 // Why the title's entry or kept copy keeps a run from starting: an entry of
 // its name that is another product's, or cannot be read; a kept copy's
 // folder others may change.

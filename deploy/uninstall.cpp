@@ -49,6 +49,23 @@ bool remove_files_and_package(DeployLog& log, CheckedFont& typeloader, const Str
     return log_records(log, lines) && removed && package && mismatches.empty();
 }
 
+// Typeloader.exe's uninstall, then the copies, the entry and the kept copy.
+Verdict remove_all(DeployLog& log, bool recorded, CheckedFont& typeloader, const String& title, const DeployPlaces& places,
+                   const std::vector<FoundFile>& entries, const UninstallPlan& plan, const DeploySnapshot& before) {
+    std::vector<String> copies;
+    for (const FontFacts& font : before.fonts) copies.push_back(font.copy);
+    const Removal removal = recorded ? remove_registrations(log, typeloader, title, places, entries, plan, copies) : Removal::failed;
+    if (removal == Removal::not_started) return {Outcome::failed, u"Failed: nothing was removed."};
+    if (removal == Removal::failed) return {Outcome::failed, u"Failed: not every registration was removed; no copy was deleted."};
+    bool waiting = false;
+    if (!remove_files_and_package(log, typeloader, title, places, plan, copies, waiting)) {
+        return {Outcome::failed, u"Failed: the registrations are removed, but a copy, the entry or the kept copy could not be."};
+    }
+    return {Outcome::changed, u"Uninstalled and verified under " + quoted(title) + u": no registration and no entry are left" +
+                                  (waiting ? u"; what is in use (a copy, the running kept program) is deleted at the next restart."
+                                           : u", nor any copy or kept program.")};
+}
+
 }  // namespace
 
 Outcome deploy_uninstall(DeployLog& log, const DeployChoice& choice) {
@@ -74,9 +91,7 @@ Outcome deploy_uninstall(DeployLog& log, const DeployChoice& choice) {
     // uninstall never asks for one.
     const Outcome done = plan.nothing_to_change() && !after_unfinished ? Outcome::unchanged : Outcome::changed;
     if (choice.whatif) {
-        std::vector<Action> actions = plan.registrations;
-        for (const std::vector<Action>* part : {&plan.files, &plan.package}) actions.insert(actions.end(), part->begin(), part->end());
-        return tell_what_if(log, actions, done);
+        return tell_what_if(log, planned_actions(plan), done);
     }
     if (plan.nothing_to_change()) {
         // After a run of this uninstall that ended before its verdict, what
@@ -88,19 +103,5 @@ Outcome deploy_uninstall(DeployLog& log, const DeployChoice& choice) {
                                            (restart_pending(before) ? u" once the deletions waiting for the restart are made" : u"") +
                                            u", and no Apps & features entry; Typeloader.exe was not run."});
     }
-    std::vector<String> copies;
-    for (const FontFacts& font : before.fonts) copies.push_back(font.copy);
-    const Removal removal = recorded ? remove_registrations(log, typeloader, title, places, entries, plan, copies) : Removal::failed;
-    if (removal == Removal::not_started) return log_verdict(log, {Outcome::failed, u"Failed: nothing was removed."});
-    if (removal == Removal::failed) {
-        return log_verdict(log, {Outcome::failed, u"Failed: not every registration was removed; no copy was deleted."});
-    }
-    bool waiting = false;
-    if (!remove_files_and_package(log, typeloader, title, places, plan, copies, waiting)) {
-        return log_verdict(log, {Outcome::failed, u"Failed: the registrations are removed, but a copy, the entry or the kept copy could not be."});
-    }
-    return log_verdict(log, {Outcome::changed, u"Uninstalled and verified under " + quoted(title) +
-                                                   u": no registration and no entry are left" +
-                                                   (waiting ? u"; what is in use (a copy, the running kept program) is deleted at the next restart."
-                                                            : u", nor any copy or kept program.")});
+    return log_verdict(log, remove_all(log, recorded, typeloader, title, places, entries, plan, before));
 }
