@@ -33,7 +33,7 @@ String checked_folder(const String& folder, bool make, bool& exists) {
         if (PlatformStatus made = create_private_folder(folder)) return with_error(u"Kept copy " + folder + u" could not be made", made);
         status = read_object_security(folder, security);
     }
-    const String refused = u"Typeloader-Deploy: the kept copy folder " + folder + u" is refused: ";
+    const String refused = u"the kept copy's folder " + folder + u" may not hold it: ";
     if (status) return with_error(refused + u"its security cannot be read", status);
     exists = true;
     const String reason = private_folder_reason(security);
