@@ -43,10 +43,10 @@ String describe(const Action& action) {
         case ActionKind::remove_value: return u"Remove the registration " + quoted(action.title);
         case ActionKind::remove_file: return u"Remove " + action.path;
         case ActionKind::remove_registration: return u"Remove the registration " + quoted(action.title) + u", whose font the bundle no longer has";
-        case ActionKind::keep_programs: return u"Keep both programs in " + action.kept.folder + u" for the Apps & features entry's uninstall";
+        case ActionKind::keep_programs: return u"Keep both programs in " + action.path + u" for the Apps & features entry's uninstall";
         case ActionKind::write_entry: return u"Write the Apps & features entry HKLM\\" + action.path + version_of(action.values);
         case ActionKind::remove_entry: return u"Remove the Apps & features entry HKLM\\" + action.path;
-        case ActionKind::remove_kept_copy: return u"Delete the kept copy in " + action.kept.folder;
+        case ActionKind::remove_kept_copy: return u"Delete the kept copy in " + action.path;
     }
     return String();
 }
@@ -170,10 +170,11 @@ Step remove_registration_step(const RegistryKey& key, PlatformStatus opened, con
             static_cast<bool>(status)};
 }
 
-Step keep_programs_step(const Action& action) {
-    const String failure = make_kept_copy(action.kept, action.source, action.digest, action.target, action.typeloader_digest);
+// Typeloader.exe from the private copy, which holds the bytes checked.
+Step keep_programs_step(const String& typeloader, const Action& action) {
+    const String failure = make_kept_copy(kept_copy_in(action.path), action.source, action.digest, typeloader, action.typeloader_digest);
     if (!failure.empty()) return {{false}, line(RecordType::error, failure), true};
-    return {{true}, line(RecordType::information, u"Kept copy of both programs made in " + action.kept.folder + u".")};
+    return {{true}, line(RecordType::information, u"Kept copy of both programs made in " + action.path + u".")};
 }
 
 // The key holds the values given and no other afterwards.
@@ -211,10 +212,10 @@ Step remove_entry_step(const Action& action) {
 
 Step remove_kept_copy_step(const Action& action) {
     bool deferred = false;
-    const String failure = remove_kept_copy(action.kept, deferred);
+    const String failure = remove_kept_copy(kept_copy_in(action.path), deferred);
     if (!failure.empty()) return {{false}, line(RecordType::error, failure)};
     return {{true}, line(deferred ? RecordType::warning : RecordType::information,
-                         u"Kept copy in " + action.kept.folder +
+                         u"Kept copy in " + action.path +
                              (deferred ? u" deleted but for the running program, which goes at the next restart with its folder."
                                        : u" deleted."))};
 }
@@ -233,7 +234,7 @@ Step step_of(DeployLog& log, const String& typeloader, const RegistryKey& key, P
         case ActionKind::restore_value:
         case ActionKind::remove_value: return put_back_value_step(key, opened, action);
         case ActionKind::remove_registration: return remove_registration_step(key, opened, action);
-        case ActionKind::keep_programs: return keep_programs_step(action);
+        case ActionKind::keep_programs: return keep_programs_step(typeloader, action);
         case ActionKind::write_entry: return write_entry_step(action);
         case ActionKind::remove_entry: return remove_entry_step(action);
         case ActionKind::remove_kept_copy: return remove_kept_copy_step(action);

@@ -5,7 +5,6 @@
 
 #include "common/strings.h"
 #include "deploy/log.h"
-#include "deploy/package.h"
 #include "platform/deploy/registry_values.h"
 #include "platform/registry.h"
 #include "platform/status.h"
@@ -27,10 +26,10 @@ enum class ActionKind {
     remove_file,          // a file a failed run made, removed; one already gone is no failure
     restore_file,         // the bytes kept aside at `source` copied back over `path`
     remove_registration,  // the title's value `value.name`, whose font the bundle no longer has
-    keep_programs,        // both programs copied into the kept copy `kept`
+    keep_programs,        // this program (`source`) and the Typeloader.exe run copied into the kept copy's folder `path`
     write_entry,          // the Apps & features entry at `path` made to hold exactly `values`
     remove_entry,         // the entry at `path` deleted
-    remove_kept_copy,     // the kept copy `kept` deleted, the running program at the restart
+    remove_kept_copy,     // the kept copy in the folder `path` deleted, the running program at the restart
 };
 
 struct Action {
@@ -45,11 +44,7 @@ struct Action {
     RegistryValue value;      // restore_value, remove_value, remove_registration
     PlatformStatus refused_now = status_success;  // delete_at_restart
     std::vector<RegistryValue> values;  // write_entry
-    // keep_programs, remove_kept_copy; keep_programs copies `source` (the
-    // running program, of `digest`) and `target` (Typeloader.exe, of
-    // `typeloader_digest`) into it.
-    KeptCopy kept;
-    uint64_t typeloader_digest = 0;
+    uint64_t typeloader_digest = 0;  // keep_programs: `digest` is the running program's
     bool operator==(const Action&) const = default;
 };
 

@@ -70,11 +70,12 @@ struct FontsRun {
 };
 
 FontsRun install_fonts(DeployLog& log, bool ok, const String& title, const DeployPlaces& acting, const PrivateBundle& bundle,
+                       const std::vector<CheckedFont>& measured,
                        const DeploySnapshot& before, const InstallPlan& plan) {
     std::vector<Action> actions = plan_keep_aside(before, bundle.aside_folder);
     actions.insert(actions.end(), plan.actions.begin(), plan.actions.end());
     if (ok) ok = execute(log, bundle.typeloader, actions).succeeded;
-    FontsRun run{ok, read_against_checked(title, acting, bundle.fonts), {}};
+    FontsRun run{ok, read_against_checked(title, acting, measured), {}};
     if (run.ok) run.ok = copy_again(log, run.after);
     const std::vector<Action> stagings = run.ok ? plan_repair(run.after).stagings : std::vector<Action>();
     std::vector<String> mismatches = verify_install(before, run.after, stagings);
@@ -84,7 +85,7 @@ FontsRun install_fonts(DeployLog& log, bool ok, const String& title, const Deplo
         for (size_t i = 0; i < staged.results.size(); ++i) {
             if (staged.results[i].wrote) run.wrote.push_back(stagings[i].path);
         }
-        run.after = read_against_checked(title, acting, bundle.fonts);
+        run.after = read_against_checked(title, acting, measured);
         mismatches = install_mismatches(run.after);
     }
     std::vector<LogLine> lines;
@@ -100,12 +101,13 @@ FontsRun install_fonts(DeployLog& log, bool ok, const String& title, const Deplo
 // The registrations of fonts the bundle no longer has removed, the kept copy
 // and the entry written, and all of it verified.
 bool install_package(DeployLog& log, const String& title, const DeployPlaces& acting, const PrivateBundle& bundle,
+                     const std::vector<CheckedFont>& measured,
                      const CheckedFont& typeloader, const InstallPlan& plan, DeploySnapshot& after) {
     std::vector<Action> actions = plan.drops;
     actions.insert(actions.end(), plan.package.begin(), plan.package.end());
     bool ok = execute(log, bundle.typeloader, actions).succeeded;
     if (actions.empty()) return ok;
-    after = read_against_checked(title, acting, bundle.fonts);
+    after = read_against_checked(title, acting, measured);
     after.package = read_package(title, typeloader);
     const std::vector<String> mismatches = package_mismatches(plan, after);
     std::vector<LogLine> lines;
@@ -134,12 +136,13 @@ bool delete_dropped(DeployLog& log, const String& title, const DeployPlaces& pla
 // Acts on the private copy, which holds the bytes checked, and verifies the
 // machine against the plan, putting it back on failure.
 Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces acting, const PrivateBundle& bundle,
+                     const std::vector<CheckedFont>& measured,
                      const CheckedFont& typeloader, const DeploySnapshot& before, const InstallPlan& plan) {
     const DeployPlaces places = acting;
     acting.font_folder = bundle.font_folder;
-    FontsRun run = install_fonts(log, ok, title, acting, bundle, before, plan);
+    FontsRun run = install_fonts(log, ok, title, acting, bundle, measured, before, plan);
     const bool entry_written = run.ok;
-    if (run.ok) run.ok = install_package(log, title, acting, bundle, typeloader, plan, run.after);
+    if (run.ok) run.ok = install_package(log, title, acting, bundle, measured, typeloader, plan, run.after);
     if (!run.ok) {
         const bool entry = entry_written && !plan.package.empty();
         if (!put_back(log, before, run.after, run.wrote, bundle.aside_folder, entry)) {
@@ -156,6 +159,26 @@ Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces 
             u"Installed and verified under " + quoted(title) +
                 (waiting ? u"; a restart completes it: a font in use is replaced then."
                          : u"; new sessions see the fonts, a sign-out and sign-in shows them in this one.")};
+}
+
+// Only the fonts to copy, register or stage go to the private copy, and so
+// to Typeloader.exe; the others are measured where they are, and acted on
+// never (an empty source).
+Verdict carry_out(DeployLog& log, bool recorded, const String& title, const DeployPlaces& places, CheckedFont& typeloader,
+                  std::vector<CheckedFont>& fonts, const DeploySnapshot& checked, const InstallPlan& plan) {
+    std::vector<CheckedFont> acted_on, untouched;
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        if (!plan.untouched[i]) acted_on.push_back(std::move(fonts[i]));
+        else untouched.push_back({{fonts[i].entry.name, String()}, fonts[i].digest, HeldFile()});
+    }
+    PrivateBundle bundle;
+    if (!make_private_bundle(log, typeloader, acted_on, bundle)) return {Outcome::failed, u"Failed: nothing was changed."};
+    std::vector<CheckedFont> measured;
+    for (const CheckedFont& font : bundle.fonts) measured.push_back({font.entry, font.digest, HeldFile()});
+    for (CheckedFont& font : untouched) measured.push_back(std::move(font));
+    const Verdict verdict = install_from(log, recorded, title, places, bundle, measured, typeloader, checked, plan);
+    remove_private_bundle(log, bundle);
+    return verdict;
 }
 
 bool log_checks(DeployLog& log, const DeploySnapshot& checked) {
@@ -181,8 +204,9 @@ Outcome deploy_install(DeployLog& log, const DeployChoice& choice) {
     // A run of this install that ended before its verdict left what it
     // changed unverified: this run verifies it, and never calls it unchanged.
     const bool after_unfinished = !choice.whatif && left_unfinished(log, first_record);
-    log_record(log, RecordType::information, (choice.whatif ? u"What if: " : u"") + first_record +
-                                                 (choice.version.empty() ? String() : u", version " + choice.version));
+    // The first record alone names the job and title, as left_unfinished reads it.
+    log_record(log, RecordType::information, (choice.whatif ? u"What if: " : u"") + first_record);
+    if (!choice.version.empty()) log_record(log, RecordType::information, u"Version " + choice.version + u" of " + quoted(title));
     CheckedFont typeloader;
     if (!bundle_is_trusted(log, places, typeloader)) return log_verdict(log, {Outcome::refused, u"Refused: nothing was changed."});
     const std::vector<FoundFile> entries = bundle_entries(places);
@@ -210,11 +234,5 @@ Outcome deploy_install(DeployLog& log, const DeployChoice& choice) {
                                      (waiting ? u" once the replacements waiting for the restart are made" : u"") +
                                      u", and its Apps & features entry is as asked; Typeloader.exe was not run."});
     }
-    PrivateBundle bundle;
-    if (!make_private_bundle(log, typeloader, fonts, bundle)) {
-        return log_verdict(log, {Outcome::failed, u"Failed: nothing was changed."});
-    }
-    const Verdict verdict = install_from(log, recorded, title, places, bundle, typeloader, checked, plan);
-    remove_private_bundle(log, bundle);
-    return log_verdict(log, verdict);
+    return log_verdict(log, carry_out(log, recorded, title, places, typeloader, fonts, checked, plan));
 }

@@ -33,7 +33,7 @@ String checked_folder(const String& folder, bool make, bool& exists) {
         if (PlatformStatus made = create_private_folder(folder)) return with_error(u"Kept copy " + folder + u" could not be made", made);
         status = read_object_security(folder, security);
     }
-    const String refused = u"Typeloader-Deploy: the kept copy folder " + folder + u" is refused: ";
+    const String refused = u"the kept copy's folder " + folder + u" may not hold it: ";
     if (status) return with_error(refused + u"its security cannot be read", status);
     exists = true;
     const String reason = private_folder_reason(security);
@@ -69,15 +69,19 @@ PlatformStatus removed_name(const String& program, String& name) {
 }  // namespace
 
 KeptCopy kept_copy_of(StringView program_files, StringView title) {
-    KeptCopy kept;
-    kept.root = String(program_files) + u"\\" + String(kept_root_name);
     // The title's units as the registry compares them, as little-endian bytes.
     std::string key;
     for (char16_t unit : comparison_key(title)) {
         key += static_cast<char>(unit & 0xFF);
         key += static_cast<char>(unit >> 8);
     }
-    kept.folder = kept.root + u"\\" + hex_text(digest_of(key.data(), key.size()));
+    return kept_copy_in(String(program_files) + u"\\" + String(kept_root_name) + u"\\" + hex_text(digest_of(key.data(), key.size())));
+}
+
+KeptCopy kept_copy_in(StringView folder) {
+    KeptCopy kept;
+    kept.folder = String(folder);
+    kept.root = parent_folder(kept.folder);
     kept.deploy_program = kept.folder + u"\\" + String(deploy_program_name);
     kept.typeloader = kept.folder + u"\\" + String(typeloader_program_name);
     return kept;

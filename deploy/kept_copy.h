@@ -19,6 +19,9 @@ inline constexpr StringView typeloader_program_name = u"Typeloader.exe";
 // text: a title may hold any of |<>*?:/ and be longer than a path allows.
 KeptCopy kept_copy_of(StringView program_files, StringView title);
 
+// The kept copy in a title's folder.
+KeptCopy kept_copy_in(StringView folder);
+
 // Reads the kept copy against the digests of the two programs' bytes.
 KeptCopyState read_kept_copy(const KeptCopy& kept, uint64_t deploy_digest, uint64_t typeloader_digest);
 

@@ -41,10 +41,9 @@ struct PackageState {
     std::vector<RegistryValue> entry;  // its values
     KeptCopy kept;
     KeptCopyState kept_state;
-    // The running Typeloader-Deploy.exe and the checked Typeloader.exe: what
-    // a kept copy is made from, and their digests.
+    // The running Typeloader-Deploy.exe, which a kept copy is made from, and
+    // the digests of it and of the checked Typeloader.exe.
     String deploy_source;
     uint64_t deploy_digest = 0;
-    String typeloader_source;
     uint64_t typeloader_digest = 0;
 };

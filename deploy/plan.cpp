@@ -385,8 +385,8 @@ std::vector<Action> package_actions(const DeploySnapshot& snapshot, const Instal
     std::vector<Action> actions;
     if (!fonts_change && !keep && !entry_differs) return actions;
     if (keep) {
-        actions.push_back({.kind = ActionKind::keep_programs, .source = package.deploy_source, .target = package.typeloader_source,
-                           .digest = package.deploy_digest, .kept = package.kept, .typeloader_digest = package.typeloader_digest});
+        actions.push_back({.kind = ActionKind::keep_programs, .path = package.kept.folder, .source = package.deploy_source, .digest = package.deploy_digest,
+                           .typeloader_digest = package.typeloader_digest});
     }
     actions.push_back({.kind = ActionKind::write_entry, .path = package.entry_key, .title = snapshot.title, .values = expected});
     return actions;
@@ -404,7 +404,10 @@ InstallPlan plan_install(const DeploySnapshot& snapshot, const InstallRequest& r
     if (!plan.refusals.empty()) return plan;
     bool run = false;
     for (const FontFacts& font : snapshot.fonts) {
-        run |= !registered_as_copy(snapshot, index, font);
+        const bool registered = registered_as_copy(snapshot, index, font);
+        run |= !registered;
+        plan.untouched.push_back(registered && font.copy_state == FileState::same_as_source &&
+                                 copy_after_restart(font, snapshot.pending) == FileState::same_as_source);
         for (const NearbyFile& staged : font.staged) {
             if (is_present(staged.state) && !is_pending_source(snapshot.pending, staged.path)) {
                 plan.actions.push_back({.kind = ActionKind::remove_leftover, .path = staged.path});
@@ -445,8 +448,8 @@ std::vector<String> package_mismatches(const InstallPlan& plan, const DeploySnap
     }
     for (const Action& action : plan.package) {
         if (action.kind == ActionKind::keep_programs) {
-            if (after.package.kept_state.deploy_program != FileState::same_as_source) mismatches.push_back(action.kept.deploy_program + u" is not this program");
-            if (after.package.kept_state.typeloader != FileState::same_as_source) mismatches.push_back(action.kept.typeloader + u" is not the checked Typeloader.exe");
+            if (after.package.kept_state.deploy_program != FileState::same_as_source) mismatches.push_back(after.package.kept.deploy_program + u" is not this program");
+            if (after.package.kept_state.typeloader != FileState::same_as_source) mismatches.push_back(after.package.kept.typeloader + u" is not the checked Typeloader.exe");
         } else if (after.package.entry_status) {
             mismatches.push_back(with_error(u"the Apps & features entry " + action.path + u" cannot be read", after.package.entry_status));
         } else {
@@ -623,8 +626,17 @@ UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<S
     plan.files = copy_removals(snapshot, index, snapshot.fonts, folders);
     const PackageState& package = snapshot.package;
     if (!package.entry_status) plan.package.push_back({.kind = ActionKind::remove_entry, .path = package.entry_key});
-    if (package.kept_state.folder_exists) plan.package.push_back({.kind = ActionKind::remove_kept_copy, .kept = package.kept});
+    // A folder left with only a program renamed aside goes at the restart already.
+    if (package.kept_state.deploy_program != FileState::missing || package.kept_state.typeloader != FileState::missing) {
+        plan.package.push_back({.kind = ActionKind::remove_kept_copy, .path = package.kept.folder});
+    }
     return plan;
+}
+
+std::vector<Action> planned_actions(const UninstallPlan& plan) {
+    std::vector<Action> all = plan.registrations;
+    for (const std::vector<Action>* part : {&plan.files, &plan.package}) all.insert(all.end(), part->begin(), part->end());
+    return all;
 }
 
 std::optional<Action> deletion_at_restart(const Action& deletion, PlatformStatus refused_now) {

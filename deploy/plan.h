@@ -144,6 +144,9 @@ struct InstallPlan {
     std::vector<Action> drops;     // remove_registration
     std::vector<Action> package;   // keep_programs, write_entry
     std::vector<Action> housekeeping;  // void_staged, delete_copy, delete_at_restart
+    // Per font of the snapshot: already registered as its copy, which holds
+    // it now and after the restart. Typeloader.exe is given only the others.
+    std::vector<bool> untouched;
     bool nothing_to_change() const {
         return refusals.empty() && actions.empty() && stagings.empty() && drops.empty() && package.empty() && housekeeping.empty();
     }
@@ -241,6 +244,9 @@ struct UninstallPlan {
 // `folders` are the folders a copy may be deleted from: the Fonts folder and
 // Typeloader.exe's fallback folders.
 UninstallPlan plan_uninstall(const DeploySnapshot& snapshot, const std::vector<String>& folders);
+
+// Every action of the plan, in the order a run carries them out.
+std::vector<Action> planned_actions(const UninstallPlan& plan);
 
 // Why the title's entry or kept copy keeps a run from starting: an entry of
 // its name that is another product's, or cannot be read; a kept copy's

@@ -484,7 +484,6 @@ PackageState read_package(const String& title, const CheckedFont& typeloader) {
         if (!package.entry_status) package.entry_status = read_all_values(key, package.entry);
     }
     package.deploy_source = executable_file();
-    package.typeloader_source = typeloader.entry.path;
     package.typeloader_digest = typeloader.digest;
     HeldFile program;
     PlatformStatus status = open_for_reading(package.deploy_source, program);

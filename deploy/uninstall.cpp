@@ -34,7 +34,7 @@ Removal remove_registrations(DeployLog& log, CheckedFont& typeloader, const Stri
 // The copies deleted (one in use at the restart), then the entry and the
 // kept copy, and what is left verified: nothing of the title.
 bool remove_files_and_package(DeployLog& log, CheckedFont& typeloader, const String& title, const DeployPlaces& places,
-                              const UninstallPlan& plan, const std::vector<String>& copies) {
+                              const UninstallPlan& plan, const std::vector<String>& copies, bool& waiting) {
     const bool removed = execute(log, String(), plan.files).succeeded;
     // The kept Typeloader.exe may be the one held since the check.
     typeloader.held.reset();
@@ -42,10 +42,28 @@ bool remove_files_and_package(DeployLog& log, CheckedFont& typeloader, const Str
     DeploySnapshot after = read_for_removal(title, places, {}, copies);
     after.package = read_package(title, typeloader);
     std::vector<String> mismatches = uninstall_mismatches(plan, after);
+    waiting = restart_pending(after) || after.package.kept_state.folder_exists;
     if (package && !after.package.entry_status) mismatches.push_back(u"the Apps & features entry " + after.package.entry_key + u" is still there");
     std::vector<LogLine> lines;
     for (const String& mismatch : mismatches) lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
     return log_records(log, lines) && removed && package && mismatches.empty();
+}
+
+// Typeloader.exe's uninstall, then the copies, the entry and the kept copy.
+Verdict remove_all(DeployLog& log, bool recorded, CheckedFont& typeloader, const String& title, const DeployPlaces& places,
+                   const std::vector<FoundFile>& entries, const UninstallPlan& plan, const DeploySnapshot& before) {
+    std::vector<String> copies;
+    for (const FontFacts& font : before.fonts) copies.push_back(font.copy);
+    const Removal removal = recorded ? remove_registrations(log, typeloader, title, places, entries, plan, copies) : Removal::failed;
+    if (removal == Removal::not_started) return {Outcome::failed, u"Failed: nothing was removed."};
+    if (removal == Removal::failed) return {Outcome::failed, u"Failed: not every registration was removed; no copy was deleted."};
+    bool waiting = false;
+    if (!remove_files_and_package(log, typeloader, title, places, plan, copies, waiting)) {
+        return {Outcome::failed, u"Failed: the registrations are removed, but a copy, the entry or the kept copy could not be."};
+    }
+    return {Outcome::changed, u"Uninstalled and verified under " + quoted(title) + u": no registration and no entry are left" +
+                                  (waiting ? u"; what is in use (a copy, the running kept program) is deleted at the next restart."
+                                           : u", nor any copy or kept program.")};
 }
 
 }  // namespace
@@ -73,9 +91,7 @@ Outcome deploy_uninstall(DeployLog& log, const DeployChoice& choice) {
     // uninstall never asks for one.
     const Outcome done = plan.nothing_to_change() && !after_unfinished ? Outcome::unchanged : Outcome::changed;
     if (choice.whatif) {
-        std::vector<Action> actions = plan.registrations;
-        for (const std::vector<Action>* part : {&plan.files, &plan.package}) actions.insert(actions.end(), part->begin(), part->end());
-        return tell_what_if(log, actions, done);
+        return tell_what_if(log, planned_actions(plan), done);
     }
     if (plan.nothing_to_change()) {
         // After a run of this uninstall that ended before its verdict, what
@@ -87,17 +103,5 @@ Outcome deploy_uninstall(DeployLog& log, const DeployChoice& choice) {
                                            (restart_pending(before) ? u" once the deletions waiting for the restart are made" : u"") +
                                            u", and no Apps & features entry; Typeloader.exe was not run."});
     }
-    std::vector<String> copies;
-    for (const FontFacts& font : before.fonts) copies.push_back(font.copy);
-    const Removal removal = recorded ? remove_registrations(log, typeloader, title, places, entries, plan, copies) : Removal::failed;
-    if (removal == Removal::not_started) return log_verdict(log, {Outcome::failed, u"Failed: nothing was removed."});
-    if (removal == Removal::failed) {
-        return log_verdict(log, {Outcome::failed, u"Failed: not every registration was removed; no copy was deleted."});
-    }
-    if (!remove_files_and_package(log, typeloader, title, places, plan, copies)) {
-        return log_verdict(log, {Outcome::failed, u"Failed: the registrations are removed, but a copy, the entry or the kept copy could not be."});
-    }
-    return log_verdict(log, {Outcome::changed, u"Uninstalled and verified under " + quoted(title) +
-                                                   u": no registration, no entry, no kept copy" +
-                                                   u"; a copy in use, if any, is deleted at the next restart."});
+    return log_verdict(log, remove_all(log, recorded, typeloader, title, places, entries, plan, before));
 }

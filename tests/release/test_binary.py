@@ -145,10 +145,12 @@ def test_stays_within_128_kib(typeloader_exe):
 
 # The deploy program's budget: 327 KiB once it also read the second list of
 # restart-time operations, bounded its font check, kept copies aside, ran
-# Typeloader.exe in a job and read the unfinished runs before it; a step past
-# the budget is a reviewed change.
-def test_deploy_program_stays_within_336_kib(typeloader_exe):
-    assert typeloader_exe.with_name("Typeloader-Deploy.exe").stat().st_size <= 336 * 1024
+# Typeloader.exe in a job and read the unfinished runs before it; 357 KiB
+# once a title became a package with a version (dropped fonts, the Apps &
+# features entry, the kept copy, /whatif). A step past the budget is a
+# reviewed change.
+def test_deploy_program_stays_within_360_kib(typeloader_exe):
+    assert typeloader_exe.with_name("Typeloader-Deploy.exe").stat().st_size <= 360 * 1024
 
 
 def test_looks_for_no_wine(typeloader_exe, exe_name):

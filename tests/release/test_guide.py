@@ -195,7 +195,7 @@ def test_by_hand_command_blocks_print_what_the_guide_shows(wine, version_folders
 
 def test_story_gives_the_exit_codes_and_outcomes_of_the_guide(wine, version_folders):
     usage = [body.strip() for language, body, _ in blocks() if language == "text" and body.startswith("Usage : ")]
-    assert usage[0] == "Usage : Typeloader-Deploy install|uninstall <title>"
+    assert usage[0] == "Usage : Typeloader-Deploy install <title> [/version:<v>] [/whatif] | uninstall <title> [/whatif]"
     rows = story_rows()
     assert [command.split()[1:] for _, command, *_ in rows][-4:-1] == [
         ["uninstall", "ContosoBrand-v02"], ["install", "ContosoBrand-v03"], ["install", "ContosoBrand-v03"]]

@@ -20,6 +20,12 @@ Action deletion(ActionKind kind, const String& name) { return {.kind = kind, .pa
 const String aside = u"C:\\Run\\Aside";
 Action keep_aside(const String& name) { return {.kind = ActionKind::keep_aside, .path = fonts + u"\\" + name, .target = aside + u"\\" + name}; }
 
+Action drop(const String& name) { return {.kind = ActionKind::remove_registration, .title = name, .value = {name}}; }
+Action entry(std::vector<RegistryValue> values) {
+    return {.kind = ActionKind::write_entry, .path = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Typeloader Acme",
+            .values = std::move(values)};
+}
+
 // Which failures stop the rest of a list, and which leave it going.
 struct ExecutionRow {
     const char* description;
@@ -72,7 +78,36 @@ INSTANTIATE_TEST_SUITE_P(
         ExecutionRow{"a copy another program holds open needs no keeping: the run cannot overwrite it either",
                      {keep_aside(u"A.ttf"), stage(u"B.ttf")}, {Operation::copy_file_replacing, aside + u"\\A.ttf"}, 2, true, status_sharing_violation},
         ExecutionRow{"a record that cannot be written stops the rest", {deletion(ActionKind::void_staged, u"A.ttf"), stage(u"B.ttf")},
-                     {Operation::append_to_open_file}, 1, false}));
+                     {Operation::append_to_open_file}, 1, false},
+        ExecutionRow{"a dropped registration already gone is no failure", {drop(u"Acme Gone"), stage(u"B.ttf")}, {Operation::run_program}, 2, true},
+        ExecutionRow{"a dropped registration that stays stops the rest: the entry would miss it", {drop(u"Acme Gone"), stage(u"B.ttf")},
+                     {Operation::delete_value}, 1, false},
+        ExecutionRow{"an entry that cannot be written stops the rest", {entry({}), stage(u"B.ttf")}, {Operation::create_machine_key}, 1, false},
+        ExecutionRow{"a copy in use goes at the restart, and the rest goes on",
+                     {deletion(ActionKind::delete_copy, u"A.ttf"), deletion(ActionKind::delete_copy, u"B.ttf")},
+                     {Operation::delete_file, fonts + u"\\A.ttf"}, 2, true, status_sharing_violation},
+        ExecutionRow{"a copy that cannot be deleted, not in use, is a failure the rest goes on past",
+                     {deletion(ActionKind::delete_copy, u"A.ttf"), deletion(ActionKind::delete_copy, u"B.ttf")},
+                     {Operation::delete_file, fonts + u"\\A.ttf"}, 2, false, status_invalid_function}));
+
+const String entry_key = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Typeloader Acme";
+
+// The entry holds exactly what the install writes: a value an earlier
+// version wrote and this one does not (no version given now) goes.
+TEST(WritingTheEntry, LeavesExactlyTheValuesGiven) {
+    reset_machine();
+    add_memory_folder(u"C:\\Windows");
+    add_memory_folder(u"C:\\Windows\\Logs");
+    DeployLog log;
+    String refusal;
+    ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
+    memory_machine().registry.keys[entry_key] = {{u"DisplayVersion", 1, u"1.0"}, {u"DisplayName", 1, u"Old"}};
+    const std::vector<RegistryValue> values{{u"displayname", 1, std::string("A\0\0\0", 4)}};
+    ASSERT_TRUE(execute(log, String(), {entry(values)}).succeeded);
+    const std::vector<MemoryValue>& written = memory_machine().registry.keys[entry_key];
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].data, u"A");
+}
 
 // What /whatif will print: one line per action that names what it acts on,
 // each kind told apart from every other.
@@ -80,12 +115,15 @@ TEST(Describe, EveryKindNamesItsSubjectInALineOfItsOwn) {
     const ActionKind kinds[] = {ActionKind::run_typeloader, ActionKind::keep_aside,        ActionKind::remove_leftover,
                                 ActionKind::copy_again,     ActionKind::stage,             ActionKind::void_staged,
                                 ActionKind::delete_copy,    ActionKind::delete_at_restart, ActionKind::restore_value,
-                                ActionKind::remove_value,   ActionKind::remove_file,       ActionKind::restore_file};
+                                ActionKind::remove_value,   ActionKind::remove_file,       ActionKind::restore_file,
+                                ActionKind::remove_registration, ActionKind::keep_programs, ActionKind::write_entry,
+                                ActionKind::remove_entry,   ActionKind::remove_kept_copy};
     std::set<String> lines;
     for (const ActionKind kind : kinds) {
         const Action action{.kind = kind, .path = u"C:\\Windows\\Fonts\\A.ttf", .title = u"Acme A"};
         const String line = describe(action);
-        const bool names_value = kind == ActionKind::run_typeloader || kind == ActionKind::restore_value || kind == ActionKind::remove_value;
+        const bool names_value = kind == ActionKind::run_typeloader || kind == ActionKind::restore_value || kind == ActionKind::remove_value ||
+                                 kind == ActionKind::remove_registration;
         EXPECT_NE(line.find(names_value ? u"\"Acme A\"" : u"C:\\Windows\\Fonts\\A.ttf"), String::npos) << readable(line);
         EXPECT_TRUE(lines.insert(line).second) << readable(line);
     }

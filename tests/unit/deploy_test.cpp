@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 
 #include "app/typeloader_command_line.h"
@@ -73,6 +75,10 @@ protected:
         }
         for (const RestartOperation& operation : memory_machine().files.restart_operations) {
             text += "restart " + readable(operation.from) + ">" + readable(operation.to) + "\n";
+        }
+        for (const auto& [path, values] : memory_machine().registry.keys) {
+            text += readable(path) + "\n";
+            for (const MemoryValue& value : values) text += "  " + readable(value.name) + "=" + readable(value.data) + "\n";
         }
         return text;
     }
@@ -480,18 +486,19 @@ TEST_F(Deploy, ATypeloaderChangedAfterItsCheckIsNeverRun) {
 // verified, and never called unchanged.
 TEST_F(Deploy, AfterAnUnfinishedRunOfTheSameInstallNothingIsUnchanged) {
     add_font(u"Sans.ttf");
-    EXPECT_EQ(install(u"Acme"), 0);
-    find_memory_entry(log_folder + u"\\Typeloader-Deploy.log")->contents +=
-        records({u"Command line: Typeloader-Deploy.exe install Acme", u"Install of the fonts in C:\\Tools\\Font under the title \"Acme\""});
+    EXPECT_EQ(install(u"Acme", u"1.0"), 0);
+    // The run as if it had ended before its verdict.
+    std::string& written = find_memory_entry(log_folder + u"\\Typeloader-Deploy.log")->contents;
+    written.resize(written.rfind("<![LOG[Installed and verified"));
     log.file.reset();
     ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
     memory_machine().output.lines.clear();
-    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme"}), Outcome::changed);
+    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme", u"1.0"}), Outcome::changed);
     EXPECT_TRUE(output_mentions("Verified what an unfinished run of this install left")) << readable(memory_machine().output.lines);
     // Its verdict written, the next run finds nothing unfinished.
     log.file.reset();
     ASSERT_EQ(open_deploy_log(log, refusal), LogOpening::opened);
-    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme"}), Outcome::unchanged);
+    EXPECT_EQ(deploy_install(log, {DeployJob::install, u"Acme", u"1.0"}), Outcome::unchanged);
 }
 
 // The private copy an unfinished run left goes at the start of the next run,
@@ -715,6 +722,69 @@ TEST_F(Deploy, UninstallDeletesOnlyCopiesNothingElseRefersTo) {
     ASSERT_EQ(memory_machine().files.restart_operations.size(), 1u);
     EXPECT_EQ(memory_machine().files.restart_operations[0].from, fonts + u"\\Busy.ttf");
     EXPECT_EQ(memory_machine().files.restart_operations[0].to, String());
+}
+
+// /whatif answers what the run right after it answers, and changes nothing
+// itself, from each starting point of a title's life.
+TEST_F(Deploy, WhatIfAnswersAsTheRunAndChangesNothing) {
+    struct Step {
+        const char* description;
+        std::function<void()> change;
+        String version;
+        int code;
+        const char* word;
+    };
+    const String copy_of_swap = fonts + u"\\Swap.ttf";
+    const Step steps[] = {
+        {"a first install", [&] { add_font(u"Keep.ttf"); add_font(u"Drop.ttf", font_bytes + "d"); add_font(u"Swap.ttf", font_bytes + "1"); },
+         u"1.0", 0, "changed"},
+        {"the same again", [] {}, u"1.0", 0, "unchanged"},
+        {"the version alone", [] {}, u"1.1", 0, "changed"},
+        {"one dropped, one replaced, one added",
+         [&] {
+             remove_memory_entry(find_memory_entry(font_folder + u"\\Drop.ttf"));
+             find_memory_entry(font_folder + u"\\Swap.ttf")->contents = font_bytes + "2";
+             add_font(u"New.ttf", font_bytes + "n");
+         },
+         u"2.0", 0, "changed"},
+        {"a replaced font in use", [&] {
+             find_memory_entry(font_folder + u"\\Swap.ttf")->contents = font_bytes + "3";
+             find_memory_entry(copy_of_swap)->in_use = true;
+         }, u"3.0", 3010, "restart"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.description);
+        step.change();
+        const std::string before = state();
+        EXPECT_EQ(install(u"Acme", step.version, true), step.code);
+        EXPECT_EQ(memory_machine().output.lines.back(), ascii(step.word));
+        EXPECT_EQ(state(), before);
+        EXPECT_EQ(install(u"Acme", step.version), step.code);
+        EXPECT_EQ(memory_machine().output.lines.back(), ascii(step.word));
+    }
+    const std::string before = state();
+    EXPECT_EQ(uninstall(u"Acme", true), 0);
+    EXPECT_EQ(memory_machine().output.lines.back(), u"changed");
+    EXPECT_EQ(state(), before);
+}
+
+// An update leaves the fonts it keeps alone: Typeloader.exe registers only
+// the replaced and the added.
+TEST_F(Deploy, AnUpdateHandsTypeloaderOnlyTheFontsItChanges) {
+    add_font(u"A.ttf", font_bytes + "a");
+    add_font(u"B.ttf", font_bytes + "b");
+    add_font(u"C.ttf", font_bytes + "c");
+    ASSERT_EQ(install(u"Acme", u"1"), 0);
+    find_memory_entry(font_folder + u"\\B.ttf")->contents = font_bytes + "b2";
+    add_font(u"D.ttf", font_bytes + "d");
+    memory_machine().output.lines.clear();
+    ASSERT_EQ(install(u"Acme", u"2"), 0);
+    std::vector<String> registered;
+    for (const String& line : memory_machine().output.lines) {
+        if (line.starts_with(u"Typeloader.exe: Install OK : ")) registered.push_back(line.substr(29));
+    }
+    std::sort(registered.begin(), registered.end());
+    EXPECT_EQ(registered, (std::vector<String>{u"Acme B", u"Acme D"}));
 }
 
 // Windows may run the second list after the staging the first would get.

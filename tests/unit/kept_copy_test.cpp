@@ -14,7 +14,7 @@ const String deploy_source = u"C:\\Tools\\Typeloader-Deploy.exe", typeloader_sou
 const std::string deploy_bytes = "MZ deploy", typeloader_bytes = "MZ typeloader", old = "MZ old", none = "(missing)";
 // icacls C:\ProgramData (access_rule_test.cpp): Users may add files.
 const std::string users_may_write = "O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;CI;DCLCRPCR;;;BU)";
-const String refused = u"Typeloader-Deploy: the kept copy folder " + kept.root + u" is refused: ";
+const String refused = u"the kept copy's folder " + kept.root + u" may not hold it: ";
 
 uint64_t digest(const std::string& bytes) { return digest_of(bytes.data(), bytes.size()); }
 
