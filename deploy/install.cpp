@@ -100,16 +100,16 @@ FontsRun install_fonts(DeployLog& log, bool ok, const String& title, const Deplo
 
 // The registrations of fonts the bundle no longer has removed, the kept copy
 // and the entry written, and all of it verified.
-bool install_package(DeployLog& log, const String& title, const DeployPlaces& acting, const PrivateBundle& bundle,
-                     const std::vector<CheckedFont>& measured,
-                     const CheckedFont& typeloader, const InstallPlan& plan, DeploySnapshot& after) {
+bool install_package(DeployLog& log, const String& title, const PrivateBundle& bundle, const CheckedFont& typeloader,
+                     const InstallPlan& plan) {
     std::vector<Action> actions = plan.drops;
     actions.insert(actions.end(), plan.package.begin(), plan.package.end());
     bool ok = execute(log, bundle.typeloader, actions).succeeded;
     if (actions.empty()) return ok;
-    after = read_against_checked(title, acting, measured);
-    after.package = read_package(title, typeloader);
-    const std::vector<String> mismatches = package_mismatches(plan, after);
+    // The fonts were verified: the fonts key's names and the package are read again.
+    const FontsKeyReading key = read_fonts_key();
+    std::vector<String> mismatches = package_mismatches(plan, key.values, read_package(title, typeloader));
+    if (key.opened || key.read) mismatches.push_back(u"the fonts key cannot be read");
     std::vector<LogLine> lines;
     for (const String& mismatch : mismatches) lines.push_back({RecordType::error, u"Verify: " + mismatch + u"."});
     if (ok && mismatches.empty()) lines.push_back({RecordType::information, u"Verify the registrations removed, the kept copy and the Apps & features entry: OK"});
@@ -142,7 +142,7 @@ Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces 
     acting.font_folder = bundle.font_folder;
     FontsRun run = install_fonts(log, ok, title, acting, bundle, measured, before, plan);
     const bool entry_written = run.ok;
-    if (run.ok) run.ok = install_package(log, title, acting, bundle, measured, typeloader, plan, run.after);
+    if (run.ok) run.ok = install_package(log, title, bundle, typeloader, plan);
     if (!run.ok) {
         const bool entry = entry_written && !plan.package.empty();
         if (!put_back(log, before, run.after, run.wrote, bundle.aside_folder, entry)) {

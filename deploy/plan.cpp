@@ -440,20 +440,21 @@ std::vector<Action> planned_actions(const InstallPlan& plan) {
     return all;
 }
 
-std::vector<String> package_mismatches(const InstallPlan& plan, const DeploySnapshot& after) {
+std::vector<String> package_mismatches(const InstallPlan& plan, const std::vector<RegistryValue>& values, const PackageState& package) {
     std::vector<String> mismatches;
-    const ValueIndex index = index_values(after);
+    std::set<String> names;
+    for (const RegistryValue& value : values) names.insert(comparison_key(value.name));
     for (const Action& drop : plan.drops) {
-        if (value_named(index, drop.value.name)) mismatches.push_back(u"registration " + quoted(drop.value.name) + u" is still there");
+        if (names.count(comparison_key(drop.value.name))) mismatches.push_back(u"registration " + quoted(drop.value.name) + u" is still there");
     }
     for (const Action& action : plan.package) {
         if (action.kind == ActionKind::keep_programs) {
-            if (after.package.kept_state.deploy_program != FileState::same_as_source) mismatches.push_back(after.package.kept.deploy_program + u" is not this program");
-            if (after.package.kept_state.typeloader != FileState::same_as_source) mismatches.push_back(after.package.kept.typeloader + u" is not the checked Typeloader.exe");
-        } else if (after.package.entry_status) {
-            mismatches.push_back(with_error(u"the Apps & features entry " + action.path + u" cannot be read", after.package.entry_status));
+            if (package.kept_state.deploy_program != FileState::same_as_source) mismatches.push_back(package.kept.deploy_program + u" is not this program");
+            if (package.kept_state.typeloader != FileState::same_as_source) mismatches.push_back(package.kept.typeloader + u" is not the checked Typeloader.exe");
+        } else if (package.entry_status) {
+            mismatches.push_back(with_error(u"the Apps & features entry " + action.path + u" cannot be read", package.entry_status));
         } else {
-            for (const String& name : entry_differences(action.values, after.package.entry)) {
+            for (const String& name : entry_differences(action.values, package.entry)) {
                 mismatches.push_back(u"the Apps & features entry's value " + quoted(name) + u" is not as written");
             }
         }

@@ -175,7 +175,7 @@ std::vector<RegistryValue> expected_entry(const DeploySnapshot& snapshot, const 
 
 // What a verified install leaves of its package: no registration of a
 // dropped font, the entry as written, both kept programs whole.
-std::vector<String> package_mismatches(const InstallPlan& plan, const DeploySnapshot& after);
+std::vector<String> package_mismatches(const InstallPlan& plan, const std::vector<RegistryValue>& values, const PackageState& package);
 
 // After Typeloader.exe's run: a copy not right after the restart is copied
 // again once; one that is right now but not after the restart, or that was
