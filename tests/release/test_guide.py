@@ -129,6 +129,9 @@ def test_fleet_command_lines_are_the_story_s():
     assert re.findall(r"\| Script Name \| `([^`]+)`", text) == [f"{ROOT}\\ContosoBrand-3\\ContosoBrand-startup.cmd"]
     for version in ("1", "2", "3"):
         assert f"{DEPLOY} install ContosoBrand /version:{version}" in used
+    # The tools install the package's title at a version, never a per-version title.
+    installs = re.findall(r"^ *\| (?:Install command|Installation program) \| `([^`]+)` \|$", text, re.M)
+    assert installs and all(re.fullmatch(rf"{DEPLOY} install ContosoBrand /version:\d+", c) for c in installs), installs
     assert f'{DEPLOY} uninstall "ContosoBrand"' in used
 
 
