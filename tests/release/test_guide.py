@@ -148,7 +148,7 @@ def detection_rule():
 
 def version_key(text):
     """A version as a version comparison orders it: number by number, missing ones 0."""
-    return [int(part) for part in text.split(".")] + [0] * (4 - len(text.split(".")))
+    return [int(number) for number in text.split(".")] + [0] * (4 - len(text.split(".")))
 
 
 def detected(wine, version):
