@@ -1,9 +1,12 @@
 """The administrator's guide (packaging/deploying.md) against what it shows:
-its links resolve; its story's command lines give, under Wine, the exit codes
-its table states (read Windows-side, in full), the last output word it states
-and the usage line it quotes, and the roll-forward leaves version 1's fonts
-under version 3's title alone; the zip's published sum and the bundle's
-checksums pass as the guide checks them;
+its links resolve; its bundle table names every file of the zip; its story's
+command lines give, under Wine, with the fonts it names held open, the exit
+codes its table states (read Windows-side, in full), the last output word it
+states and the usage line it quotes, its detection rule finds on the Apps &
+features entry exactly the version each run installed, and the skipped
+version is whole after the restart; its startup script reports the exit
+code; the zip's published sum and the bundle's checksums pass as the guide
+checks them;
 its by-hand command blocks print what it shows; its playbook is the shipped
 file and its YAML parses; its registry paths are the fonts keys; and the
 notes on which Font entries are taken agree everywhere."""
@@ -11,11 +14,13 @@ import pathlib
 import re
 import shutil
 import subprocess
+import textwrap
 import zipfile
 
 import pytest
 import yaml
 
+from deploy_runs import restart
 from make_font import make_font
 from wine_prefix import FONTS_KEY
 
@@ -23,10 +28,20 @@ PACKAGING = pathlib.Path(__file__).resolve().parents[2] / "packaging"
 GUIDE = PACKAGING / "deploying.md"
 FENCE = re.compile(r"^ *```([\w-]*)\n(.*?)^ *```\n", re.S | re.M)
 # bat: run under Wine, its output compared with the text block right after it;
+# batch: a script file the guide gives whole, saved and run under Wine;
 # cmd: Windows command lines shown but not run (Wine's tools answer otherwise).
-LANGUAGES = {"bat", "cmd", "text", "sh", "powershell", "yaml"}
+LANGUAGES = {"bat", "batch", "cmd", "text", "sh", "powershell", "yaml"}
 ROOT = "C:\\Program Files\\Typeloader"
 DEPLOY = "Typeloader-Deploy.exe"
+ENTRIES = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+KEPT = re.compile(r"C:\\Program Files\\Typeloader\\[0-9A-Fa-f]{16}")
+# The three versions' fonts: {file name: (style, build)}; a new build has other bytes.
+VERSIONS = {
+    "1": {"ContosoSans-Regular.ttf": ("Regular", 1), "ContosoSans-Bold.ttf": ("Bold", 1)},
+    "2": {"ContosoSans-Regular.ttf": ("Regular", 2), "ContosoSans-Light.ttf": ("Light", 1)},
+    "3": {"ContosoSans-Regular.ttf": ("Regular", 2), "ContosoSans-Light.ttf": ("Light", 1),
+          "ContosoSans-Bold.ttf": ("Bold", 3)},
+}
 
 
 def blocks():
@@ -60,40 +75,90 @@ def test_every_link_of_the_guide_resolves():
             assert not re.match(r"\w+:", link) and (PACKAGING / link).is_file(), link
 
 
-def test_registry_paths_are_the_fonts_keys():
+def test_bundle_table_names_every_file_of_the_zip(bundle_zip, version):
+    text = GUIDE.read_text(encoding="utf-8")
+    section = text[text.index("## 1. The bundle"):text.index("## 2. ")]
+    listed = {path.replace("\\", "/").replace("<version>", version)
+              for path in re.findall(r"^\| `([^`]+)` \|", section, re.M)}
+    with zipfile.ZipFile(bundle_zip) as opened:
+        held = {name for name in opened.namelist() if not name.endswith("/")}
+    assert listed == held
+
+
+def test_registry_paths_are_the_fonts_keys_and_the_entry():
     text = GUIDE.read_text(encoding="utf-8")
     full = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
     keys = set()
     for hive, rest in re.findall(r"\b(HKEY_LOCAL_MACHINE|HKEY_CURRENT_USER|HKLM|HKCU)\\([^`\"'|\n]+)", text):
         keys.add(full.get(hive, hive) + "\\" + rest.strip())
     fonts = FONTS_KEY.split("\\", 1)[1]
-    assert keys == {f"HKEY_LOCAL_MACHINE\\{fonts}", f"HKEY_CURRENT_USER\\{fonts}"}
+    entry = f"{ENTRIES}\\Typeloader ContosoBrand"
+    assert keys == {f"HKEY_LOCAL_MACHINE\\{fonts}", f"HKEY_CURRENT_USER\\{fonts}", f"HKEY_LOCAL_MACHINE\\{entry}"}
     # Configuration Manager takes hive and key apart.
-    assert f"key `{fonts}`" in text
+    assert f"key `{entry}`" in text
 
 
 def story_rows():
-    """The story table: [(folder, command line, exit code, last line or None for the usage line)]."""
+    """The story table: [(folder, command line, font held or None, exit code,
+    last line or None for the usage line)]."""
     text = GUIDE.read_text(encoding="utf-8")
-    rows = re.findall(r"^\| [^|]+ \| `([^`]+)` \| `(Typeloader-Deploy\.exe [^`]+)` \| (\d+) \| "
+    rows = re.findall(r"^\| [^|]+ \| `([^`]+)` \| `(Typeloader-Deploy\.exe [^`]+)` \| (?:`([^`]+)`)? ?\| (\d+) \| "
                       r"(`\w+`|\(usage\)) \|$", text, re.M)
-    return [(folder, command, int(code), None if word == "(usage)" else word.strip("`"))
-            for folder, command, code, word in rows]
+    return [(folder, command, held or None, int(code), None if word == "(usage)" else word.strip("`"))
+            for folder, command, held, code, word in rows]
+
+
+def startup_script():
+    scripts = [body for language, body, _ in blocks() if language == "batch"]
+    assert len(scripts) == 1
+    return textwrap.dedent(scripts[0])
 
 
 def test_fleet_command_lines_are_the_story_s():
     """Every deploy command line of the guide (Intune, Configuration Manager,
-    Group Policy) is one that the story runs."""
+    the startup script) is one that the story runs, and the tools' settings
+    name the startup script and the story's commands for every version."""
     text = GUIDE.read_text(encoding="utf-8")
     story = {command for _, command, *_ in story_rows()}
-    assert len(story_rows()) >= 8
+    assert len(story_rows()) >= 10
     used = set(re.findall(r"`(Typeloader-Deploy\.exe (?:un)?install [^`<]+)`", text))
-    gpo = re.findall(r"\| Script Parameters \| `([^`]+)` \|", text)
-    assert gpo == ["install ContosoBrand-v01"]
-    used.add(f"{DEPLOY} {gpo[0]}")
+    script = re.findall(r'^"%~dp0Typeloader-Deploy\.exe" ([^>]+?) > nul$', startup_script(), re.M)
+    assert len(script) == 1
+    used.add(f"{DEPLOY} {script[0]}")
     assert used <= story, used - story
-    for title in ("ContosoBrand-v01", "ContosoBrand-v02"):
-        assert {f"{DEPLOY} install {title}", f"{DEPLOY} uninstall {title}"} <= used
+    assert re.findall(r"\| Script Name \| `([^`]+)`", text) == [f"{ROOT}\\ContosoBrand-3\\ContosoBrand-startup.cmd"]
+    for version in ("1", "2", "3"):
+        assert f"{DEPLOY} install ContosoBrand /version:{version}" in used
+    # The tools install the package's title at a version, never a per-version title.
+    installs = re.findall(r"^ *\| (?:Install command|Installation program) \| `([^`]+)` \|$", text, re.M)
+    assert installs and all(re.fullmatch(rf"{DEPLOY} install ContosoBrand /version:\d+", c) for c in installs), installs
+    assert f'{DEPLOY} uninstall "ContosoBrand"' in used
+
+
+def detection_rule():
+    """(key under HKLM, value name, expected version) of section 7's table."""
+    text = GUIDE.read_text(encoding="utf-8")
+    section = text[text.index("## 7. Detection rules"):text.index("## 8. ")]
+    setting = dict(re.findall(r"^\| ([^|]+?) \| (.+?) \|$", section, re.M))
+    assert (setting["Detection method"], setting["Operator"]) == ("Version comparison", "Equals")
+    hive, key = setting["Key path"].strip("`").split("\\", 1)
+    assert hive == "HKEY_LOCAL_MACHINE"
+    return key, setting["Value name"].strip("`"), setting["Value"].strip("`")
+
+
+def version_key(text):
+    """A version as a version comparison orders it: number by number, missing ones 0."""
+    return [int(number) for number in text.split(".")] + [0] * (4 - len(text.split(".")))
+
+
+def detected(wine, version):
+    """Section 7's rule, as the fleet tools evaluate it, for `version`."""
+    key, name, _ = detection_rule()
+    values = wine.key(key) or {}
+    if name not in values:
+        return False
+    found = values[name][1].decode("utf-16-le").rstrip("\0")
+    return version_key(found) == version_key(version)
 
 
 def test_playbook_block_is_the_shipped_file():
@@ -144,23 +209,21 @@ def host_folder(wine, windows_path):
 
 @pytest.fixture(scope="module")
 def version_folders(wine, bundle_zip, deploy_exe_for_wine):
-    """The bundle unpacked for the three versions, each with the guide's two
-    fonts; version 2's are other builds of the same files, version 3's are
-    version 1's. Its Typeloader-Deploy.exe is the test bed's link, which takes
-    Wine's account for Administrators (conftest.py)."""
+    """The bundle unpacked for the three versions with the fonts of VERSIONS.
+    Its Typeloader-Deploy.exe is the test bed's link, which takes Wine's
+    account for Administrators (conftest.py)."""
     folders = {}
-    for version in ("v01", "v02", "v03"):
+    for version, fonts in VERSIONS.items():
         windows_path = f"{ROOT}\\ContosoBrand-{version}"
         folder = host_folder(wine, windows_path)
         shutil.rmtree(folder, ignore_errors=True)
         with zipfile.ZipFile(bundle_zip) as opened:
             opened.extractall(folder)
         shutil.copy2(deploy_exe_for_wine, folder / DEPLOY)
-        for style in ("Regular", "Bold"):
-            font = folder / "Font" / f"ContosoSans-{style}.ttf"
+        for name, (style, build) in fonts.items():
+            font = folder / "Font" / name
             make_font(str(font), "ContosoSans", style)  # the same bytes for the same style
-            if version == "v02":
-                font.write_bytes(font.read_bytes() + b"\0" * 4)  # another build: other bytes, same name
+            font.write_bytes(font.read_bytes() + b"\0" * 4 * (build - 1))  # another build: other bytes
         folders[windows_path] = folder
     return folders
 
@@ -181,7 +244,7 @@ def run_line(wine, line, folder):
 def test_by_hand_command_blocks_print_what_the_guide_shows(wine, version_folders):
     bat_blocks = [(body, following) for language, body, following in blocks() if language == "bat"]
     assert len(bat_blocks) == 4
-    folder = f"{ROOT}\\ContosoBrand-v01"
+    folder = f"{ROOT}\\ContosoBrand-1"
     for body, expected in bat_blocks:
         output = b""
         for line in body.splitlines():
@@ -194,34 +257,85 @@ def test_by_hand_command_blocks_print_what_the_guide_shows(wine, version_folders
 
 
 def test_story_gives_the_exit_codes_and_outcomes_of_the_guide(wine, version_folders):
+    """Each line as the guide runs it, the font it names held as a loaded font
+    is; section 7's rule detects, before the run, the version it asks for
+    exactly when it answers unchanged, and after it exactly the version it
+    installed; the machine restarts after 3010, as the guide says."""
     usage = [body.strip() for language, body, _ in blocks() if language == "text" and body.startswith("Usage : ")]
     assert usage[0] == "Usage : Typeloader-Deploy install <title> [/version:<v>] [/whatif] | uninstall <title> [/whatif]"
     rows = story_rows()
-    assert [command.split()[1:] for _, command, *_ in rows][-4:-1] == [
-        ["uninstall", "ContosoBrand-v02"], ["install", "ContosoBrand-v03"], ["install", "ContosoBrand-v03"]]
     seen = []
-    for folder, command, expected, word in rows:
-        assert folder in version_folders, folder
-        code, out = wine.run_command_line(command, program=f"{folder}\\{DEPLOY}", folder=folder)
+    for folder, command, held, expected, word in rows:
+        version = re.search(r" /version:(\S+)", command)
+        version = version and version.group(1)
+        if "<16 hex digits>" in folder:  # the entry's own uninstall command, as Apps & features runs it
+            quiet = wine.key(f"{ENTRIES}\\Typeloader ContosoBrand")["QuietUninstallString"][1]
+            quiet = quiet.decode("utf-16-le").rstrip("\0")
+            program = quiet.split('"')[1]
+            folder = program.rsplit("\\", 1)[0]
+            assert KEPT.fullmatch(folder) and quiet == f'"{program}" ' + command.split(" ", 1)[1], quiet
+            command = quiet
+        else:
+            assert folder in version_folders, folder
+            program = f"{folder}\\{DEPLOY}"
+        if version:
+            assert detected(wine, version) == (word == "unchanged"), (seen, command)
+        code, out = wine.run_command_line(command, program=program, folder=folder,
+                                          lock=held and f"C:\\windows\\Fonts\\{held}", shared=True)
         printed = out.decode("utf-8", "replace").splitlines()
-        seen.append((command, code, printed[-1:]))
+        seen.append((command, held, code, printed[-1:]))
         assert code == expected, (seen, printed)
         assert printed[-1:] == [usage[0] if word is None else word], (seen, printed)
         if word is None:
             assert printed == usage[:1]
-    # The roll-forward left version 1's bytes registered under version 3 alone.
-    fonts = {name: data for name, data in wine.strings().items() if name.startswith("ContosoBrand")}
-    assert sorted(fonts) == ["ContosoBrand-v03 ContosoSans-Bold", "ContosoBrand-v03 ContosoSans-Regular"]
-    v01 = version_folders[f"{ROOT}\\ContosoBrand-v01"] / "Font"
-    for name, path in fonts.items():
-        copy = host_folder(wine, path)
-        assert copy.read_bytes() == (v01 / copy.name).read_bytes(), name
+        if version and word in ("changed", "unchanged", "restart"):
+            assert detected(wine, version) != command.endswith(" /whatif"), (seen, command)
+        if word == "restart":
+            restart(wine)
+            # The version is whole: its fonts, its bytes, nothing else under the title.
+            fonts = {name: path for name, path in wine.strings().items() if name.startswith("ContosoBrand")}
+            bundle = version_folders[f"{ROOT}\\ContosoBrand-{version}"] / "Font"
+            assert sorted(fonts) == sorted(f"ContosoBrand {name[:-4]}" for name in VERSIONS[version])
+            for name, path in fonts.items():
+                copy = host_folder(wine, path)
+                assert copy.read_bytes() == (bundle / copy.name).read_bytes(), name
+    assert "restart" in [word for *_, word in rows]
+    # The uninstall took every registration and the entry; nothing is detected.
+    assert not [name for name in wine.strings() if name.startswith("ContosoBrand")]
+    assert not any(detected(wine, version) for version in VERSIONS)
     # The log is where the guide says, one CMTrace record per line.
     log = host_folder(wine, "C:\\windows\\Logs\\Typeloader\\Typeloader-Deploy.log")
     lines = log.read_text(encoding="utf-8-sig").splitlines()  # a new log starts with a BOM
     assert lines and all(re.fullmatch(r'<!\[LOG\[.*\]LOG\]!><time="[^"]+" date="[^"]+" '
                                       r'component="Typeloader-Deploy" context="" type="[123]" thread="\d+" file="">',
                                       line) for line in lines)
+
+
+def test_startup_script_reports_the_exit_code(wine, version_folders):
+    """The guide's startup script, saved beside version 3's program, answers
+    the deploy program's exit code and appends it to its file: 0 on the first
+    start and the next, 1 while an earlier edition's title refuses it."""
+    folder = f"{ROOT}\\ContosoBrand-3"
+    script = version_folders[folder] / "ContosoBrand-startup.cmd"
+    script.write_bytes(startup_script().replace("\n", "\r\n").encode("ascii"))
+    report = host_folder(wine, "C:\\windows\\Logs\\ContosoBrand-startup.txt")
+    report.unlink(missing_ok=True)
+    restart(wine)  # the story's uninstall left a copy to delete at the restart
+
+    def start():
+        code, _ = wine.run_command_line(f'cmd /c "{folder}\\ContosoBrand-startup.cmd"',
+                                        program="C:\\windows\\system32\\cmd.exe", folder="C:\\")
+        return code, report.read_text(encoding="latin-1").splitlines()[-1]
+
+    old = f"{DEPLOY} install ContosoBrand-v01"
+    for expected in (0, 0, 1):
+        if expected == 1:
+            assert wine.run_command_line(old, program=f"{folder}\\{DEPLOY}", folder=folder)[0] == 0
+        code, line = start()
+        assert code == expected and line.endswith(f"install ContosoBrand /version:3: exit code {expected}"), line
+    assert len(report.read_text(encoding="latin-1").splitlines()) == 3
+    for title in ("ContosoBrand-v01", "ContosoBrand"):
+        assert wine.run_command_line(f"{DEPLOY} uninstall {title}", program=f"{folder}\\{DEPLOY}", folder=folder)[0] == 0
 
 
 def test_shipped_deploy_program_refuses_what_wine_s_account_owns(wine, bundle_zip):
