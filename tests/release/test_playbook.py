@@ -213,8 +213,12 @@ def test_playbook_story_against_the_deploy_program(work_dir, playbook_wine, bund
 
     # The dry run of the update to version 3 (skipping 2): the install's
     # /whatif on version 3's bundle, staged and removed again, reports the
-    # change; nothing changes on the host, the install does not run.
+    # change; nothing changes on the host, the install does not run. A
+    # staging folder left by an interrupted dry run adds nothing and goes.
     before = host.state()
+    leftover = host.path(f"{ROOT}\\{TITLE}.whatif\\Font\\{light}")
+    leftover.parent.mkdir(parents=True)
+    leftover.write_bytes(fonts[light])
     code, output, ran = host.play("3.0", source["3.0"], check=True)
     assert code == 0 and task_result(output, "Run the install with /whatif") == "changed", output
     assert ran == [install("3.0", 0, folder=f"{TITLE}.whatif", whatif=True)], output
@@ -246,9 +250,13 @@ def test_playbook_story_against_the_deploy_program(work_dir, playbook_wine, bund
     assert code == 0 and recap(output)["changed"] == 0, output
     assert ran == [install("1.0", 0)] and "RUNNING HANDLER" not in output
 
-    # A refused install (1, "refused") fails the host, changes no font and restarts nothing.
-    before = host.registered()
+    # A refused install (1, "refused") fails the host, in its dry run too,
+    # changes no font and restarts nothing.
     source["4.0"] = host.source("4.0", {"Broken.ttf": b"not a font"})
+    before = host.state()
+    code, output, ran = host.play("4.0", source["4.0"], check=True)
+    assert code != 0 and recap(output)["failed"] == 1 and host.state() == before, output
+    before = host.registered()
     code, output, ran = host.play("4.0", source["4.0"])
     assert code != 0 and recap(output)["failed"] == 1, output
     assert ran == [install("4.0", 1)] and "refused" in output
