@@ -4,11 +4,13 @@ installed ansible.windows modules document, asks in requirements.yml for a
 collection version that has them all, and runs its story on a local host whose
 ansible.windows modules are stand-ins (ansible_standin/) acting on a Wine
 prefix where the real Typeloader-Deploy.exe runs (the test bed's link, which
-takes Wine's account for Administrators; see conftest.py): check mode runs nothing,
-"changed" comes from the program's last output word, the restart handler
-only from exit code 3010, each version gets a clean copy in its own folder
-(names compared as Windows does, dot-files kept), and the previous title is
-uninstalled first; the rollback is a roll-forward to a new title."""
+takes Wine's account for Administrators; see conftest.py): check mode reports
+the change the install would make without making it, "changed" comes from the
+program's last output word, the restart handler only from exit code 3010, one
+title's folder holds the deployed version's bundle and nothing of an earlier
+one (names compared as Windows does, dot-files kept), and any version is
+reached from any other: skipped, rolled back."""
+import hashlib
 import json
 import os
 import pathlib
@@ -28,6 +30,8 @@ PLAYBOOK = HERE.parents[1] / "packaging" / "deploy-fonts.yml"
 REQUIREMENTS = HERE.parents[1] / "packaging" / "requirements.yml"
 STANDINS = HERE / "ansible_standin"
 ROOT = "C:\\Program Files\\Typeloader"
+UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+TITLE = "ContosoBrand"
 
 
 def test_playbook_passes_syntax_check_and_lint(work_dir):
@@ -55,7 +59,9 @@ def test_playbook_uses_only_options_of_the_real_modules_from_the_version_it_requ
     which version: requirements.yml asks for at least the latest of those."""
     play = yaml.safe_load(PLAYBOOK.read_text(encoding="utf-8"))[0]
     used = {}
-    for task in play["tasks"] + play["handlers"]:
+    tasks = play["tasks"] + play["handlers"]
+    tasks += [inner for task in tasks for part in ("block", "rescue", "always") for inner in task.get(part, [])]
+    for task in tasks:
         module = next((key for key in task if key.startswith("ansible.windows.")), None)
         if module:
             used.setdefault(module, set()).update(task[module] or {})
@@ -78,8 +84,8 @@ class Host:
     """The stand-in host: a Wine prefix whose drive C is <base>/host/C, and the
     journal of what ran on it."""
 
-    def __init__(self, base, wine, deploy_exe):
-        self.base, self.wine, self.deploy_exe = base, wine, deploy_exe
+    def __init__(self, base, wine, deploy_exe, bundle_zip):
+        self.base, self.wine, self.deploy_exe, self.bundle_zip = base, wine, deploy_exe, bundle_zip
         self.disk = base / "host"
         shutil.rmtree(base, ignore_errors=True)
         self.disk.mkdir(parents=True)
@@ -91,23 +97,23 @@ class Host:
         drive, rest = windows_path.split(":\\", 1)
         return self.disk.joinpath(drive, *rest.split("\\"))
 
-    def source(self, title, bundle_zip, fonts):
-        """An unpacked bundle on the controller: {file name: bytes} in its Font."""
-        folder = self.base / "files" / title
-        with zipfile.ZipFile(bundle_zip) as opened:
+    def source(self, version, fonts):
+        """An unpacked bundle of a version on the controller: {file name: bytes} in its Font."""
+        folder = self.base / "files" / f"{TITLE}-{version}"
+        with zipfile.ZipFile(self.bundle_zip) as opened:
             opened.extractall(folder)
         shutil.copy2(self.deploy_exe, folder / "Typeloader-Deploy.exe")
         for name, data in fonts.items():
             (folder / "Font" / name).write_bytes(data)
         return folder
 
-    def play(self, title, source, previous="", check=False, hold=""):
+    def play(self, version, source, title=TITLE, check=False, hold=""):
         """Runs the playbook; returns (ansible's exit code, output, journal)."""
         journal = self.disk / "journal.jsonl"
         journal.unlink(missing_ok=True)
         args = ["ansible-playbook", "-i", str(self.base / "inventory.ini"), str(PLAYBOOK),
-                "-e", f"typeloader_title={title}", "-e", f"typeloader_source={source}/",
-                "-e", f"typeloader_previous_title={previous}", "-e", "typeloader_busy_delay=1"]
+                "-e", f"typeloader_title={title}", "-e", f"typeloader_version={version}",
+                "-e", f"typeloader_source={source}/", "-e", "typeloader_busy_delay=1"]
         env = {**os.environ, "ANSIBLE_COLLECTIONS_PATH": str(STANDINS), "TYPELOADER_STANDIN_ROOT": str(self.disk),
                "TYPELOADER_STANDIN_WINEPREFIX": str(self.wine.prefix), "TYPELOADER_STANDIN_HOLD": hold,
                "TYPELOADER_STANDIN_HARNESS": str(HERE.parent / "e2e"),
@@ -118,6 +124,19 @@ class Host:
         ran = [json.loads(line) for line in journal.read_text().splitlines()] if journal.exists() else []
         return done.returncode, done.stdout + done.stderr, ran
 
+    def state(self):
+        """What a dry run must leave as it was: the fonts key, the Fonts
+        folder, the entries under the Uninstall key and every file and folder
+        under C:\\Program Files\\Typeloader (files by their digest)."""
+        top = self.path(ROOT)
+        entries = [entry for entry in sorted(top.rglob("*"))] if top.is_dir() else []
+        return {"fonts key": self.wine.values(),
+                "Fonts": {entry.name: digest(entry) for entry in sorted(self.wine.fonts_folder.iterdir())},
+                "Uninstall": {name: self.wine.key(f"{UNINSTALL}\\{name}") for name in self.wine.subkeys(UNINSTALL)
+                              if name.startswith("Typeloader ")},
+                "Program Files": {str(entry.relative_to(top)): digest(entry) if entry.is_file() else "folder"
+                                  for entry in entries}}
+
     def folders(self):
         """The bundle folders the playbook made; the deploy program keeps its
         own copies beside them, in folders named by 16 hex digits."""
@@ -125,22 +144,35 @@ class Host:
         return sorted(entry.name for entry in top.iterdir() if not re.fullmatch("[0-9a-f]{16}", entry.name)) if top.is_dir() else []
 
     def registered(self):
-        """{value name: file name} of the story's titles."""
+        """{value name: file name} of the story's title."""
         return {name: data.rsplit("\\", 1)[-1] for name, data in self.wine.strings().items()
-                if name.startswith("ContosoBrand-")}
+                if name.startswith(TITLE + " ")}
 
     def font(self, name):
         return (self.wine.fonts_folder / name).read_bytes()
 
 
-def deploy(title, job, job_title, code):
-    folder = f"{ROOT}\\{title}"
-    return {"argv": [f"{folder}\\Typeloader-Deploy.exe", job, job_title], "chdir": folder, "rc": code}
+def digest(path):
+    return hashlib.sha256(path.read_bytes()).hexdigest()[:16]
+
+
+def install(version, code, folder=TITLE, whatif=False):
+    """The journal's record of one run of the deploy program."""
+    folder = f"{ROOT}\\{folder}"
+    argv = [f"{folder}\\Typeloader-Deploy.exe", "install", TITLE, f"/version:{version}"] + (["/whatif"] if whatif else [])
+    return {"argv": argv, "chdir": folder, "rc": code}
 
 
 def recap(output):
     line = next(line for line in output.splitlines() if line.startswith("standin "))
     return {key: int(value) for key, value in (item.split("=") for item in line.split()[2:])}
+
+
+def task_result(output, name):
+    """The word ansible-playbook printed for a task's result (ok, changed,
+    skipping, fatal)."""
+    section = output.split(f"TASK [{name}]", 1)[1].split("\n\n", 1)[0]
+    return re.search(r"^(ok|changed|skipping|fatal|failed): \[standin\]", section, re.M).group(1)
 
 
 def reboots(ran):
@@ -153,81 +185,84 @@ def playbook_wine(request):
 
 
 def test_playbook_story_against_the_deploy_program(work_dir, playbook_wine, bundle_zip, deploy_exe_for_wine):
-    host = Host(work_dir / "playbook-standin", playbook_wine, deploy_exe_for_wine)
-    regular, bold, light = "ContosoSans-Regular.ttf", "ContosoSans-Bold.ttf", ".ContosoSans-Light.ttf"
-    v01 = {}
-    for name, style in ((regular, "Regular"), (bold, "Bold")):
+    host = Host(work_dir / "playbook-standin", playbook_wine, deploy_exe_for_wine, bundle_zip)
+    regular, bold, light, extra = ("ContosoSans-Regular.ttf", "ContosoSans-Bold.ttf", ".ContosoSans-Light.ttf",
+                                   "ContosoSans-Extra.ttf")
+    fonts = {}
+    for name, style in ((regular, "Regular"), (bold, "Bold"), (light, "Light"), (extra, "Extra")):
         make_font(str(work_dir / name), "ContosoSans", style)
-        v01[name] = (work_dir / name).read_bytes()
-    v02 = {name: data + b"\0" * 4 for name, data in v01.items()}  # other builds, same names
-    source = {"ContosoBrand-v01": host.source("ContosoBrand-v01", bundle_zip, v01),
-              "ContosoBrand-v02": host.source("ContosoBrand-v02", bundle_zip, v02)}
+        fonts[name] = (work_dir / name).read_bytes()
+    # Version 3 replaces Regular (another build, same name), keeps Bold,
+    # drops the dot-file Light and adds Extra; version 2 is never deployed.
+    v1 = {regular: fonts[regular], bold: fonts[bold], light: fonts[light]}
+    v3 = {regular: fonts[regular] + b"\0" * 4, bold: fonts[bold], extra: fonts[extra]}
+    source = {"1.0": host.source("1.0", v1), "3.0": host.source("3.0", v3)}
 
-    # Check mode on a fresh host: nothing copied, run or restarted.
-    code, output, ran = host.play("ContosoBrand-v01", source["ContosoBrand-v01"], check=True)
-    assert code == 0 and recap(output)["failed"] == 0, output
-    assert ran == [] and host.folders() == [] and host.registered() == {}
-
-    # Version 1 on a machine where nothing is in use: 0, changed, no restart.
-    code, output, ran = host.play("ContosoBrand-v01", source["ContosoBrand-v01"])
-    assert code == 0 and recap(output)["changed"] >= 1, output
-    assert ran == [deploy("ContosoBrand-v01", "install", "ContosoBrand-v01", 0)], output
-    assert host.registered() == {"ContosoBrand-v01 ContosoSans-Regular": regular,
-                                 "ContosoBrand-v01 ContosoSans-Bold": bold}
-
-    # The same again: 0, unchanged, nothing changed anywhere, the handler never notified.
-    code, output, ran = host.play("ContosoBrand-v01", source["ContosoBrand-v01"])
-    assert code == 0 and recap(output)["changed"] == 0, output
-    assert "RUNNING HANDLER" not in output
-    assert ran == [deploy("ContosoBrand-v01", "install", "ContosoBrand-v01", 0)]
-
-    # Check mode of the update: nothing run, removed or restarted.
-    code, output, ran = host.play("ContosoBrand-v02", source["ContosoBrand-v02"], "ContosoBrand-v01", check=True)
-    assert code == 0 and ran == [] and host.folders() == ["ContosoBrand-v01"], output
-
-    # Update while the Regular font is in use: the old title's deletion waits
-    # for the restart without asking for one (0), the new title's replacement
-    # of it needs it (3010); one restart through the handler, with the message
-    # and the delay; after it only version 2 is there.
-    code, output, ran = host.play("ContosoBrand-v02", source["ContosoBrand-v02"], "ContosoBrand-v01",
-                                  hold=f"C:\\windows\\Fonts\\{regular}")
-    assert code == 0, output
-    assert ran[:2] == [deploy("ContosoBrand-v02", "uninstall", "ContosoBrand-v01", 0),
-                       deploy("ContosoBrand-v02", "install", "ContosoBrand-v02", 3010)], output
-    assert [(r["pre_reboot_delay"], "restarts in 300 seconds" in r["msg"]) for r in reboots(ran)] == [(300, True)]
-    assert host.folders() == ["ContosoBrand-v02"]
-    assert host.registered() == {"ContosoBrand-v02 ContosoSans-Regular": regular,
-                                 "ContosoBrand-v02 ContosoSans-Bold": bold}
-    assert (host.font(regular), host.font(bold)) == (v02[regular], v02[bold])
-
-    # Roll back by rolling forward: version 1's fonts under a new title, plus a
-    # dot-file font; the host's Font folder already holds Bold under another
-    # case, which Windows takes for the same file and which must stay.
-    v03 = {**v01, light: v01[regular] + b"\0" * 8}
-    source["ContosoBrand-v03"] = host.source("ContosoBrand-v03", bundle_zip, v03)
-    stale = host.path(f"{ROOT}\\ContosoBrand-v03\\Font\\CONTOSOSANS-BOLD.TTF")
+    # Version 1 on a fresh host, whose Font folder already holds Bold under
+    # another case (left from an earlier copy): Windows takes it for the
+    # same file, so it is written over and stays.
+    stale = host.path(f"{ROOT}\\{TITLE}\\Font\\CONTOSOSANS-BOLD.TTF")
     stale.parent.mkdir(parents=True)
     stale.write_bytes(b"left from an earlier copy")
-    (source["ContosoBrand-v03"] / "Font" / bold).write_bytes(v01[bold])
-    code, output, ran = host.play("ContosoBrand-v03", source["ContosoBrand-v03"], "ContosoBrand-v02")
-    assert code == 0 and recap(output)["changed"] >= 1, output
-    assert ran == [deploy("ContosoBrand-v03", "uninstall", "ContosoBrand-v02", 0),
-                   deploy("ContosoBrand-v03", "install", "ContosoBrand-v03", 0)], output
-    assert host.folders() == ["ContosoBrand-v03"]
-    assert host.registered() == {"ContosoBrand-v03 ContosoSans-Regular": regular,
-                                 "ContosoBrand-v03 CONTOSOSANS-BOLD": "CONTOSOSANS-BOLD.TTF",
-                                 "ContosoBrand-v03 .ContosoSans-Light": light}
-    assert host.font("CONTOSOSANS-BOLD.TTF") == v01[bold] and host.font(regular) == v01[regular]
+    code, output, ran = host.play("1.0", source["1.0"])
+    assert code == 0 and task_result(output, "Install this version") == "changed", output
+    assert ran == [install("1.0", 0)], output
+    assert host.registered() == {f"{TITLE} ContosoSans-Regular": regular, f"{TITLE} CONTOSOSANS-BOLD": "CONTOSOSANS-BOLD.TTF",
+                                 f"{TITLE} .ContosoSans-Light": light}
+    assert host.font("CONTOSOSANS-BOLD.TTF") == fonts[bold]
+
+    # The dry run of the update to version 3 (skipping 2): the install's
+    # /whatif on version 3's bundle, staged and removed again, reports the
+    # change; nothing changes on the host, the install does not run. A
+    # staging folder left by an interrupted dry run adds nothing and goes.
+    before = host.state()
+    leftover = host.path(f"{ROOT}\\{TITLE}.whatif\\Font\\{light}")
+    leftover.parent.mkdir(parents=True)
+    leftover.write_bytes(fonts[light])
+    code, output, ran = host.play("3.0", source["3.0"], check=True)
+    assert code == 0 and task_result(output, "Run the install with /whatif") == "changed", output
+    assert ran == [install("3.0", 0, folder=f"{TITLE}.whatif", whatif=True)], output
+    assert re.search(r"What if: Remove the registration \W+ContosoBrand \.ContosoSans-Light", output), output
+    assert "RUNNING HANDLER" not in output
+    assert host.state() == before
+
+    # The update while Regular, which version 3 replaces, is in use: 3010,
+    # one restart through the handler, with the message and the delay; after
+    # it only version 3's fonts are there.
+    code, output, ran = host.play("3.0", source["3.0"], hold=f"C:\\windows\\Fonts\\{regular}")
+    assert code == 0 and ran[:1] == [install("3.0", 3010)], output
+    assert [(r["pre_reboot_delay"], "restarts in 300 seconds" in r["msg"]) for r in reboots(ran)] == [(300, True)]
+    assert host.folders() == [TITLE]
+    assert host.registered() == {f"{TITLE} ContosoSans-Regular": regular, f"{TITLE} CONTOSOSANS-BOLD": "CONTOSOSANS-BOLD.TTF",
+                                 f"{TITLE} ContosoSans-Extra": extra}
+    assert (host.font(regular), host.font(extra)) == (v3[regular], v3[extra])
+
+    # Rollback to version 1 while Extra, which version 1 drops, is in use: 0
+    # (its copy goes at whichever restart comes next), no restart asked for.
+    code, output, ran = host.play("1.0", source["1.0"], hold=f"C:\\windows\\Fonts\\{extra}")
+    assert code == 0 and ran == [install("1.0", 0)] and "RUNNING HANDLER" not in output, output
+    assert host.registered() == {f"{TITLE} ContosoSans-Regular": regular, f"{TITLE} CONTOSOSANS-BOLD": "CONTOSOSANS-BOLD.TTF",
+                                 f"{TITLE} .ContosoSans-Light": light}
+    assert (host.font(regular), host.font(light)) == (v1[regular], v1[light])
 
     # Its rerun: nothing copied, removed or installed again, no restart.
-    code, output, ran = host.play("ContosoBrand-v03", source["ContosoBrand-v03"], "ContosoBrand-v02")
+    code, output, ran = host.play("1.0", source["1.0"])
     assert code == 0 and recap(output)["changed"] == 0, output
-    assert "RUNNING HANDLER" not in output and reboots(ran) == []
+    assert ran == [install("1.0", 0)] and "RUNNING HANDLER" not in output
 
-    # A refused install (1, "refused") fails the host, changes nothing and restarts nothing.
+    # A refused install (1, "refused") fails the host, in its dry run too,
+    # changes no font and restarts nothing.
+    source["4.0"] = host.source("4.0", {"Broken.ttf": b"not a font"})
+    before = host.state()
+    code, output, ran = host.play("4.0", source["4.0"], check=True)
+    assert code != 0 and recap(output)["failed"] == 1 and host.state() == before, output
     before = host.registered()
-    source["ContosoBrand-v04"] = host.source("ContosoBrand-v04", bundle_zip, {"Broken.ttf": b"not a font"})
-    code, output, ran = host.play("ContosoBrand-v04", source["ContosoBrand-v04"])
+    code, output, ran = host.play("4.0", source["4.0"])
     assert code != 0 and recap(output)["failed"] == 1, output
-    assert ran == [deploy("ContosoBrand-v04", "install", "ContosoBrand-v04", 1)] and "refused" in output
+    assert ran == [install("4.0", 1)] and "refused" in output
     assert host.registered() == before
+
+    # A title that would name one of the deploy program's own folders is
+    # refused before anything runs.
+    code, output, ran = host.play("1.0", source["1.0"], title="0123456789ABCDEF")
+    assert code != 0 and ran == [] and host.folders() == [TITLE], output
