@@ -38,8 +38,8 @@ bool copy_again(DeployLog& log, DeploySnapshot& after) {
 }
 
 // Puts the fonts key and the Fonts folder back as they were before the run,
-// as far as the run changed them.
-// The entry too, when the run got as far as writing it.
+// as far as the run changed them, and the entry when the run may have
+// written it.
 bool put_back(DeployLog& log, const DeploySnapshot& before, const DeploySnapshot& after, const std::vector<String>& wrote,
               const String& aside_folder, bool entry_written) {
     const FontsKeyReading now = read_fonts_key();
@@ -141,10 +141,12 @@ Verdict install_from(DeployLog& log, bool ok, const String& title, DeployPlaces 
     const DeployPlaces places = acting;
     acting.font_folder = bundle.font_folder;
     FontsRun run = install_fonts(log, ok, title, acting, bundle, measured, before, plan);
-    const bool entry_written = run.ok;
+    // The package's step runs only after the fonts pass: the entry is put
+    // back only when that step may have written it.
+    const bool package_tried = run.ok && !plan.package.empty();
     if (run.ok) run.ok = install_package(log, title, bundle, typeloader, plan);
     if (!run.ok) {
-        const bool entry = entry_written && !plan.package.empty();
+        const bool entry = package_tried;
         if (!put_back(log, before, run.after, run.wrote, bundle.aside_folder, entry)) {
             return {Outcome::failed, u"Failed, and the machine could not be put back in full."};
         }
